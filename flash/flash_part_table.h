@@ -1,0 +1,48 @@
+// The built-in table of supported SPI flash parts.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+// One row of the flash part table; copied and passed by value.
+struct FlashPartInfo {
+    uint8_t ucIdOpcode;           // identification command
+    uint8_t ucIdMode;             // 0: opcode alone; 3: opcode and three zero bytes
+    uint8_t ucChipEraseOpcode;    // sent by ChipErase
+    uint8_t ucSectionUnits;       // write/verify section size in 64 KiB units
+    uint16_t usCapacity4K;        // listed capacity in 4 KiB units (not read by any operation)
+    uint8_t ucSectorEraseOpcode;  // not read by any operation
+    uint8_t ucReserved;           // 0x16 in every row
+    uint8_t ucManufacturerId;     // first identification byte
+    uint8_t ucDeviceId;           // second identification byte
+    uint8_t ucCapacityId;         // third identification byte; kAnyCapacityId matches any
+    char szVendor[255];
+    char szPartName[255];
+};
+
+namespace flash {
+
+inline constexpr std::size_t kFlashPartCount = 47;
+inline constexpr uint8_t kIdModeOpcodeOnly = 0;
+inline constexpr uint8_t kIdModeThreeZeroBytes = 3;
+inline constexpr uint8_t kAnyCapacityId = 0xFF;
+inline constexpr uint8_t kUnidentifiedOpcode = 0xFF;  // ucIdOpcode of the "not identified" row
+inline constexpr uint8_t kSstManufacturerId = 0xBF;   // AAI programming, 0x50 unprotect
+inline constexpr uint8_t kPartReservedByte = 0x16;
+inline constexpr uint32_t kSectionUnitBytes = 0x10000;
+
+// The table in its search order: the first row that matches wins.
+extern const std::array<FlashPartInfo, kFlashPartCount> g_FlashParts;
+
+// The row that stands for a flash that was not identified: every byte 0xFF.
+FlashPartInfo UnidentifiedFlashPart();
+bool IsIdentified(const FlashPartInfo& part);
+// True when the identification bytes read (b0 first) match the row.
+bool MatchesId(const FlashPartInfo& part, uint8_t b0, uint8_t b1, uint8_t b2);
+// Page-program size for an identified row: 32 for the two small-page parts, else 256.
+uint16_t PageSizeOf(const FlashPartInfo& part);
+// Row number of the part spelt exactly so, or -1.
+int FindFlashPartByName(const char* name);
+
+}  // namespace flash

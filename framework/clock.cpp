@@ -1,0 +1,47 @@
+#include "framework/clock.h"
+
+#include <chrono>
+#include <thread>
+
+namespace framework {
+namespace {
+
+int64_t SteadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+SteadyClock::SteadyClock() : m_startNs(SteadyNs()) {}
+
+uint64_t SteadyClock::NowUs() { return static_cast<uint64_t>((SteadyNs() - m_startNs) / 1000); }
+
+void SteadyClock::SleepUs(uint64_t us) {
+    std::this_thread::sleep_for(std::chrono::microseconds(us));
+}
+
+ScaledClock::ScaledClock(uint32_t factor) : m_factor(factor == 0 ? 1 : factor) {}
+
+uint64_t ScaledClock::NowUs() { return m_real.NowUs() * m_factor; }
+
+void ScaledClock::SleepUs(uint64_t us) { m_real.SleepUs(us / m_factor); }
+
+namespace {
+// Built on first use so that static objects of other translation units may read it.
+SteadyClock& RealProcessClock() {
+    static SteadyClock clock;
+    return clock;
+}
+std::atomic<Clock*> g_installedClock{nullptr};
+}  // namespace
+
+Clock& ProcessClock() {
+    Clock* installed = g_installedClock.load(std::memory_order_acquire);
+    return installed != nullptr ? *installed : RealProcessClock();
+}
+
+void SetProcessClock(Clock* clock) { g_installedClock.store(clock, std::memory_order_release); }
+
+}  // namespace framework

@@ -1,0 +1,104 @@
+// Self-checks of the flash part table's consistency.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+#include <tuple>
+
+#include "flash/flash_part_table.h"
+
+namespace {
+
+using flash::g_FlashParts;
+
+TEST(FlashPartTable, EveryRowIsWellFormed) {
+    for (std::size_t i = 0; i < g_FlashParts.size(); ++i) {
+        const FlashPartInfo& row = g_FlashParts[i];
+        SCOPED_TRACE("row " + std::to_string(i) + " " + row.szPartName);
+        EXPECT_NE(row.ucIdOpcode, flash::kUnidentifiedOpcode);
+        EXPECT_TRUE(row.ucIdMode == 0 || row.ucIdMode == 3);
+        EXPECT_TRUE(row.ucSectionUnits == 1 || row.ucSectionUnits == 8 ||
+                    row.ucSectionUnits == 16);
+        EXPECT_EQ(row.ucReserved, 0x16);
+        EXPECT_GT(std::strlen(row.szVendor), 0u);
+        EXPECT_GT(std::strlen(row.szPartName), 0u);
+        // Mode 3 goes with the commands that take an address; mode 0 with the others.
+        EXPECT_EQ(row.ucIdMode == 3, row.ucIdOpcode == 0x90 || row.ucIdOpcode == 0xAB);
+    }
+}
+
+TEST(FlashPartTable, NoRowIsShadowedByAnEarlierOne) {
+    // A row whose command and bytes an earlier row already matches could never be found.
+    for (std::size_t i = 0; i < g_FlashParts.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            const FlashPartInfo& a = g_FlashParts[j];
+            const FlashPartInfo& b = g_FlashParts[i];
+            bool sameCommand = a.ucIdOpcode == b.ucIdOpcode && a.ucIdMode == b.ucIdMode;
+            uint8_t cap = b.ucCapacityId == flash::kAnyCapacityId ? 0x00 : b.ucCapacityId;
+            EXPECT_FALSE(sameCommand &&
+                         flash::MatchesId(a, b.ucManufacturerId, b.ucDeviceId, cap))
+                << b.szPartName << " is shadowed by " << a.szPartName;
+        }
+    }
+}
+
+TEST(FlashPartTable, NamesAreUniqueAndFoundByName) {
+    std::set<std::string> names;
+    for (std::size_t i = 0; i < g_FlashParts.size(); ++i) {
+        EXPECT_TRUE(names.insert(g_FlashParts[i].szPartName).second);
+        EXPECT_EQ(flash::FindFlashPartByName(g_FlashParts[i].szPartName), static_cast<int>(i));
+    }
+    EXPECT_EQ(flash::FindFlashPartByName("AT25F512A"), -1);
+}
+
+TEST(FlashPartTable, RowsKeepTheirPlaces) {
+    struct Expect {
+        std::size_t row;
+        const char* vendor;
+        const char* part;
+        uint8_t idOpcode, mfr, dev, cap, chipErase, sectionUnits;
+        uint16_t capacity4K;
+    };
+    const Expect rows[] = {
+        {0, "MXIC", "MX25L(V)512(C)", 0x9F, 0xC2, 0x20, 0x10, 0x60, 1, 16},
+        {2, "MXIC", "MX25L5121E", 0x9F, 0xC2, 0x22, 0x10, 0x60, 1, 16},
+        {16, "Sanyo", "LE25FU406B", 0x9F, 0x62, 0x1E, 0x62, 0xC7, 1, 128},
+        {19, "Giga Device", "GD25Q40", 0x9F, 0xC8, 0x40, 0x13, 0x60, 1, 128},
+        {25, "NUMONYX", "M25PE10", 0x9F, 0x20, 0x80, 0x11, 0xC7, 16, 32},
+        {27, "NUMONYX", "M45PE10", 0x9F, 0x20, 0x40, 0x11, 0xD8, 16, 32},
+        {32, "ATMEL", "AT25F512A(B)", 0x15, 0x1F, 0x65, 0xFF, 0x62, 8, 16},
+        {34, "PFLASH", "PM25LV512A", 0xAB, 0x9D, 0x7B, 0x7F, 0xC7, 1, 16},
+        {40, "PFLASH", "Pm25LD040", 0x90, 0x9D, 0x7E, 0x7F, 0x60, 1, 128},
+        {45, "SST", "SST25VF512X", 0x90, 0xBF, 0x48, 0xBF, 0x60, 1, 128},
+        {46, "SST", "SST25VF010A", 0x90, 0xBF, 0x49, 0xBF, 0x60, 1, 32},
+    };
+    for (const Expect& e : rows) {
+        const FlashPartInfo& r = g_FlashParts[e.row];
+        SCOPED_TRACE(e.part);
+        EXPECT_STREQ(r.szVendor, e.vendor);
+        EXPECT_STREQ(r.szPartName, e.part);
+        EXPECT_EQ(std::make_tuple(r.ucIdOpcode, r.ucManufacturerId, r.ucDeviceId,
+                                  r.ucCapacityId, r.ucChipEraseOpcode, r.ucSectionUnits),
+                  std::make_tuple(e.idOpcode, e.mfr, e.dev, e.cap, e.chipErase,
+                                  e.sectionUnits));
+        EXPECT_EQ(r.usCapacity4K, e.capacity4K);
+    }
+}
+
+TEST(FlashPartTable, PageSizeAndIdentification) {
+    for (std::size_t i = 0; i < g_FlashParts.size(); ++i) {
+        uint16_t expected = (i == 2 || i == 3) ? 32 : 256;
+        EXPECT_EQ(flash::PageSizeOf(g_FlashParts[i]), expected) << g_FlashParts[i].szPartName;
+    }
+    FlashPartInfo none = flash::UnidentifiedFlashPart();
+    EXPECT_FALSE(flash::IsIdentified(none));
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&none);
+    for (std::size_t i = 0; i < sizeof none; ++i) ASSERT_EQ(bytes[i], 0xFF);
+    EXPECT_TRUE(flash::MatchesId(g_FlashParts[32], 0x1F, 0x65, 0x00));
+    EXPECT_TRUE(flash::MatchesId(g_FlashParts[32], 0x1F, 0x65, 0xAB));
+    EXPECT_FALSE(flash::MatchesId(g_FlashParts[32], 0x1F, 0x66, 0xAB));
+    EXPECT_FALSE(flash::MatchesId(g_FlashParts[0], 0xC2, 0x20, 0x11));
+}
+
+}  // namespace

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, whatever of the named groups is missing.
+#   build: compiler, CMake, Ninja, GoogleTest, Google Benchmark
+#   extra: clang (fuzzing), tmux (terminal tests)
+#   windows: MinGW-w64, Wine, Xvfb
+set -euo pipefail
+want=()
+for group in "$@"; do
+    case "$group" in
+        build) want+=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev pkg-config) ;;
+        extra) want+=(clang libclang-rt-14-dev tmux) ;;
+        windows) want+=(g++-mingw-w64-x86-64 wine64 xvfb) ;;
+        *) echo "install-deps: unknown group $group" >&2; exit 2 ;;
+    esac
+done
+missing=()
+for p in "${want[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+    echo "install-deps: installing ${missing[*]}"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
