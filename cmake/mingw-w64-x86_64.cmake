@@ -1,0 +1,15 @@
+# Cross-building the Windows program with MinGW-w64 (posix thread model, for std::thread).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(VLM_MINGW_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${VLM_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${VLM_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${VLM_MINGW_PREFIX}-windres)
+set(VLM_WINDMC ${VLM_MINGW_PREFIX}-windmc)
+set(CMAKE_FIND_ROOT_PATH /usr/${VLM_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# One self-contained program: no MinGW runtime DLLs to ship beside it.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
