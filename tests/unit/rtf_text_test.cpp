@@ -78,3 +78,31 @@ TEST(RtfText, ReadsTheSampleLicence) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string ReadRtfData(const std::string& name) {
+    std::ifstream in(std::string(VLM_SOURCE_DIR) + "/tests/data/rtf/" + name, std::ios::binary);
+    std::stringstream rtf;
+    rtf << in.rdbuf();
+    return rtf.str();
+}
+
+// Files written by a real word processor (made once, kept as test data).
+TEST(RtfText, ReadsWordProcessorFiles) {
+    std::string rtf = ReadRtfData("licence_sample.rtf");
+    ASSERT_FALSE(rtf.empty());
+    EXPECT_EQ(framework::RtfToText(rtf),
+              "Software licence\n"
+              "Please read this agreement carefully before you choose Accept.\n"
+              "Prices in \xE2\x82\xAC and \xC2\xA3; \xE2\x80\x9Cquoted\xE2\x80\x9D text "
+              "\xE2\x80\x93 with dashes \xE2\x80\x94 and caf\xC3\xA9, na\xC3\xAFve, "
+              "\xCE\xA9mega, \xE6\x9D\xB1\xE4\xBA\xAC.\n"
+              "\xE2\x80\xA2\tFirst point\n"
+              "\xE2\x80\xA2\tSecond point\n"
+              "Last line.\n");
+    EXPECT_EQ(framework::RtfToText(ReadRtfData("plain_sample.rtf")),
+              "Plain text licence\nSecond line with caf\xC3\xA9\n\tIndented line\n");
+}
+
+}  // namespace
