@@ -1,0 +1,34 @@
+#include "console/controller_discovery.h"
+
+#include "console/controller_ids.h"
+#include "flash/interctl.h"
+#include "util/result_codes.h"
+
+// Walks every identifier row over buses 0-15, devices 0-31 and functions 0-7, recording each
+// function whose identifier word matches the row, in that order; matches past the table's
+// room are ignored.
+int32_t CInterctl::ScanControllers() {
+    std::lock_guard<std::mutex> lock(m_csEngine);
+    flash::IVlmIo& io = m_spi.Io();
+    m_rucControllerCount = 0;
+    for (const ControllerId& id : g_ControllerIds) {
+        const uint32_t key = ControllerIdKey(id);
+        for (uint32_t bus = 0; bus < kScanBusCount; ++bus) {
+            for (uint32_t device = 0; device < kScanDeviceCount; ++device) {
+                for (uint32_t function = 0; function < kScanFunctionCount; ++function) {
+                    if (io.PCI_Read_DWORD(bus, device, function, flash::kPciIdOffset) != key) {
+                        continue;
+                    }
+                    if (m_rucControllerCount >= kMaxControllers) continue;
+                    ControllerInfo& record = m_pControllers[m_rucControllerCount];
+                    record.ucBus = static_cast<uint8_t>(bus);
+                    record.ucDevice = static_cast<uint8_t>(device);
+                    record.ucFunction = static_cast<uint8_t>(function);
+                    record.usPageSize = 0;  // set when this controller's part is identified
+                    ++m_rucControllerCount;
+                }
+            }
+        }
+    }
+    return m_rucControllerCount != 0 ? kResultSuccess : kResultTransferError;
+}
