@@ -1,0 +1,148 @@
+// The machine file: what it accepts, and a clear error for every bad line.
+#include <gtest/gtest.h>
+
+#include "console/controller_ids.h"
+#include "tests/unit/emulator_test_util.h"
+
+namespace {
+
+using framework::VirtualClock;
+using vlmio::emu::EmulatedPc;
+
+TEST(MachineFile, AcceptsTheWholeGrammar) {
+    VirtualClock clock;
+    std::string error;
+    auto pc = EmulatedPc::FromText(
+        "\n"
+        "   # a comment line\n"
+        "controller\t00:02.0  part=AT25F512A(B)  member=0x3 size=131072 timing=datasheet\r\n"
+        "controller 0:3.1 part=45 size=0x10000 timing=instant fault=slow:0 fault=flaky-read:5\n"
+        "controller ff:1f.7 part=none fault=stuck-busy\n"
+        "controller 10:00.0 part=unknown:ab:1:2:3 fault=stuck-byte:0x10=0x20 "
+        "fault=stuck-byte:17=3 fault=erase-fails fault=write-protect fault=unplug-after:100\n"
+        "device 00:00.0 1022:1480 # host bridge\n",
+        "m.conf", "", clock, &error);
+    ASSERT_NE(pc, nullptr) << error;
+    EXPECT_EQ(pc->ControllerCount(), 4u);
+    EXPECT_EQ(pc->ReadDword(0, 2, 0, 0), ControllerIdKey(g_ControllerIds[2]));
+    EXPECT_EQ(pc->Chip(0, 2, 0)->Size(), 131072u);
+    EXPECT_EQ(pc->Chip(0, 2, 0)->PartRow(), 32);
+    EXPECT_EQ(pc->Chip(0, 3, 1)->PartRow(), 45);
+    EXPECT_EQ(pc->Chip(0xFF, 0x1F, 7), nullptr);
+    EXPECT_EQ(pc->ReadDword(0, 0, 0, 0), 0x14801022u);
+
+    auto empty = EmulatedPc::FromText("# nothing here\n", "m.conf", "", clock, &error);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(empty->ControllerCount(), 0u);
+}
+
+TEST(MachineFile, EveryBadLineIsReportedWithFileAndLine) {
+    struct Case {
+        const char* line;
+        const char* message;  // what the error must say after "bad.conf:2: "
+    };
+    const Case cases[] = {
+        {"controler 01:00.0 part=0", "unknown item 'controler'"},
+        {"controller", "missing address"},
+        {"controller 01-00.0 part=0", "bad address '01-00.0'"},
+        {"controller 01:00 part=0", "bad address '01:00'"},
+        {"controller 0g:00.0 part=0", "bad address '0g:00.0'"},
+        {"controller 100:00.0 part=0", "bus 100 out of range"},
+        {"controller 01:20.0 part=0", "device 20 out of range"},
+        {"controller 01:00.8 part=0", "function 8 out of range"},
+        {"controller 01:00.0", "missing part="},
+        {"controller 01:00.0 part=47", "unknown part '47'"},
+        {"controller 01:00.0 part=MX25L512", "unknown part 'MX25L512'"},
+        {"controller 01:00.0 part=unknown:9F:1:2", "bad part 'unknown:9F:1:2'"},
+        {"controller 01:00.0 part=unknown:9F:1:2:345", "bad part"},
+        {"controller 01:00.0 part=unknown:03:1:2:3", "one of the chip's own commands"},
+        {"controller 01:00.0 part=0 part=1", "part= given twice"},
+        {"controller 01:00.0 part=0 colour=red", "unknown key 'colour'"},
+        {"controller 01:00.0 part=0 fast", "unexpected 'fast'"},
+        {"controller 01:00.0 part=0 member=0", "member=0 out of range (1-7)"},
+        {"controller 01:00.0 part=0 member=8", "member=8 out of range"},
+        {"controller 01:00.0 part=0 member=two", "bad number 'two'"},
+        {"controller 01:00.0 part=0 size=1000", "must be a power of two"},
+        {"controller 01:00.0 part=0 size=0x2000000", "must be a power of two"},
+        {"controller 01:00.0 part=0 size=99999999999", "bad number"},
+        {"controller 01:00.0 part=0 size=", "size= has no value"},
+        {"controller 01:00.0 part=0 timing=fast", "unknown timing 'fast'"},
+        {"controller 01:00.0 part=0 fault=melt", "unknown fault 'melt'"},
+        {"controller 01:00.0 part=0 fault=flaky-read:0", "out of range"},
+        {"controller 01:00.0 part=0 fault=flaky-read", "bad number"},
+        {"controller 01:00.0 part=0 fault=slow:x", "bad number 'x'"},
+        {"controller 01:00.0 part=0 fault=stuck-busy:1", "takes no value"},
+        {"controller 01:00.0 part=0 fault=stuck-byte:10", "expected stuck-byte:ADDR=VAL"},
+        {"controller 01:00.0 part=0 fault=stuck-byte:10=256", "expected stuck-byte:ADDR=VAL"},
+        {"controller 01:00.0 part=0 fault=stuck-byte:0x10000=0", "beyond the chip's 65536"},
+        {"controller 01:00.0 part=none flash=x.bin", "part=none has no flash chip"},
+        {"controller 01:00.0 part=none fault=erase-fails", "part=none has no flash chip"},
+        {"controller 00:00.0 part=0", "two items at 00:00.0 (the other on line 1)"},
+        {"device 00:00.0 8086:1234", "two items at 00:00.0"},
+        {"device 01:00.0", "missing identifier"},
+        {"device 01:00.0 8086-1234", "bad identifier '8086-1234'"},
+        {"device 01:00.0 808:1234", "bad identifier"},
+        {"device 01:00.0 8086:1234 extra", "unexpected 'extra'"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        VirtualClock clock;
+        std::string error;
+        auto pc = EmulatedPc::FromText(std::string("device 00:00.0 1022:1480\n") + c.line + "\n",
+                                       "bad.conf", "", clock, &error);
+        EXPECT_EQ(pc, nullptr);
+        EXPECT_EQ(error.rfind("bad.conf:2: ", 0), 0u) << error;
+        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    }
+}
+
+TEST(MachineFile, FlashFilesAreCheckedAtLoad) {
+    emu_test::TempDir dir;
+    emu_test::WriteFile(dir.File("long.bin"), std::vector<uint8_t>(65537, 0));
+    emu_test::WriteFile(dir.File("ok.bin"), std::vector<uint8_t>(16, 0));
+    std::filesystem::create_directory(dir.File("folder"));
+    struct Case {
+        const char* text;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"controller 01:00.0 part=0 flash=long.bin\n", "holds 65537 bytes, more than the chip's 65536"},
+        {"controller 01:00.0 part=0 flash=folder\n", "is not a file"},
+        {"controller 01:00.0 part=0 flash=ok.bin\ncontroller 02:00.0 part=0 flash=./ok.bin\n",
+         "machine.conf:2: flash=./ok.bin is already the flash of line 1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        VirtualClock clock;
+        std::string error;
+        auto pc = EmulatedPc::FromText(c.text, "machine.conf", dir.Path(), clock, &error);
+        EXPECT_EQ(pc, nullptr);
+        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    }
+    // A file that is long enough once size= makes the chip bigger.
+    VirtualClock clock;
+    std::string error;
+    auto pc = EmulatedPc::FromText("controller 01:00.0 part=0 size=131072 flash=long.bin\n",
+                                   "machine.conf", dir.Path(), clock, &error);
+    EXPECT_NE(pc, nullptr) << error;
+}
+
+TEST(MachineFile, FromFileNamesTheFileAndFindsFlashBesideIt) {
+    emu_test::TempDir dir;
+    std::string conf = dir.File("pc.conf");
+    emu_test::WriteText(conf, "controller 01:00.0 part=0 flash=chip.bin\n");
+    emu_test::WriteFile(dir.File("chip.bin"), {0x12, 0x34});
+    VirtualClock clock;
+    std::string error;
+    auto pc = EmulatedPc::FromFile(conf, clock, &error);
+    ASSERT_NE(pc, nullptr) << error;
+    EXPECT_EQ(pc->Chip(1, 0, 0)->Contents()[1], 0x34);
+
+    emu_test::WriteText(conf, "controller 01:00.0 part=0\ncontroller 01:00.0 part=0\n");
+    EXPECT_EQ(EmulatedPc::FromFile(conf, clock, &error), nullptr);
+    EXPECT_EQ(error, conf + ":2: two items at 01:00.0 (the other on line 1)");
+    EXPECT_EQ(EmulatedPc::FromFile(dir.File("missing.conf"), clock, &error), nullptr);
+    EXPECT_NE(error.find("missing.conf"), std::string::npos);
+}
+
+}  // namespace
