@@ -2,7 +2,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace framework {
 
@@ -11,5 +14,66 @@ char PathSeparator();
 
 // The full path of the program file, at most size - 1 bytes (cut there); false on failure.
 bool GetModulePath(char* buffer, std::size_t size);
+
+// The full path of the program file, however long; empty on failure.
+std::string ModulePath();
+
+// ---- Files ----------------------------------------------------------------------------------
+
+// What kind of failure a file operation met, as the user is told about it.
+enum class FileErrorKind {
+    kNone,
+    kNotFound,          // the file or a folder on its path does not exist
+    kAccessDenied,      // no permission, or not a file that can be opened (a folder)
+    kSharingViolation,  // another program holds the file
+    kOther,
+};
+
+// The failure of a file operation: the system's own error code and its portable kind.
+struct FileError {
+    int code = 0;
+    FileErrorKind kind = FileErrorKind::kNone;
+};
+
+// The user-facing text of a file failure, with the file's name in place of %1.
+std::string FileErrorText(FileErrorKind kind, const std::string& fileName);
+
+// An open regular file. Closed by Close or by its destructor.
+class File {
+public:
+    virtual ~File() = default;
+    // The file's length in bytes; false on failure.
+    virtual bool Length(uint64_t& length) = 0;
+    // Moves to the start of the file; false on failure.
+    virtual bool SeekToBegin() = 0;
+    // Reads up to size bytes; bytesRead is 0 at the end of the file. False on failure.
+    virtual bool Read(void* buffer, std::size_t size, std::size_t& bytesRead) = 0;
+    // Closes the file; false when closing failed. Further calls fail.
+    virtual bool Close() = 0;
+};
+
+// Opens an existing regular file for reading, shared with other readers and writers.
+// Null on failure, with the reason in error. Never blocks (a pipe or device is refused).
+std::unique_ptr<File> OpenFileShared(const std::string& path, FileError& error);
+// Opens an existing regular file for reading with no sharing: it fails while another program
+// holds the file (kSharingViolation). Null on failure, with the reason in error.
+std::unique_ptr<File> OpenFileExclusive(const std::string& path, FileError& error);
+
+// The names in the pattern's folder (the current directory when it names none) that match
+// the pattern's wildcard name ('*' and '?') without regard to case, folders included, in the
+// order the system's file listing gives them (names folded to upper case, then byte order).
+// Empty when nothing matches or the folder cannot be read.
+std::vector<std::string> ListMatchingNames(const std::string& pattern);
+
+// True when the path names something that exists.
+bool PathExists(const std::string& path);
+// True when the path may be both read and written (a read-only file fails, also for the
+// administrator).
+bool PathReadWritable(const std::string& path);
+
+// Makes the folder the current directory; false on failure.
+bool SetCurrentDirectory(const std::string& path);
+// The current directory; empty on failure.
+std::string GetCurrentDirectory();
 
 }  // namespace framework

@@ -28,6 +28,10 @@ public:
     // Clears the controller table (count 0, every record zeroed).
     void ClearControllers();
 
+    // Takes the program file's full path: fills m_szModulePath and m_szModuleDir (the part
+    // before the last path separator, empty when there is none) and m_bModulePathTooLong.
+    void SetModulePath(const std::string& strPath);
+
     char m_szModuleDir[kModulePathBytes] = {};   // folder of the program file, no separator
     char m_szModulePath[kModulePathBytes] = {};  // full path of the program file
     uint8_t m_ucControllerCount = 0;
@@ -35,6 +39,9 @@ public:
     std::atomic<uint8_t> m_bAllUpdated{0};
     uint8_t* m_pFWBinBuffer = nullptr;
     uint32_t m_dwFWBinSize = 0;
+    // The program's path does not fit m_szModulePath: the folder is unknown (empty) and the
+    // program must refuse to run.
+    bool m_bModulePathTooLong = false;
 };
 
 // The single instance.

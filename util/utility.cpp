@@ -1,0 +1,35 @@
+#include "util/utility.h"
+
+#include <cstring>
+
+#include "framework/platform.h"
+
+CUtility g_Utility;
+
+CUtility::CUtility() {
+    SetModulePath(framework::ModulePath());
+    ClearControllers();
+    m_bAllUpdated.store(0, std::memory_order_release);
+}
+
+CUtility::~CUtility() = default;
+
+void CUtility::ClearControllers() {
+    m_ucControllerCount = 0;
+    for (ControllerInfo& controller : m_Controllers) controller = ControllerInfo{};
+}
+
+void CUtility::SetModulePath(const std::string& strPath) {
+    std::memset(m_szModulePath, 0, sizeof m_szModulePath);
+    std::memset(m_szModuleDir, 0, sizeof m_szModuleDir);
+    // A path that does not fit (with its terminator) would name another file once cut: keep
+    // neither it nor its folder, and let the program refuse.
+    m_bModulePathTooLong = strPath.size() >= sizeof m_szModulePath;
+    if (m_bModulePathTooLong) return;
+    std::memcpy(m_szModulePath, strPath.data(), strPath.size());
+    // The folder is everything before the last separator (a separator byte never occurs
+    // inside a multibyte character of the paths this platform uses).
+    if (const char* last = std::strrchr(m_szModulePath, framework::PathSeparator())) {
+        std::memcpy(m_szModuleDir, m_szModulePath, static_cast<std::size_t>(last - m_szModulePath));
+    }
+}
