@@ -60,7 +60,8 @@ protected:
     CEventLog* m_log = nullptr;
     CEventLog* m_savedLog = nullptr;
     std::vector<framework::MessageBoxRequest> m_boxes;
-    static inline std::vector<CEventLog*> m_leaked;
+    // Kept reachable for the leak checker: a heap vector that is never destroyed.
+    static inline std::vector<CEventLog*>& m_leaked = *new std::vector<CEventLog*>;
 };
 
 TEST_F(ImageFileTest, LocatingTakesTheExactExtensionLowerCaseFirst) {
