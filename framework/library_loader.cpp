@@ -30,14 +30,14 @@ uint32_t LoadedVlmIo::PCI_Read_DWORD(uint32_t bus, uint32_t device, uint32_t fun
     return m_entries.pfnReadDword(bus, device, function, offset);
 }
 
-void LoadedVlmIo::PCI_Write_Byte(uint32_t bus, uint32_t device, uint32_t function,
-                                 uint32_t offset, uint32_t value) {
+void LoadedVlmIo::PCI_Write_Byte(uint32_t bus, uint32_t device, uint32_t function, uint32_t offset,
+                                 uint32_t value) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_entries.pfnWriteByte(bus, device, function, offset, value);
 }
 
-void LoadedVlmIo::PCI_Write_DWORD(uint32_t bus, uint32_t device, uint32_t function,
-                                  uint32_t offset, uint32_t value) {
+void LoadedVlmIo::PCI_Write_DWORD(uint32_t bus, uint32_t device, uint32_t function, uint32_t offset,
+                                  uint32_t value) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_entries.pfnWriteDword(bus, device, function, offset, value);
 }

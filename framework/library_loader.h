@@ -23,14 +23,14 @@ struct VlmIoEntries {
 
 // An open library file; closing it is the platform's.
 class LibraryHandle {
-public:
+  public:
     virtual ~LibraryHandle() = default;
 };
 
 // The loaded access library as the system calls it. Each call is made whole, one at a time,
 // whatever the library itself guarantees.
 class LoadedVlmIo final : public flash::IVlmIo {
-public:
+  public:
     LoadedVlmIo(std::unique_ptr<LibraryHandle> handle, const VlmIoEntries& entries,
                 std::string path);
     uint32_t LoadVlmIODriver() override;
@@ -48,7 +48,7 @@ public:
     // The file it was loaded from.
     const std::string& Path() const { return m_strPath; }
 
-private:
+  private:
     std::mutex m_mutex;
     VlmIoEntries m_entries;
     std::string m_strPath;

@@ -21,7 +21,9 @@ constexpr int kMemoryFailedLine = 2754;
 constexpr const char* kSecondPattern = "*.ROM";
 constexpr const char* kFirstPatternName = "*.rom";
 
-uint8_t* DefaultAllocate(std::size_t bytes) { return new (std::nothrow) uint8_t[bytes]; }
+uint8_t* DefaultAllocate(std::size_t bytes) {
+    return new (std::nothrow) uint8_t[bytes];
+}
 WorkingMemoryAllocator g_allocate = DefaultAllocate;
 
 // The extension of a name: from its last full stop on, or the whole name when it has none
@@ -87,8 +89,7 @@ int32_t CUtility::bOpenFWBinFile(std::string strFWFilePath, uint8_t* pDestinatio
     if (pDestination == nullptr) return kResultInvalidParameter;
 
     framework::FileError error;
-    std::unique_ptr<framework::File> theFile =
-        framework::OpenFileExclusive(strFWFilePath, error);
+    std::unique_ptr<framework::File> theFile = framework::OpenFileExclusive(strFWFilePath, error);
     if (!theFile) {
         EventLogPrintf(kEventTypeError,
                        "\r\n%s:%d:  theFile.Open Failed, strFWFilePath[%s], dwError=%x",

@@ -29,12 +29,13 @@ bool RebootSystem(framework::RestartBackend& backend) {
         return false;
     }
     backend.CloseToken(hToken);
-    return backend.ExitWindowsEx(framework::kEwxReboot | framework::kEwxForce,
-                                 kShutdownReasonNone);
+    return backend.ExitWindowsEx(framework::kEwxReboot | framework::kEwxForce, kShutdownReasonNone);
 }
 
 bool RebootSystem() {
     return RebootSystem(g_backend != nullptr ? *g_backend : framework::PlatformRestartBackend());
 }
 
-void SetRestartBackend(framework::RestartBackend* backend) { g_backend = backend; }
+void SetRestartBackend(framework::RestartBackend* backend) {
+    g_backend = backend;
+}

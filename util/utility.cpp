@@ -1,13 +1,18 @@
 #include "util/utility.h"
 
 #include <cstring>
+#include <exception>
 
 #include "framework/platform.h"
 
 CUtility g_Utility;
 
 CUtility::CUtility() {
-    SetModulePath(framework::ModulePath());
+    try {
+        SetModulePath(framework::ModulePath());
+    } catch (const std::exception&) {
+        // Out of memory this early: the folder stays empty and the program goes on.
+    }
     ClearControllers();
     m_bAllUpdated.store(0, std::memory_order_release);
 }

@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 
 #include "framework/platform.h"
 
@@ -38,11 +38,13 @@ FileErrorKind KindOf(int code) {
     }
 }
 
-FileError ErrorOf(int code) { return FileError{code, KindOf(code)}; }
+FileError ErrorOf(int code) {
+    return FileError{code, KindOf(code)};
+}
 
 // A file open on a descriptor; closing it also drops any lock it holds.
 class PosixFile final : public File {
-public:
+  public:
     explicit PosixFile(int fd) : m_fd(fd) {}
     ~PosixFile() override { Close(); }
     PosixFile(const PosixFile&) = delete;
@@ -76,7 +78,7 @@ public:
         return close(fd) == 0;
     }
 
-private:
+  private:
     int m_fd;
 };
 
@@ -123,7 +125,8 @@ bool WildcardMatch(const char* pattern, const char* name) {
         if (*pattern == '*') {
             starPattern = ++pattern;
             starName = name;
-        } else if (*pattern == '?' || (*pattern != '\0' && FoldLower(*pattern) == FoldLower(*name))) {
+        } else if (*pattern == '?' ||
+                   (*pattern != '\0' && FoldLower(*pattern) == FoldLower(*name))) {
             ++pattern;
             ++name;
         } else if (starPattern != nullptr) {
@@ -205,8 +208,8 @@ std::unique_ptr<File> OpenFileExclusive(const std::string& path, FileError& erro
     if (rc != 0) {
         int code = errno;
         close(fd);
-        error = FileError{code, code == EWOULDBLOCK ? FileErrorKind::kSharingViolation
-                                                    : KindOf(code)};
+        error =
+            FileError{code, code == EWOULDBLOCK ? FileErrorKind::kSharingViolation : KindOf(code)};
         return nullptr;
     }
     return std::make_unique<PosixFile>(fd);
@@ -232,7 +235,9 @@ std::vector<std::string> ListMatchingNames(const std::string& pattern) {
     return names;
 }
 
-bool PathExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+bool PathExists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
 
 bool PathReadWritable(const std::string& path) {
     if (access(path.c_str(), R_OK | W_OK) != 0) return false;
@@ -242,7 +247,9 @@ bool PathReadWritable(const std::string& path) {
     return (st.st_mode & kAnyWriteBit) != 0;
 }
 
-bool SetCurrentDirectory(const std::string& path) { return chdir(path.c_str()) == 0; }
+bool SetCurrentDirectory(const std::string& path) {
+    return chdir(path.c_str()) == 0;
+}
 
 std::string GetCurrentDirectory() {
     std::vector<char> buffer(4096);

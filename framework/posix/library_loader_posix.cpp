@@ -14,7 +14,7 @@ constexpr const char* kLibraryFileName = "libvlmio.so";
 constexpr mode_t kWritableByOthers = S_IWGRP | S_IWOTH;
 
 class DlHandle final : public LibraryHandle {
-public:
+  public:
     explicit DlHandle(void* handle) : m_handle(handle) {}
     ~DlHandle() override {
         if (m_handle != nullptr) dlclose(m_handle);
@@ -23,11 +23,13 @@ public:
     DlHandle& operator=(const DlHandle&) = delete;
     void* Get() const { return m_handle; }
 
-private:
+  private:
     void* m_handle;
 };
 
-std::string Prefix(const std::string& path) { return "The access library " + path; }
+std::string Prefix(const std::string& path) {
+    return "The access library " + path;
+}
 
 // Resolves one entry into the pointer; false when the library lacks it.
 template <typename Fn>
@@ -40,7 +42,9 @@ bool Resolve(void* handle, const char* name, Fn& entry) {
 
 }  // namespace
 
-const char* AccessLibraryFileName() { return kLibraryFileName; }
+const char* AccessLibraryFileName() {
+    return kLibraryFileName;
+}
 
 bool LoadAccessLibrary(const std::string& strFolder, std::unique_ptr<LoadedVlmIo>& library,
                        std::string& strError) {
@@ -56,8 +60,9 @@ bool LoadAccessLibrary(const std::string& strFolder, std::unique_ptr<LoadedVlmIo
     // Whoever may replace the library would run code with the program's rights.
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) {
-        strError = errno == ENOENT ? Prefix(path) + " was not found."
-                                   : Prefix(path) + " cannot be read: " + std::strerror(errno) + ".";
+        strError = errno == ENOENT
+                       ? Prefix(path) + " was not found."
+                       : Prefix(path) + " cannot be read: " + std::strerror(errno) + ".";
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
@@ -75,32 +80,31 @@ bool LoadAccessLibrary(const std::string& strFolder, std::unique_ptr<LoadedVlmIo
         return false;
     }
     if ((folderStat.st_mode & kWritableByOthers) != 0) {
-        strError = Prefix(path) + " is refused: group or others may write to its folder " +
-                   folder + " (chmod go-w " + folder + ").";
+        strError = Prefix(path) + " is refused: group or others may write to its folder " + folder +
+                   " (chmod go-w " + folder + ").";
         return false;
     }
 
     void* raw = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (raw == nullptr) {
         const char* reason = dlerror();
-        strError = Prefix(path) + " could not be loaded: " + (reason != nullptr ? reason : "?") +
-                   ".";
+        strError =
+            Prefix(path) + " could not be loaded: " + (reason != nullptr ? reason : "?") + ".";
         return false;
     }
     auto handle = std::make_unique<DlHandle>(raw);
 
     VlmIoEntries entries;
-    const char* missing = nullptr;
-    if (!Resolve(raw, VLMIO_ENTRY_LOAD, entries.pfnLoad)) missing = VLMIO_ENTRY_LOAD;
-    else if (!Resolve(raw, VLMIO_ENTRY_UNLOAD, entries.pfnUnload)) missing = VLMIO_ENTRY_UNLOAD;
-    else if (!Resolve(raw, VLMIO_ENTRY_READ_BYTE, entries.pfnReadByte))
-        missing = VLMIO_ENTRY_READ_BYTE;
-    else if (!Resolve(raw, VLMIO_ENTRY_READ_DWORD, entries.pfnReadDword))
-        missing = VLMIO_ENTRY_READ_DWORD;
-    else if (!Resolve(raw, VLMIO_ENTRY_WRITE_BYTE, entries.pfnWriteByte))
-        missing = VLMIO_ENTRY_WRITE_BYTE;
-    else if (!Resolve(raw, VLMIO_ENTRY_WRITE_DWORD, entries.pfnWriteDword))
-        missing = VLMIO_ENTRY_WRITE_DWORD;
+    const char* missing = nullptr;  // the first entry the library lacks
+    auto require = [&](const char* name, auto& entry) {
+        if (missing == nullptr && !Resolve(raw, name, entry)) missing = name;
+    };
+    require(VLMIO_ENTRY_LOAD, entries.pfnLoad);
+    require(VLMIO_ENTRY_UNLOAD, entries.pfnUnload);
+    require(VLMIO_ENTRY_READ_BYTE, entries.pfnReadByte);
+    require(VLMIO_ENTRY_READ_DWORD, entries.pfnReadDword);
+    require(VLMIO_ENTRY_WRITE_BYTE, entries.pfnWriteByte);
+    require(VLMIO_ENTRY_WRITE_DWORD, entries.pfnWriteDword);
     if (missing != nullptr) {
         strError = Prefix(path) + " has no entry " + missing + ".";
         return false;

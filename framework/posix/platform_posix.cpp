@@ -13,7 +13,9 @@ constexpr std::size_t kFirstPathGuess = 4096;
 constexpr std::size_t kLongestPathGuess = 1 << 20;
 }  // namespace
 
-char PathSeparator() { return '/'; }
+char PathSeparator() {
+    return '/';
+}
 
 std::string ModulePath() {
     // readlink does not say how long the target is: grow the buffer until it fits.

@@ -69,7 +69,9 @@ VLMIO_API void VLMIO_CALL PCI_Write_DWORD(uint32_t b, uint32_t d, uint32_t f, ui
 #endif
 
 #ifdef FAKE_VLMIO_EMULATED
-VLMIO_API uint32_t VLMIO_CALL VlmIoIsEmulated(void) { return 1; }
+VLMIO_API uint32_t VLMIO_CALL VlmIoIsEmulated(void) {
+    return 1;
+}
 #endif
 
 }  // extern "C"

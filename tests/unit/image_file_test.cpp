@@ -1,10 +1,11 @@
 // Locating, loading and checking the firmware image, and the utility object's program paths.
+#include "util/image_file.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
@@ -14,7 +15,6 @@
 #include "framework/message_box.h"
 #include "tests/support/temp_folder.h"
 #include "util/event_log.h"
-#include "util/image_file.h"
 #include "util/result_codes.h"
 #include "util/utility.h"
 
@@ -25,7 +25,7 @@ using testsupport::TempFolder;
 // A test's own program folder, made the current directory as the main dialog does, with the
 // diagnostic lines and message boxes of the test captured.
 class ImageFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(m_dir.ok());
         ASSERT_TRUE(framework::SetCurrentDirectory(m_dir.path()));
@@ -73,7 +73,7 @@ TEST_F(ImageFileTest, LocatingTakesTheExactExtensionLowerCaseFirst) {
         {{"a.rom", "b.ROM"}, "a.rom"},
         {{"b.ROM"}, "b.ROM"},
         {{"c.Rom"}, ""},
-        {{"z.rom", "A.rom", "m.rom"}, "A.rom"},        // the listing's first
+        {{"z.rom", "A.rom", "m.rom"}, "A.rom"},  // the listing's first
         {{"B.ROM", "a.ROM", "c.Rom"}, "a.ROM"},
         {{"image.romx", "rom", "image.ro"}, ""},
         {{}, ""},
@@ -83,7 +83,8 @@ TEST_F(ImageFileTest, LocatingTakesTheExactExtensionLowerCaseFirst) {
         ASSERT_TRUE(dir.ok());
         for (const std::string& name : c.files) dir.Write(name, "image");
         ASSERT_TRUE(framework::SetCurrentDirectory(dir.path()));
-        EXPECT_EQ(LocateFWBinFile(dir.path().c_str()), c.found) << ::testing::PrintToString(c.files);
+        EXPECT_EQ(LocateFWBinFile(dir.path().c_str()), c.found)
+            << ::testing::PrintToString(c.files);
     }
     EXPECT_EQ(FWFullName(m_dir.path().c_str(), "a.rom"), m_dir.path() + "/a.rom");
 }
@@ -123,8 +124,7 @@ TEST_F(ImageFileTest, FindOpensTheBareNameInTheCurrentDirectory) {
 
 TEST_F(ImageFileTest, LoadFillsTheBufferAndRaisesShortImages) {
     const std::pair<std::size_t, uint32_t> cases[] = {
-        {0, 65536}, {10, 65536}, {65535, 65536}, {65536, 65536}, {100000, 100000},
-        {131072, 131072},
+        {0, 65536}, {10, 65536}, {65535, 65536}, {65536, 65536}, {100000, 100000}, {131072, 131072},
     };
     for (const auto& [fileSize, imageSize] : cases) {
         std::string path = WriteImage("img.rom", fileSize);
@@ -169,8 +169,9 @@ TEST_F(ImageFileTest, LoadOfAFileHeldElsewhereFailsWithItsLine) {
     auto events = m_events.Events();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].type, kEventTypeError);
-    EXPECT_EQ(events[0].text, "\r\nCUtility::bOpenFWBinFile:2769:  theFile.Open Failed, strFWFilePath[" +
-                                  path + "], dwError=b");
+    EXPECT_EQ(events[0].text,
+              "\r\nCUtility::bOpenFWBinFile:2769:  theFile.Open Failed, strFWFilePath[" + path +
+                  "], dwError=b");
     EXPECT_EQ(std::vector<uint8_t>(buffer.size(), 0), buffer);
 }
 

@@ -1,14 +1,14 @@
 // Loading the access library from the program's folder: its entries reach the library, and a
 // missing, incomplete or unsafe library is refused with a message naming it.
-#include <sys/stat.h>
+#include "framework/library_loader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <memory>
 #include <string>
 
-#include "framework/library_loader.h"
 #include "tests/support/temp_folder.h"
 
 namespace {

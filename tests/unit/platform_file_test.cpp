@@ -1,10 +1,9 @@
 // The platform's file services: wildcard listings, shared and exclusive opens, access tests.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <string>
@@ -22,8 +21,8 @@ using testsupport::TempFolder;
 TEST(PlatformListing, MatchesWithoutRegardToCaseInTheSystemsOrder) {
     TempFolder dir;
     ASSERT_TRUE(dir.ok());
-    for (const char* name : {"b.rom", "_x.rom", "A.rom", "a2.ROM", "c.Rom", "d.romx", "e.ro",
-                             "noext", "rom"}) {
+    for (const char* name :
+         {"b.rom", "_x.rom", "A.rom", "a2.ROM", "c.Rom", "d.romx", "e.ro", "noext", "rom"}) {
         dir.Write(name, "x");
     }
     const std::pair<std::string, std::vector<std::string>> cases[] = {
@@ -32,8 +31,9 @@ TEST(PlatformListing, MatchesWithoutRegardToCaseInTheSystemsOrder) {
         {"*.ROM", {"A.rom", "a2.ROM", "b.rom", "c.Rom", "_x.rom"}},
         {"?.rom", {"A.rom", "b.rom", "c.Rom"}},
         // As on Windows, "*.*" takes every name, the folder's own entries included.
-        {"*.*", {".", "..", "A.rom", "a2.ROM", "b.rom", "c.Rom", "d.romx", "e.ro", "noext", "rom",
-                 "_x.rom"}},
+        {"*.*",
+         {".", "..", "A.rom", "a2.ROM", "b.rom", "c.Rom", "d.romx", "e.ro", "noext", "rom",
+          "_x.rom"}},
         {"no*", {"noext"}},
         {"*.bin", {}},
     };
@@ -126,7 +126,8 @@ TEST(PlatformFiles, ErrorTextsNameTheFile) {
     const std::pair<FileErrorKind, const char*> cases[] = {
         {FileErrorKind::kNotFound, "C.rtf was not found."},
         {FileErrorKind::kAccessDenied, "Access to C.rtf was denied."},
-        {FileErrorKind::kSharingViolation, "Encountered a sharing violation while accessing C.rtf."},
+        {FileErrorKind::kSharingViolation,
+         "Encountered a sharing violation while accessing C.rtf."},
         {FileErrorKind::kOther, "An unknown error occurred while accessing C.rtf."},
     };
     for (const auto& [kind, text] : cases) {

@@ -1,9 +1,10 @@
 // Restarting the computer: the steps on recorded restart services, and the Linux services with
 // a recording systemctl (nothing here can restart the machine that runs the tests).
-#include <sys/stat.h>
-#include <unistd.h>
+#include "util/restart.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,13 +14,12 @@
 #include <vector>
 
 #include "tests/support/temp_folder.h"
-#include "util/restart.h"
 
 namespace {
 
 // Restart services that record every call and answer as told.
 class RecordingRestart final : public framework::RestartBackend {
-public:
+  public:
     bool openSucceeds = true;
     bool lookupSucceeds = true;
     bool adjustSucceeds = true;
@@ -63,11 +63,11 @@ public:
 TEST(RebootSystem, EnablesTheShutdownPrivilegeThenForcesARestart) {
     RecordingRestart backend;
     EXPECT_TRUE(RebootSystem(backend));
-    EXPECT_EQ(backend.calls, (std::vector<std::string>{
-                                 "OpenProcessToken 40",  // adjust privileges | query
-                                 "LookupPrivilegeValue SeShutdownPrivilege",
-                                 "AdjustTokenPrivileges 42 0", "GetLastError", "CloseToken 42",
-                                 "ExitWindowsEx 6 0"}));
+    EXPECT_EQ(backend.calls,
+              (std::vector<std::string>{"OpenProcessToken 40",  // adjust privileges | query
+                                        "LookupPrivilegeValue SeShutdownPrivilege",
+                                        "AdjustTokenPrivileges 42 0", "GetLastError",
+                                        "CloseToken 42", "ExitWindowsEx 6 0"}));
     EXPECT_EQ(backend.adjusted.privilegeCount, 1u);
     EXPECT_EQ(backend.adjusted.luid.lowPart, 19u);
     EXPECT_EQ(backend.adjusted.attributes, framework::kSePrivilegeEnabled);
@@ -114,7 +114,7 @@ TEST(RebootSystem, ProcessWideServicesCanBeReplaced) {
 
 // PATH reduced to one folder holding a systemctl that records its arguments.
 class LinuxRestartTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(m_dir.ok());
         const char* path = std::getenv("PATH");

@@ -1,9 +1,8 @@
 // The Linux hardware access library, loaded as the program loads it: against a stand-in sysfs
 // tree (files, offsets, widths, values, refused writes) and, read-only, against the real one.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -26,22 +25,26 @@ constexpr const char* kRootVariable = "VLMIO_SYSFS_ROOT";
 
 // Sets or clears an environment variable for the test's life.
 class EnvironmentGuard {
-public:
+  public:
     EnvironmentGuard(const char* name, const char* value) : m_name(name) {
         const char* old = std::getenv(name);
         m_had = old != nullptr;
         if (m_had) m_old = old;
-        if (value != nullptr) setenv(name, value, 1);
-        else unsetenv(name);
+        if (value != nullptr)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
     }
     ~EnvironmentGuard() {
-        if (m_had) setenv(m_name, m_old.c_str(), 1);
-        else unsetenv(m_name);
+        if (m_had)
+            setenv(m_name, m_old.c_str(), 1);
+        else
+            unsetenv(m_name);
     }
     EnvironmentGuard(const EnvironmentGuard&) = delete;
     EnvironmentGuard& operator=(const EnvironmentGuard&) = delete;
 
-private:
+  private:
     const char* m_name;
     bool m_had = false;
     std::string m_old;
@@ -64,7 +67,7 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
 // A stand-in tree with a storage controller at 03:00.0, a network controller at 04:00.0 and
 // a function whose config file cannot be read at 05:00.0.
 class SysfsStandInTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(m_tree.ok() && m_lib.ok());
         m_storage = AddFunction("0000:03:00.0", 0x01);
@@ -105,17 +108,17 @@ TEST_F(SysfsStandInTest, ReadsTheRightFileOffsetAndWidth) {
         uint32_t expected;
     };
     const Case cases[] = {
-        {3, 0, 0, 0x00, true, 0x03020100},   // little-endian, as PCI stores it
+        {3, 0, 0, 0x00, true, 0x03020100},  // little-endian, as PCI stores it
         {3, 0, 0, 0xF0, true, 0xF3F2F1F0},
         {3, 0, 0, 0xF4, false, 0xF4},
         {3, 0, 0, 0x0B, false, 0x01},
-        {4, 0, 0, 0x08, true, 0x020A0908},  // class code in the top byte
+        {4, 0, 0, 0x08, true, 0x020A0908},   // class code in the top byte
         {3, 0, 0, 0xF1, true, 0xFFFFFFFF},   // misaligned
         {3, 0, 0, 0x100, true, 0xFFFFFFFF},  // past the file's end
         {3, 0, 0, 0x100, false, 0xFF},
-        {3, 0, 0, 0x1000, false, 0xFF},      // past any configuration space
-        {3, 0, 1, 0x00, true, 0xFFFFFFFF},   // absent function
-        {5, 0, 0, 0x00, true, 0xFFFFFFFF},   // unreadable config
+        {3, 0, 0, 0x1000, false, 0xFF},     // past any configuration space
+        {3, 0, 1, 0x00, true, 0xFFFFFFFF},  // absent function
+        {5, 0, 0, 0x00, true, 0xFFFFFFFF},  // unreadable config
         {5, 0, 0, 0xF4, false, 0xFF},
         {0x103, 0, 0, 0x00, true, 0xFFFFFFFF},  // numbers out of range never alias
         {3, 0x20, 0, 0x00, true, 0xFFFFFFFF},
@@ -124,15 +127,15 @@ TEST_F(SysfsStandInTest, ReadsTheRightFileOffsetAndWidth) {
     for (const Case& c : cases) {
         uint32_t got = c.dword ? m_io->PCI_Read_DWORD(c.bus, c.device, c.function, c.offset)
                                : m_io->PCI_Read_BYTE(c.bus, c.device, c.function, c.offset);
-        EXPECT_EQ(got, c.expected) << std::hex << c.bus << ":" << c.device << "." << c.function
-                                   << " @" << c.offset;
+        EXPECT_EQ(got, c.expected)
+            << std::hex << c.bus << ":" << c.device << "." << c.function << " @" << c.offset;
     }
 }
 
 TEST_F(SysfsStandInTest, WritesReachOnlyStorageFunctions) {
     std::vector<uint8_t> before = ReadFile(m_storage);
     m_io->PCI_Write_DWORD(3, 0, 0, 0xF0, 0x11223344);
-    m_io->PCI_Write_Byte(3, 0, 0, 0xF4, 0x1AB);  // only the low byte is a value
+    m_io->PCI_Write_Byte(3, 0, 0, 0xF4, 0x1AB);        // only the low byte is a value
     m_io->PCI_Write_DWORD(3, 0, 0, 0xF6, 0x55555555);  // misaligned: not written
     std::vector<uint8_t> expected = before;
     expected[0xF0] = 0x44;

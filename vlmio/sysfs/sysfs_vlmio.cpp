@@ -52,8 +52,7 @@ std::string ConfigPath(uint32_t bus, uint32_t device, uint32_t function) {
 
 // Whether an access of that width at that offset lies inside, and aligned.
 bool AccessFits(uint32_t offset, uint32_t width) {
-    return offset < kConfigSpaceBytes && width <= kConfigSpaceBytes - offset &&
-           offset % width == 0;
+    return offset < kConfigSpaceBytes && width <= kConfigSpaceBytes - offset && offset % width == 0;
 }
 
 int OpenConfig(const std::string& path, int flags) {
@@ -84,8 +83,8 @@ bool WriteExact(int fd, uint32_t offset, const void* buffer, uint32_t width) {
 
 // Reads width bytes (1 or 4) of a function's configuration space, little-endian as PCI
 // stores it; false when it cannot be read whole.
-bool ReadConfig(uint32_t bus, uint32_t device, uint32_t function, uint32_t offset,
-                uint32_t width, uint32_t& value) {
+bool ReadConfig(uint32_t bus, uint32_t device, uint32_t function, uint32_t offset, uint32_t width,
+                uint32_t& value) {
     if (!g_loaded.load(std::memory_order_acquire) || !AccessFits(offset, width)) return false;
     int fd = OpenConfig(ConfigPath(bus, device, function), O_RDONLY);
     if (fd < 0) return false;
@@ -100,15 +99,16 @@ bool ReadConfig(uint32_t bus, uint32_t device, uint32_t function, uint32_t offse
 
 // Writes width bytes (1 or 4) to a mass-storage function's configuration space; anything
 // else is left untouched.
-void WriteConfig(uint32_t bus, uint32_t device, uint32_t function, uint32_t offset,
-                 uint32_t width, uint32_t value) {
+void WriteConfig(uint32_t bus, uint32_t device, uint32_t function, uint32_t offset, uint32_t width,
+                 uint32_t value) {
     if (!g_loaded.load(std::memory_order_acquire) || !AccessFits(offset, width)) return;
     int fd = OpenConfig(ConfigPath(bus, device, function), O_RDWR);
     if (fd < 0) return;
     unsigned char classCode = 0;
     if (ReadExact(fd, kClassCodeOffset, &classCode, 1) && classCode == kMassStorageClass) {
         unsigned char bytes[kDwordBytes];
-        for (uint32_t i = 0; i < width; ++i) bytes[i] = static_cast<unsigned char>(value >> (8 * i));
+        for (uint32_t i = 0; i < width; ++i)
+            bytes[i] = static_cast<unsigned char>(value >> (8 * i));
         WriteExact(fd, offset, bytes, width);
     }
     close(fd);
@@ -154,8 +154,7 @@ VLMIO_API uint32_t VLMIO_CALL PCI_Read_BYTE(uint32_t bus, uint32_t device, uint3
                                             uint32_t offset) {
     std::lock_guard<std::mutex> lock(g_mutex);
     uint32_t value = 0;
-    return ReadConfig(bus, device, function, offset, 1, value) ? (value & kByteMask)
-                                                                : kAllOnesByte;
+    return ReadConfig(bus, device, function, offset, 1, value) ? (value & kByteMask) : kAllOnesByte;
 }
 
 VLMIO_API uint32_t VLMIO_CALL PCI_Read_DWORD(uint32_t bus, uint32_t device, uint32_t function,
