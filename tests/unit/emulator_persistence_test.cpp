@@ -1,0 +1,125 @@
+// Flash files of the emulated PC, power cycles, and the in-process access library.
+#include <gtest/gtest.h>
+
+#include "tests/unit/bridge_driver.h"
+#include "tests/unit/emulator_test_util.h"
+#include "vlmio/emulator/emulator_vlmio.h"
+#include "vlmio/emulator/machine_file.h"
+
+namespace {
+
+using emu_test::MakePc;
+using emu_test::ReadFile;
+using framework::VirtualClock;
+using testing_bridge::BridgeDriver;
+using vlmio::emu::EmulatorVlmIo;
+
+TEST(EmulatorPersistence, FlashFilesSurviveTwoLoads) {
+    emu_test::TempDir dir;
+    const std::string text =
+        "controller 01:00.0 part=0 timing=instant flash=a.bin\n"
+        "controller 02:00.0 part=SST25VF010A timing=instant flash=sub/../b.bin\n";
+    VirtualClock clock;
+    {
+        auto pc = MakePc(text, clock, dir.Path());
+        // A missing file starts as recognisable old firmware.
+        EXPECT_EQ(pc->Chip(1, 0, 0)->Contents(), vlmio::emu::OldFirmwarePattern(64 * 1024));
+        EXPECT_EQ(pc->Chip(1, 0, 0)->Contents()[0], 0x55);
+        EXPECT_EQ(pc->Chip(1, 0, 0)->Contents()[1], 0xAA);
+        BridgeDriver b(*pc, 1, 0, 0);
+        b.WriteEnable();
+        b.Command({0x60});
+        b.WriteEnable();
+        b.PageProgram(0x40, {1, 2, 3});
+        pc->SaveFlashFiles();
+        std::vector<uint8_t> saved = ReadFile(dir.File("a.bin"));
+        ASSERT_EQ(saved.size(), 64u * 1024);
+        EXPECT_EQ(saved[0x41], 2);
+        b.WriteEnable();
+        b.PageProgram(0x80, {9});  // after the explicit save: the destructor saves it
+    }
+    auto again = MakePc(text, clock, dir.Path());
+    const std::vector<uint8_t>& contents = again->Chip(1, 0, 0)->Contents();
+    EXPECT_EQ(contents[0], 0xFF);
+    EXPECT_EQ(contents[0x42], 3);
+    EXPECT_EQ(contents[0x80], 9);
+    EXPECT_EQ(ReadFile(dir.File("b.bin")), vlmio::emu::OldFirmwarePattern(128 * 1024));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("a.bin.tmp")));
+}
+
+TEST(EmulatorPersistence, ShortFileLeavesTheRestErased) {
+    emu_test::TempDir dir;
+    emu_test::WriteFile(dir.File("short.bin"), {0x10, 0x20, 0x30});
+    VirtualClock clock;
+    auto pc = MakePc("controller 01:00.0 part=0 flash=short.bin\n", clock, dir.Path());
+    std::vector<uint8_t> expected(64 * 1024, 0xFF);
+    expected[0] = 0x10;
+    expected[1] = 0x20;
+    expected[2] = 0x30;
+    EXPECT_EQ(pc->Chip(1, 0, 0)->Contents(), expected);
+    pc.reset();
+    EXPECT_EQ(ReadFile(dir.File("short.bin")), expected);  // written back whole
+}
+
+TEST(EmulatorPersistence, PowerCycleResetsStatesAndKeepsTheFlash) {
+    VirtualClock clock;
+    auto pc = MakePc("controller 01:00.0 part=SST25VF512X\n", clock);
+    BridgeDriver b(*pc, 1, 0, 0);
+    b.Command({0x50});
+    b.WriteStatus(0);
+    b.WriteEnable();
+    b.Command({0x60});  // busy for 70 ms
+    EXPECT_EQ(b.ReadStatus(), 0x01);
+    std::vector<uint8_t> erased = pc->Chip(1, 0, 0)->Contents();
+    pc->WriteDword(1, 0, 0, 0xF0, 0x12345678);
+    pc->PowerCycle();
+    EXPECT_EQ(b.ReadStatus(), 0x1C);  // protected again, not busy, no latch
+    EXPECT_EQ(pc->Chip(1, 0, 0)->Contents(), erased);
+    EXPECT_EQ(pc->ReadDword(1, 0, 0, 0xF0), 0x1Cu);  // the status byte just received
+}
+
+TEST(EmulatorVlmIoTest, LoadsParsesAndSavesAMachineFile) {
+    emu_test::TempDir dir;
+    std::string conf = dir.File("pc.conf");
+    emu_test::WriteText(conf, "controller 01:00.0 part=0 timing=instant flash=chip.bin\n");
+    VirtualClock clock;
+    EmulatorVlmIo io(conf, clock);
+    EXPECT_TRUE(io.IsEmulated());
+    io.UnloadVlmIODriver();  // nothing loaded: harmless
+    EXPECT_EQ(io.PCI_Read_DWORD(1, 0, 0, 0), 0xFFFFFFFFu);
+    EXPECT_EQ(io.PCI_Read_BYTE(1, 0, 0, 0xF4), 0xFFu);
+    ASSERT_EQ(io.LoadVlmIODriver(), 1u);
+    EXPECT_NE(io.PCI_Read_DWORD(1, 0, 0, 0), 0xFFFFFFFFu);
+    // Write enable and chip erase through the library's entries.
+    for (uint32_t opcode : {0x06u, 0x60u}) {
+        io.PCI_Write_DWORD(1, 0, 0, 0xF0, opcode);
+        io.PCI_Write_Byte(1, 0, 0, 0xF4, 0x29);
+        io.PCI_Write_Byte(1, 0, 0, 0xF4, 0x10);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("chip.bin")));
+    io.UnloadVlmIODriver();
+    EXPECT_EQ(ReadFile(dir.File("chip.bin")), std::vector<uint8_t>(64 * 1024, 0xFF));
+    EXPECT_EQ(io.PCI_Read_DWORD(1, 0, 0, 0), 0xFFFFFFFFu);
+
+    emu_test::WriteText(conf, "controller 01:00.0 part=99\n");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(io.LoadVlmIODriver(), 0u);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, conf + ":1: unknown part '99' (a row number 0-46, a part name as the table "
+                          "spells it, none, or unknown:OP:B0:B1:B2)\n");
+}
+
+TEST(EmulatorVlmIoTest, DrivesAnEmulatedPcItDoesNotOwn) {
+    emu_test::TempDir dir;
+    VirtualClock clock;
+    auto pc = MakePc("controller 05:00.0 part=0 flash=x.bin\n", clock, dir.Path());
+    EmulatorVlmIo io(*pc);
+    EXPECT_EQ(io.LoadVlmIODriver(), 1u);
+    EXPECT_EQ(io.PCI_Read_DWORD(5, 0, 0, 0xF4), 0u);
+    EXPECT_EQ(pc->AccessCount(), 1u);
+    io.UnloadVlmIODriver();
+    EXPECT_TRUE(std::filesystem::exists(dir.File("x.bin")));
+    EXPECT_EQ(pc->ReadDword(5, 0, 0, 0xF4), 0u);  // still alive
+}
+
+}  // namespace
