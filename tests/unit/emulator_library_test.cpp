@@ -1,0 +1,160 @@
+// The emulated PC's shared access library, loaded from the built file as a program loads it.
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <dlfcn.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "console/controller_ids.h"
+#include "tests/unit/emulator_test_util.h"
+#include "vlmio/vlmio.h"
+
+#ifdef VLMIO_EMULATOR_LIBRARY
+
+namespace {
+
+using LoadFn = uint32_t (*)();
+using UnloadFn = void (*)();
+using ReadFn = uint32_t (*)(uint32_t, uint32_t, uint32_t, uint32_t);
+using WriteFn = void (*)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t);
+
+// The library opened from a path, with its entries.
+class Library {
+public:
+    explicit Library(const std::string& path) {
+        m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (m_handle == nullptr) return;
+        load = Entry<LoadFn>(VLMIO_ENTRY_LOAD);
+        unload = Entry<UnloadFn>(VLMIO_ENTRY_UNLOAD);
+        readByte = Entry<ReadFn>(VLMIO_ENTRY_READ_BYTE);
+        readDword = Entry<ReadFn>(VLMIO_ENTRY_READ_DWORD);
+        writeByte = Entry<WriteFn>(VLMIO_ENTRY_WRITE_BYTE);
+        writeDword = Entry<WriteFn>(VLMIO_ENTRY_WRITE_DWORD);
+        isEmulated = Entry<LoadFn>(VLMIO_ENTRY_IS_EMULATED);
+    }
+    ~Library() {
+        if (m_handle != nullptr) dlclose(m_handle);
+    }
+    bool Complete() const {
+        return m_handle != nullptr && load && unload && readByte && readDword && writeByte &&
+               writeDword && isEmulated;
+    }
+    void* Handle() const { return m_handle; }
+
+    LoadFn load = nullptr;
+    UnloadFn unload = nullptr;
+    ReadFn readByte = nullptr;
+    ReadFn readDword = nullptr;
+    WriteFn writeByte = nullptr;
+    WriteFn writeDword = nullptr;
+    LoadFn isEmulated = nullptr;
+
+private:
+    template <typename T>
+    T Entry(const char* name) {
+        return reinterpret_cast<T>(dlsym(m_handle, name));
+    }
+    void* m_handle = nullptr;
+};
+
+TEST(EmulatorLibrary, ExportsTheEntriesAndRunsTheMachineFile) {
+    emu_test::TempDir dir;
+    std::string conf = dir.File("pc.conf");
+    std::string log = dir.File("access.log");
+    emu_test::WriteText(conf, "controller 02:00.0 part=0 member=2 timing=instant flash=f.bin\n");
+    ASSERT_EQ(setenv("VLMIO_EMULATOR", conf.c_str(), 1), 0);
+    ASSERT_EQ(setenv("VLMIO_EMULATOR_LOG", log.c_str(), 1), 0);
+    {
+        Library lib(VLMIO_EMULATOR_LIBRARY);
+        ASSERT_TRUE(lib.Complete()) << dlerror();
+        EXPECT_EQ(lib.isEmulated(), 1u);
+        lib.unload();  // nothing loaded: harmless
+        EXPECT_EQ(lib.readDword(2, 0, 0, 0), 0xFFFFFFFFu);
+        ASSERT_EQ(lib.load(), 1u);
+        EXPECT_EQ(lib.readDword(2, 0, 0, 0), ControllerIdKey(g_ControllerIds[1]));
+        lib.writeDword(2, 0, 0, 0xF0, 0x06);
+        lib.writeByte(2, 0, 0, 0xF4, 0x29);
+        lib.writeByte(2, 0, 0, 0xF4, 0x10);
+        lib.writeDword(2, 0, 0, 0xF0, 0x05);
+        lib.writeByte(2, 0, 0, 0xF4, 0x29);
+        lib.writeByte(2, 0, 0, 0xF4, 0x21);
+        EXPECT_EQ(lib.readByte(2, 0, 0, 0xF0), 0x02u);  // the latch is set
+        lib.unload();
+        EXPECT_EQ(lib.readDword(2, 0, 0, 0), 0xFFFFFFFFu);
+        EXPECT_EQ(emu_test::ReadFile(dir.File("f.bin")).size(), 64u * 1024);
+    }
+    std::vector<uint8_t> lines = emu_test::ReadFile(log);
+    std::string text(lines.begin(), lines.end());
+    EXPECT_EQ(text.rfind("R 02:00.0 00 4 27011f7c\nW 02:00.0 f0 4 00000006\n", 0), 0u) << text;
+    EXPECT_NE(text.find("R 02:00.0 f0 1 00000002\n"), std::string::npos);
+    unsetenv("VLMIO_EMULATOR_LOG");
+}
+
+TEST(EmulatorLibrary, BadOrMissingMachineFileFailsTheLoad) {
+    emu_test::TempDir dir;
+    std::string conf = dir.File("bad.conf");
+    emu_test::WriteText(conf, "controller 02:00.0 part=0\ncontroller 02:00.0 part=1\n");
+    Library lib(VLMIO_EMULATOR_LIBRARY);
+    ASSERT_TRUE(lib.Complete()) << dlerror();
+    ASSERT_EQ(setenv("VLMIO_EMULATOR", conf.c_str(), 1), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(lib.load(), 0u);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              conf + ":2: two items at 02:00.0 (the other on line 1)\n");
+    EXPECT_EQ(lib.readDword(2, 0, 0, 0), 0xFFFFFFFFu);
+
+    ASSERT_EQ(setenv("VLMIO_EMULATOR", dir.File("none.conf").c_str(), 1), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(lib.load(), 0u);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("none.conf"), std::string::npos);
+    lib.unload();
+}
+
+// Without VLMIO_EMULATOR the library reads emulated-pc.conf from its own folder, and writes
+// the flash back when the library goes away without an unload.
+TEST(EmulatorLibrary, DefaultMachineFileBesideTheLibrary) {
+    emu_test::TempDir dir;
+    std::string copy = dir.File("libvlmio.so");
+    std::filesystem::copy_file(VLMIO_EMULATOR_LIBRARY, copy);
+    emu_test::WriteText(dir.File("emulated-pc.conf"),
+                        "controller 07:00.0 part=0 timing=instant flash=beside.bin\n");
+    unsetenv("VLMIO_EMULATOR");
+    {
+        Library lib(copy);
+        ASSERT_TRUE(lib.Complete()) << dlerror();
+        ASSERT_EQ(lib.load(), 1u);
+        EXPECT_EQ(lib.readDword(7, 0, 0, 0), ControllerIdKey(g_ControllerIds[0]));
+        EXPECT_FALSE(std::filesystem::exists(dir.File("beside.bin")));
+    }
+    EXPECT_EQ(emu_test::ReadFile(dir.File("beside.bin")).size(), 64u * 1024);
+}
+
+TEST(EmulatorLibrary, ExportsNothingElse) {
+    std::string command = std::string("nm -D --defined-only ") + VLMIO_EMULATOR_LIBRARY + " 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::vector<std::string> names;
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        std::string s(line);
+        std::size_t space = s.find_last_of(' ');
+        std::string type = s.size() > 17 ? s.substr(17, 1) : "";
+        std::string name = s.substr(space + 1);
+        if (!name.empty() && name.back() == '\n') name.pop_back();
+        if (type == "T") names.push_back(name);
+    }
+    int status = pclose(pipe);
+    if (names.empty() && status != 0) GTEST_SKIP() << "nm is not available";
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"LoadVlmIODriver", "PCI_Read_BYTE", "PCI_Read_DWORD",
+                                               "PCI_Write_Byte", "PCI_Write_DWORD",
+                                               "UnloadVlmIODriver", "VlmIoIsEmulated"}));
+}
+
+}  // namespace
+
+#endif  // VLMIO_EMULATOR_LIBRARY
+#endif  // _WIN32

@@ -1,0 +1,156 @@
+// The emulated PC as the access library: the six entries plus VlmIoIsEmulated, nothing else
+// exported. LoadVlmIODriver reads the machine file named by VLMIO_EMULATOR, else
+// emulated-pc.conf in the library's own folder, on the real clock; a bad file is reported on
+// standard error ("FILE:LINE: what is wrong") and the load returns 0. VLMIO_EMULATOR_LOG=FILE
+// appends every register access to FILE. The flash files are written back by
+// UnloadVlmIODriver and when the process ends (or the library is unloaded). A second load while
+// one is loaded keeps the emulated PC as it is and returns 1.
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+#include "framework/clock.h"
+#include "vlmio/emulator/emulated_pc.h"
+#include "vlmio/vlmio.h"
+
+namespace {
+
+constexpr char kMachineFileVariable[] = "VLMIO_EMULATOR";
+constexpr char kAccessLogVariable[] = "VLMIO_EMULATOR_LOG";
+constexpr char kDefaultMachineFile[] = "emulated-pc.conf";
+constexpr uint32_t kAllOnes = 0xFFFFFFFFu;
+constexpr uint32_t kByteAllOnes = 0xFFu;
+
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+
+// A loaded emulated PC with the clock it runs on (declared first, so destroyed last).
+struct Loaded {
+    framework::SteadyClock clock;
+    std::unique_ptr<vlmio::emu::EmulatedPc> pc;
+};
+
+// Held only to copy or swap the pointer: register accesses run outside it, each on its own
+// reference, so unloading never pulls the emulated PC from under a running access.
+std::mutex g_mutex;
+std::shared_ptr<Loaded> g_loaded;
+bool g_saveAtExitRegistered = false;
+
+std::shared_ptr<Loaded> Current() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_loaded;
+}
+
+// Writes the flash files back when the process ends (or this library is unloaded).
+void SaveAtExit() {
+    std::shared_ptr<Loaded> loaded = Current();
+    if (loaded) loaded->pc->SaveFlashFiles();
+}
+
+// The folder holding this library, without a trailing separator; empty if unknown.
+std::string LibraryFolder() {
+    std::string path;
+#ifdef _WIN32
+    HMODULE module = nullptr;
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                               GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           reinterpret_cast<LPCSTR>(&SaveAtExit), &module)) {
+        char name[MAX_PATH];
+        DWORD length = GetModuleFileNameA(module, name, MAX_PATH);
+        if (length > 0 && length < MAX_PATH) path.assign(name, length);
+    }
+    std::size_t end = path.find_last_of("\\/");
+#else
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&SaveAtExit), &info) != 0 && info.dli_fname != nullptr) {
+        path = info.dli_fname;
+    }
+    std::size_t end = path.find_last_of('/');
+#endif
+    if (end == std::string::npos) return path.empty() ? std::string() : std::string(".");
+    return path.substr(0, end);
+}
+
+std::string MachineFilePath() {
+    const char* named = std::getenv(kMachineFileVariable);
+    if (named != nullptr && named[0] != '\0') return named;
+    std::string folder = LibraryFolder();
+    return folder.empty() ? std::string(kDefaultMachineFile)
+                          : folder + kPathSeparator + kDefaultMachineFile;
+}
+
+}  // namespace
+
+extern "C" {
+
+VLMIO_API uint32_t VLMIO_CALL LoadVlmIODriver(void) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_loaded) return 1;
+    auto loaded = std::make_shared<Loaded>();
+    std::string path = MachineFilePath();
+    std::string error;
+    loaded->pc = vlmio::emu::EmulatedPc::FromFile(path, loaded->clock, &error);
+    if (!loaded->pc) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        std::fflush(stderr);
+        return 0;
+    }
+    const char* log = std::getenv(kAccessLogVariable);
+    if (log != nullptr && log[0] != '\0' && !loaded->pc->SetAccessLogFile(log)) {
+        std::fprintf(stderr, "%s: cannot open the access log %s\n", path.c_str(), log);
+        std::fflush(stderr);
+        return 0;
+    }
+    if (!g_saveAtExitRegistered) g_saveAtExitRegistered = std::atexit(SaveAtExit) == 0;
+    g_loaded = std::move(loaded);
+    return 1;
+}
+
+VLMIO_API void VLMIO_CALL UnloadVlmIODriver(void) {
+    std::shared_ptr<Loaded> loaded;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        loaded.swap(g_loaded);
+    }
+    // Saved now; destroyed with the last reference (an access still running holds one).
+    if (loaded) loaded->pc->SaveFlashFiles();
+}
+
+VLMIO_API uint32_t VLMIO_CALL PCI_Read_BYTE(uint32_t bus, uint32_t device, uint32_t function,
+                                            uint32_t offset) {
+    std::shared_ptr<Loaded> loaded = Current();
+    return loaded ? loaded->pc->ReadByte(bus, device, function, offset) : kByteAllOnes;
+}
+
+VLMIO_API uint32_t VLMIO_CALL PCI_Read_DWORD(uint32_t bus, uint32_t device, uint32_t function,
+                                             uint32_t offset) {
+    std::shared_ptr<Loaded> loaded = Current();
+    return loaded ? loaded->pc->ReadDword(bus, device, function, offset) : kAllOnes;
+}
+
+VLMIO_API void VLMIO_CALL PCI_Write_Byte(uint32_t bus, uint32_t device, uint32_t function,
+                                         uint32_t offset, uint32_t value) {
+    std::shared_ptr<Loaded> loaded = Current();
+    if (loaded) loaded->pc->WriteByte(bus, device, function, offset, value);
+}
+
+VLMIO_API void VLMIO_CALL PCI_Write_DWORD(uint32_t bus, uint32_t device, uint32_t function,
+                                          uint32_t offset, uint32_t value) {
+    std::shared_ptr<Loaded> loaded = Current();
+    if (loaded) loaded->pc->WriteDword(bus, device, function, offset, value);
+}
+
+VLMIO_API uint32_t VLMIO_CALL VlmIoIsEmulated(void) { return 1; }
+
+}  // extern "C"
