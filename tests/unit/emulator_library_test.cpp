@@ -4,6 +4,8 @@
 #ifndef _WIN32
 #include <dlfcn.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -130,6 +132,31 @@ TEST(EmulatorLibrary, DefaultMachineFileBesideTheLibrary) {
         EXPECT_FALSE(std::filesystem::exists(dir.File("beside.bin")));
     }
     EXPECT_EQ(emu_test::ReadFile(dir.File("beside.bin")).size(), 64u * 1024);
+}
+
+// A process that ends without unloading still leaves its flash written.
+TEST(EmulatorLibrary, ProcessEndWritesTheFlashBack) {
+    emu_test::TempDir dir;
+    std::string conf = dir.File("pc.conf");
+    emu_test::WriteText(conf, "controller 01:00.0 part=0 timing=instant flash=end.bin\n");
+    ASSERT_EQ(setenv("VLMIO_EMULATOR", conf.c_str(), 1), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        Library lib(VLMIO_EMULATOR_LIBRARY);
+        if (!lib.Complete() || lib.load() != 1) _exit(2);
+        for (uint32_t opcode : {0x06u, 0x60u}) {  // write enable, chip erase
+            lib.writeDword(1, 0, 0, 0xF0, opcode);
+            lib.writeByte(1, 0, 0, 0xF4, 0x29);
+            lib.writeByte(1, 0, 0, 0xF4, 0x10);
+        }
+        std::exit(0);  // no unload, no dlclose
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(emu_test::ReadFile(dir.File("end.bin")), std::vector<uint8_t>(64 * 1024, 0xFF));
 }
 
 TEST(EmulatorLibrary, ExportsNothingElse) {

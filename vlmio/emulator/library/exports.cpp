@@ -45,18 +45,32 @@ struct Loaded {
 // reference, so unloading never pulls the emulated PC from under a running access.
 std::mutex g_mutex;
 std::shared_ptr<Loaded> g_loaded;
-bool g_saveAtExitRegistered = false;
 
 std::shared_ptr<Loaded> Current() {
     std::lock_guard<std::mutex> lock(g_mutex);
     return g_loaded;
 }
 
-// Writes the flash files back when the process ends (or this library is unloaded).
-void SaveAtExit() {
-    std::shared_ptr<Loaded> loaded = Current();
+// Takes the emulated PC out of service and writes its flash files back. A register access
+// still running keeps its own reference; later ones find nothing loaded.
+void Unload() {
+    std::shared_ptr<Loaded> loaded;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        loaded.swap(g_loaded);
+    }
     if (loaded) loaded->pc->SaveFlashFiles();
 }
+
+// Unloads when the process ends or this library is unloaded. A static object rather than an
+// atexit handler, because its destructor is tied to this library: it runs at the library's
+// unloading and never after the code is gone. Declared after g_loaded, so it runs first.
+struct UnloadAtEnd {
+    UnloadAtEnd() = default;
+    UnloadAtEnd(const UnloadAtEnd&) = delete;
+    UnloadAtEnd& operator=(const UnloadAtEnd&) = delete;
+    ~UnloadAtEnd() { Unload(); }
+} g_unloadAtEnd;
 
 // The folder holding this library, without a trailing separator; empty if unknown.
 std::string LibraryFolder() {
@@ -65,7 +79,7 @@ std::string LibraryFolder() {
     HMODULE module = nullptr;
     if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           reinterpret_cast<LPCSTR>(&SaveAtExit), &module)) {
+                           reinterpret_cast<LPCSTR>(&Unload), &module)) {
         char name[MAX_PATH];
         DWORD length = GetModuleFileNameA(module, name, MAX_PATH);
         if (length > 0 && length < MAX_PATH) path.assign(name, length);
@@ -73,7 +87,7 @@ std::string LibraryFolder() {
     std::size_t end = path.find_last_of("\\/");
 #else
     Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&SaveAtExit), &info) != 0 && info.dli_fname != nullptr) {
+    if (dladdr(reinterpret_cast<void*>(&Unload), &info) != 0 && info.dli_fname != nullptr) {
         path = info.dli_fname;
     }
     std::size_t end = path.find_last_of('/');
@@ -112,20 +126,11 @@ VLMIO_API uint32_t VLMIO_CALL LoadVlmIODriver(void) {
         std::fflush(stderr);
         return 0;
     }
-    if (!g_saveAtExitRegistered) g_saveAtExitRegistered = std::atexit(SaveAtExit) == 0;
     g_loaded = std::move(loaded);
     return 1;
 }
 
-VLMIO_API void VLMIO_CALL UnloadVlmIODriver(void) {
-    std::shared_ptr<Loaded> loaded;
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        loaded.swap(g_loaded);
-    }
-    // Saved now; destroyed with the last reference (an access still running holds one).
-    if (loaded) loaded->pc->SaveFlashFiles();
-}
+VLMIO_API void VLMIO_CALL UnloadVlmIODriver(void) { Unload(); }
 
 VLMIO_API uint32_t VLMIO_CALL PCI_Read_BYTE(uint32_t bus, uint32_t device, uint32_t function,
                                             uint32_t offset) {
