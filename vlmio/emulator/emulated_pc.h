@@ -5,7 +5,8 @@
 //   controller BB:DD.F part=PART [member=N] [flash=FILE] [size=BYTES]
 //              [timing=datasheet|instant] [fault=FAULT]...
 //   device     BB:DD.F VVVV:DDDD
-// (the full grammar, the chip behaviour and the faults are described in emulated_pc.cpp).
+// The full grammar is described in machine_file.cpp, the registers and the bridge's faults in
+// emulated_pc.cpp, the chips and their faults in flash_chip_model.h.
 #pragma once
 
 #include <cstdint>
