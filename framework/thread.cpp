@@ -1,0 +1,96 @@
+#include "framework/thread.h"
+
+#include <chrono>
+#include <system_error>
+#include <utility>
+
+#include "framework/clock.h"
+
+namespace framework {
+namespace {
+
+// How often a wait measured on a clock that only tests move looks at the time again.
+constexpr auto kVirtualClockPoll = std::chrono::milliseconds(1);
+
+std::mutex g_filterMutex;
+std::function<bool(ThreadPriority)> g_startFilter;
+thread_local ThreadState* t_currentThread = nullptr;
+
+}  // namespace
+
+bool ThreadState::Ended() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_bEnded;
+}
+
+std::optional<unsigned> ThreadState::ExitCode() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_bEnded) return std::nullopt;
+    return m_exitCode;
+}
+
+bool ThreadState::WaitForEnd(uint64_t timeoutMs) const {
+    Clock& clock = ProcessClock();
+    uint64_t deadline = clock.NowMs() + timeoutMs;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_bEnded) {
+        uint64_t now = clock.NowMs();
+        if (now >= deadline) return false;
+        if (dynamic_cast<SteadyClock*>(&clock)) {
+            m_ended.wait_for(lock, std::chrono::milliseconds(deadline - now));
+        } else {
+            m_ended.wait_for(lock, kVirtualClockPoll);
+        }
+    }
+    return true;
+}
+
+void ThreadState::MarkEnded(unsigned exitCode) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_exitCode = exitCode;
+    m_bEnded = true;
+    m_ended.notify_all();
+}
+
+WinThread::WinThread(ThreadProc proc, void* param, ThreadPriority priority)
+    : m_proc(proc), m_param(param), m_handle(std::make_shared<ThreadState>(priority)) {}
+
+void WinThread::Run() {
+    ThreadHandle handle = m_handle;  // outlives this object
+    t_currentThread = handle.get();
+    RequestCurrentThreadPriority(handle->Priority());
+    unsigned exitCode = m_proc(m_param);
+    delete this;
+    t_currentThread = nullptr;
+    handle->MarkEnded(exitCode);
+}
+
+WinThread* BeginThread(ThreadProc proc, void* param, ThreadPriority priority,
+                       ThreadHandle* handle) {
+    if (handle) handle->reset();
+    {
+        std::lock_guard<std::mutex> lock(g_filterMutex);
+        if (g_startFilter && !g_startFilter(priority)) return nullptr;
+    }
+    auto* thread = new WinThread(proc, param, priority);
+    if (handle) *handle = thread->Handle();
+    try {
+        std::thread([thread] { thread->Run(); }).detach();
+    } catch (const std::system_error&) {
+        if (handle) handle->reset();
+        delete thread;
+        return nullptr;
+    }
+    return thread;
+}
+
+bool CurrentThreadStopRequested() {
+    return t_currentThread != nullptr && t_currentThread->StopRequested();
+}
+
+void SetThreadStartFilter(std::function<bool(ThreadPriority)> filter) {
+    std::lock_guard<std::mutex> lock(g_filterMutex);
+    g_startFilter = std::move(filter);
+}
+
+}  // namespace framework

@@ -1,0 +1,94 @@
+// Threads that delete their own objects, the handle that outlives them, and the lock.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "framework/critical_section.h"
+#include "framework/thread.h"
+
+namespace {
+
+using namespace framework;
+
+struct Gate {
+    std::atomic<bool> open{false};
+    std::atomic<bool> sawStop{false};
+};
+
+unsigned WaitAtGate(void* param) {
+    auto* gate = static_cast<Gate*>(param);
+    while (!gate->open.load()) std::this_thread::yield();
+    gate->sawStop = CurrentThreadStopRequested();
+    return 7;
+}
+
+TEST(FrameworkThread, HandleOutlivesTheSelfDeletingThreadObject) {
+    for (ThreadPriority priority :
+         {ThreadPriority::kNormal, ThreadPriority::kHighest, ThreadPriority::kTimeCritical}) {
+        Gate gate;
+        ThreadHandle handle;
+        WinThread* thread = BeginThread(WaitAtGate, &gate, priority, &handle);
+        ASSERT_NE(thread, nullptr);
+        ASSERT_TRUE(handle);
+        EXPECT_EQ(handle->Priority(), priority);
+        EXPECT_FALSE(handle->Ended());
+        EXPECT_FALSE(handle->ExitCode().has_value());
+        EXPECT_FALSE(handle->WaitForEnd(20)) << "still held at the gate";
+        handle->RequestStop();
+        gate.open = true;
+        // From here on the thread object may be gone: only the handle is used.
+        EXPECT_TRUE(handle->WaitForEnd(10000));
+        EXPECT_TRUE(handle->Ended());
+        EXPECT_EQ(handle->ExitCode(), 7u);
+        EXPECT_TRUE(gate.sawStop.load());
+    }
+    EXPECT_FALSE(CurrentThreadStopRequested()) << "the main thread was never asked";
+}
+
+TEST(FrameworkThread, StartThatFailsReturnsNothing) {
+    SetThreadStartFilter([](ThreadPriority p) { return p != ThreadPriority::kTimeCritical; });
+    Gate gate;
+    gate.open = true;
+    ThreadHandle handle = std::make_shared<ThreadState>(ThreadPriority::kNormal);
+    EXPECT_EQ(BeginThread(WaitAtGate, &gate, ThreadPriority::kTimeCritical, &handle), nullptr);
+    EXPECT_FALSE(handle);
+    ASSERT_NE(BeginThread(WaitAtGate, &gate, ThreadPriority::kHighest, &handle), nullptr);
+    EXPECT_TRUE(handle->WaitForEnd(10000));
+    SetThreadStartFilter(nullptr);
+}
+
+TEST(FrameworkCriticalSection, LifecycleAndMutualExclusion) {
+    CriticalSection section;
+    EXPECT_FALSE(section.IsInitialized());
+    section.Delete();  // never initialised: harmless
+    EXPECT_FALSE(section.Enter());
+    {
+        CriticalSection::Lock lock(section);
+        EXPECT_FALSE(lock.Owns());
+    }
+    EXPECT_TRUE(section.Initialize(0x80000400));
+    EXPECT_FALSE(section.Initialize(0x80000400));
+    EXPECT_EQ(section.SpinCount(), 0x80000400u);
+
+    int counter = 0;  // unprotected but for the section
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 10000; ++i) {
+                CriticalSection::Lock lock(section);
+                ASSERT_TRUE(lock.Owns());
+                ++counter;
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(counter, 40000);
+    section.Delete();
+    section.Delete();
+    EXPECT_FALSE(section.IsInitialized());
+    EXPECT_FALSE(section.Enter());
+}
+
+}  // namespace
