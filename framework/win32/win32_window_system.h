@@ -1,0 +1,40 @@
+// The Win32 window system: real dialogs built from the dialog templates, real controls, real
+// message boxes. Controls may be changed from any thread: a change made on the window's own thread
+// is applied at once; one made elsewhere is queued and posted to the window's thread, so no
+// thread ever waits for the window's thread to answer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "framework/message_box.h"
+#include "framework/window_system.h"
+#include "res/dialog_templates.h"
+
+namespace framework {
+
+class Win32WindowSystem final : public WindowSystem {
+public:
+    Win32WindowSystem() = default;
+    Win32WindowSystem(const Win32WindowSystem&) = delete;
+    Win32WindowSystem& operator=(const Win32WindowSystem&) = delete;
+
+    // Makes this the window system and the message-box handler of the process.
+    void Install();
+
+    int RunModal(Dialog& dialog, Dialog* parent) override;
+    void PostQuit(int exitCode) override;
+    bool LoadControlLibrary(const std::string& name) override;
+    bool InitCommonControls(uint32_t size, uint32_t classes) override;
+    int GetSystemMetrics(int index) override;
+
+    // Shows a real message box; the main window owns it when the request says so.
+    static int ShowMessageBox(const MessageBoxRequest& request);
+};
+
+// The in-memory form of a dialog template as the dialog manager takes it (DLGTEMPLATEEX with its
+// items), with the control styles a child window needs. Centred on the screen.
+std::vector<uint8_t> BuildDialogTemplate(const res::DialogTemplate& dialogTemplate);
+
+}  // namespace framework
