@@ -17,7 +17,7 @@ public:
 
     bool LookupPrivilegeValue(const char* privilegeName, PrivilegeLuid& luid) override {
         LUID value{};
-        if (!LookupPrivilegeValueA(nullptr, privilegeName, &value)) return false;
+        if (!::LookupPrivilegeValueA(nullptr, privilegeName, &value)) return false;
         luid.lowPart = value.LowPart;
         luid.highPart = value.HighPart;
         return true;

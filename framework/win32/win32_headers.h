@@ -15,6 +15,7 @@
 #undef GetDlgItemText
 #undef GetWindowText
 #undef LoadIcon
+#undef LookupPrivilegeValue
 #undef LoadString
 #undef MessageBox
 #undef PostMessage

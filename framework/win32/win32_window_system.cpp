@@ -7,11 +7,13 @@
 #include <uxtheme.h>
 
 #include <atomic>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "framework/dialog.h"
 #include "framework/win_app.h"
