@@ -643,6 +643,12 @@ int Win32WindowSystem::RunModal(Dialog& dialog, Dialog* parent) {
         if (auto parentHost = std::dynamic_pointer_cast<Win32DialogHost>(parent->HostRef())) {
             owner = parentHost->Window();
         }
+    } else if (HWND main = MainWindow();
+               main != nullptr && IsWindowVisible(main) &&
+               GetWindowThreadProcessId(main, nullptr) == GetCurrentThreadId()) {
+        // Like the About box: a dialog opened from the shown main window belongs to it, which
+        // stays disabled while it is open.
+        owner = main;
     }
     CreationContext context{std::make_shared<Win32DialogHost>(dialog, *tmpl)};
     HWND hwnd = CreateDialogIndirectParamA(

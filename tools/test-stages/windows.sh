@@ -1,0 +1,244 @@
+#!/usr/bin/env bash
+# The Windows program: MinGW-w64 build (preset mingw), then its tests under Wine inside Xvfb.
+# One Wine prefix is prepared once (build/wine/template) and copied for every test. Each test
+# prints PASS or FAIL with what it checked; the stage exits 1 when any failed. Where MinGW-w64,
+# Wine or Xvfb cannot be installed, the stage says so and is skipped.
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+
+skip() {
+    echo "windows: skipped: $*"
+    exit 0
+}
+
+tools/install-deps.sh windows >/dev/null 2>&1 || true
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver64
+[ -x "$wineserver" ] || wineserver=/usr/lib/wine/wineserver
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || skip "MinGW-w64 (g++-mingw-w64-x86-64) is not installed"
+[ -x "$wine" ] || skip "Wine (wine64) is not installed"
+command -v Xvfb >/dev/null || skip "Xvfb (xvfb) is not installed"
+
+echo "windows: building the mingw preset"
+if ! { cmake --preset mingw >/dev/null && cmake --build --preset mingw -j "$(nproc)" >build/mingw-build.log 2>&1; }; then
+    tail -n 40 build/mingw-build.log 2>/dev/null
+    echo "FAIL: the Windows build"
+    exit 1
+fi
+bin=$root/build/mingw
+work=$root/build/wine
+mkdir -p "$work"
+
+# ---- Display and Wine prefix ----------------------------------------------------------------
+
+display=""
+for n in $(seq 90 140); do
+    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
+done
+[ -n "$display" ] || skip "no free X display number"
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+cleanup() {
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+}
+trap cleanup EXIT
+export DISPLAY=$display
+sleep 1
+kill -0 "$xvfb_pid" 2>/dev/null || skip "Xvfb did not start"
+
+export WINEDEBUG=-all,err+eventlog
+export WINEDLLOVERRIDES="mscoree,mshtml="
+template=$work/template
+if [ ! -f "$template/system.reg" ]; then
+    echo "windows: preparing the Wine prefix"
+    rm -rf "$template"
+    WINEPREFIX=$template timeout 300 "$wine" wineboot -i >/dev/null 2>&1
+    WINEPREFIX=$template timeout 60 "$wineserver" -w
+    [ -f "$template/system.reg" ] || { echo "FAIL: the Wine prefix could not be made"; exit 1; }
+fi
+
+failures=0
+passes=0
+pass() { echo "PASS: $*"; passes=$((passes + 1)); }
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# expect WHAT COMMAND...: passes when the command succeeds.
+expect() {
+    local what=$1
+    shift
+    if "$@"; then pass "$what"; else fail "$what"; fi
+}
+
+# A fresh prefix for one test (hard links, registry files copied) and its folder.
+new_case() {
+    case_dir=$work/case-$1
+    rm -rf "$case_dir"
+    mkdir -p "$case_dir"
+    cp -al "$template" "$case_dir/prefix"
+    for reg in "$template"/*.reg; do cp --remove-destination "$reg" "$case_dir/prefix/"; done
+    export WINEPREFIX=$case_dir/prefix
+    app=$case_dir/app
+    cp -r "$bin/demo" "$app"
+    rm -f "$app"/flash-*.bin
+}
+end_case() {
+    timeout 30 "$wineserver" -k >/dev/null 2>&1
+    rm -rf "$case_dir/prefix"
+}
+# A Windows path for a file of ours (Wine's drive Z: is the root).
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+# Starts the program in the background: program_pid, output in $case_dir/out and err.
+start_program() {
+    (cd "$case_dir" && exec timeout 240 "$wine" "$app/VLM270FWUpdate.exe" "$@" >"$case_dir/out" 2>"$case_dir/err") &
+    program_pid=$!
+}
+# Waits for the program; its exit status in program_status.
+wait_program() {
+    wait "$program_pid"
+    program_status=$?
+}
+driver() { timeout 200 "$wine" "$bin/test/win_test_driver.exe" "$@" 2>/dev/null | tr -d '\r' | tee -a "$case_dir/driver"; return "${PIPESTATUS[0]}"; }
+has_line() { grep -qxF -- "$2" "$1"; }
+has_text() { grep -qF -- "$2" "$1"; }
+flash_equals_image() { cmp -s -n "$(stat -c %s "$app/VLM270X_Sample.rom")" "$1" "$app/VLM270X_Sample.rom"; }
+
+# ---- The back end on its own ------------------------------------------------------------------
+
+new_case backend
+if timeout 120 "$wine" "$bin/test/win_backend_check.exe" 2>/dev/null | tr -d '\r' >"$case_dir/out"; then
+    pass "Win32 back end: $(grep -c '^PASS' "$case_dir/out") checks"
+else
+    cat "$case_dir/out"
+    fail "Win32 back end"
+fi
+end_case
+
+if ! ls app/*.cpp >/dev/null 2>&1; then
+    echo "windows: the application is not built yet: program tests skipped"
+    echo "windows: $passes passed, $failures failed"
+    [ "$failures" -eq 0 ]
+    exit
+fi
+
+key='HKLM\SYSTEM\CurrentControlSet\Services\Eventlog\Application\VLMT 270X MP Tool'
+main_title="Velmora 270 Firmware Upgrade Tool Ver 1.0.2.0"
+
+# ---- Silent run on the emulated PC ------------------------------------------------------------
+
+new_case silent
+sed -i '/^controller/s/$/ timing=instant/' "$app/emulated-pc.conf"
+start_program /s
+driver timeout=60 "never=$main_title,3000" >/dev/null
+wait_program
+expect "silent run: exit status 0 (got $program_status)" [ "$program_status" -eq 0 ]
+expect "silent run: controller 1's flash holds the image" flash_equals_image "$app/flash-02-00-0.bin"
+expect "silent run: controller 2's flash holds the image" flash_equals_image "$app/flash-03-00-0.bin"
+"$wine" reg query "$key" 2>/dev/null | tr -d '\r' >"$case_dir/reg"
+expect "silent run: EventMessageFile names XEventMessage.dll in the program folder" \
+    has_text "$case_dir/reg" "EventMessageFile    REG_SZ    $(winpath "$app")\\XEventMessage.dll"
+expect "silent run: TypesSupported is 31" has_text "$case_dir/reg" "TypesSupported    REG_DWORD    0x1f"
+end_case
+
+# ---- Silent run with a controller that cannot be updated --------------------------------------
+
+new_case failing
+cat >"$app/emulated-pc.conf" <<'EOF'
+controller 02:00.0 part=MX25L(V)512(C) flash=flash-02-00-0.bin timing=instant
+controller 03:00.0 part=M45PE10 flash=flash-03-00-0.bin timing=instant
+EOF
+start_program /s
+driver timeout=120 "box=VLM270FWUpdate" >"$case_dir/boxes"
+wait_program
+expect "failing controller: the host-not-ready message is shown" has_line "$case_dir/boxes" \
+    "box VLM270FWUpdate: Your Host Device is not ready, Firmware Update Failed!!!, Please reboot your PC and try again!!!"
+expect "failing controller: exit status 5 (got $program_status)" [ "$program_status" -eq 5 ]
+expect "failing controller: the chip-erase failures reach the event log" \
+    has_text "$case_dir/err" "CInterctl::Update_Firmware"
+expect "failing controller: controller 1 was still updated" flash_equals_image "$app/flash-02-00-0.bin"
+end_case
+
+# ---- Interactive run: licence, main window, restart prompt ------------------------------------
+
+new_case interactive
+sed -i '/^controller/s/$/ timing=datasheet/' "$app/emulated-pc.conf"
+start_program
+driver timeout=60 "wait=License Agreement" "text=License Agreement,1006" \
+    "text=License Agreement,1002" "text=License Agreement,1" \
+    "shot=License Agreement,$case_dir/licence.bmp" "press=License Agreement,1" \
+    "wait=$main_title" "sleep=700" "shot=$main_title,$case_dir/main.bmp" \
+    "text=$main_title,1009" "text=$main_title,1024" \
+    "text=$main_title,1011" "text=$main_title,1012" "text=$main_title,1014" \
+    "text=$main_title,1016" "text=$main_title,1018" "text=$main_title,1007" \
+    "text=$main_title,1023" "visible=$main_title,1" \
+    "wait=Restart Computer" "text=Restart Computer,1004" "checked=Restart Computer,1005" \
+    "shot=Restart Computer,$case_dir/restart.bmp" "press=Restart Computer,1006" "sleep=300" \
+    "checked=Restart Computer,1005" "press=Restart Computer,1" "gone=$main_title" \
+    >"$case_dir/steps"
+wait_program
+s=$case_dir/steps
+expect "interactive: the licence prompt" has_line "$s" "text 1006: Please read the following license agreement"
+expect "interactive: the licence text is shown" grep -q "^text 1002: .*[A-Za-z]" "$s"
+expect "interactive: Accept" has_line "$s" "text 1: Accept"
+expect "interactive: the main window" has_line "$s" "window $main_title"
+expect "interactive: row names" has_line "$s" "text 1009: 270X 1:"
+expect "interactive: second row name" has_line "$s" "text 1024: 270X 2:"
+expect "interactive: bus caption" has_line "$s" "text 1011: Bus:"
+expect "interactive: bus, device and function as two digits" \
+    bash -c "grep -qx 'text 1012: 02' '$s' && grep -qx 'text 1014: 00' '$s' && grep -qx 'text 1016: 00' '$s' && grep -qx 'text 1018: 03' '$s'"
+expect "interactive: flash part labels" \
+    bash -c "grep -qxF 'text 1007: MXIC:[MX25L(V)512(C)]' '$s' && grep -qxF 'text 1023: WinBond:[W25X10B(C)L(V)]' '$s'"
+expect "interactive: the hidden OK button stays hidden" has_line "$s" "visible 1: 0"
+expect "interactive: restart prompt headline" has_line "$s" "text 1004: Firmware Updated Successful!!"
+expect "interactive: restart now is chosen first, later after its click" \
+    bash -c "grep -x 'checked 1005: [01]' '$s' | tr '\n' ' ' | grep -qx 'checked 1005: 1 checked 1005: 0 '"
+expect "interactive: exit status 0 after Finish with restart later (got $program_status)" [ "$program_status" -eq 0 ]
+expect "interactive: both flashes hold the image" \
+    bash -c "cmp -s -n 65536 '$app/flash-02-00-0.bin' '$app/VLM270X_Sample.rom' && cmp -s -n 65536 '$app/flash-03-00-0.bin' '$app/VLM270X_Sample.rom'"
+for shot in licence main restart; do
+    [ -f "$case_dir/$shot.bmp" ] && cp "$case_dir/$shot.bmp" "$work/$shot.bmp"
+done
+end_case
+
+# ---- Licence cancelled: nothing touched ---------------------------------------------------------
+
+new_case cancelled
+log=$case_dir/access.log
+export VLMIO_EMULATOR_LOG
+VLMIO_EMULATOR_LOG=$(winpath "$log")
+start_program
+driver timeout=60 "wait=License Agreement" "press=License Agreement,2" "gone=License Agreement" >/dev/null
+wait_program
+unset VLMIO_EMULATOR_LOG
+expect "licence cancelled: exit status 6 (got $program_status)" [ "$program_status" -eq 6 ]
+expect "licence cancelled: no register was accessed" bash -c "[ ! -s '$log' ]"
+end_case
+
+# ---- Restart now on the emulated PC -------------------------------------------------------------
+
+new_case restart
+sed -i '/^controller/s/$/ timing=instant/' "$app/emulated-pc.conf"
+start_program
+driver timeout=60 "wait=License Agreement" "press=License Agreement,1" "wait=Restart Computer" \
+    "checked=Restart Computer,1005" "press=Restart Computer,1" "timeout=20" \
+    >"$case_dir/steps"
+wait_program
+expect "restart now: the emulated PC was power-cycled, the program ended normally (got $program_status)" \
+    [ "$program_status" -eq 0 ]
+expect "restart now: the flash survived the power cycle" flash_equals_image "$app/flash-02-00-0.bin"
+end_case
+
+# ---- No image -----------------------------------------------------------------------------------
+
+new_case noimage
+rm -f "$app"/*.rom
+start_program /s
+driver timeout=60 "box=Error" >"$case_dir/boxes"
+wait_program
+expect "no image: \"Can't Find Firmware file(*.rom) !\" with the caption Error" \
+    has_line "$case_dir/boxes" "box Error: Can't Find Firmware file(*.rom) !"
+expect "no image: exit status 2 (got $program_status)" [ "$program_status" -eq 2 ]
+end_case
+
+echo "windows: $passes passed, $failures failed"
+[ "$failures" -eq 0 ]
