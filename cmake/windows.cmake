@@ -84,7 +84,7 @@ add_custom_command(
     DEPENDS ${PROJECT_SOURCE_DIR}/res/win32/XEventMessage.mc
     VERBATIM)
 add_library(XEventMessage SHARED
-    ${PROJECT_SOURCE_DIR}/framework/win32/entry/event_message_dll.c
+    ${PROJECT_SOURCE_DIR}/framework/win32/entry/event_message_dll.cpp
     ${VLM_GENERATED}/XEventMessage.rc)
 target_include_directories(XEventMessage PRIVATE ${VLM_GENERATED})
 set_target_properties(XEventMessage PROPERTIES

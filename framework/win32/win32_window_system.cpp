@@ -177,7 +177,13 @@ public:
                       unsigned flags) override {
         if (!Alive()) return false;
         return Apply([this, insertAfter, x, y, cx, cy, flags] {
-            ::SetWindowPos(Window(), reinterpret_cast<HWND>(insertAfter), x, y, cx, cy, flags);
+            HWND hwnd = Window();
+            ::SetWindowPos(hwnd, reinterpret_cast<HWND>(insertAfter), x, y, cx, cy, flags);
+            // A change that asked for no redrawing may leave a shown window unpainted.
+            if ((flags & SWP_NOREDRAW) != 0 && ::IsWindowVisible(hwnd)) {
+                RedrawWindow(hwnd, nullptr, nullptr,
+                             RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+            }
         });
     }
 
@@ -489,7 +495,10 @@ void PrepareControls(HWND hwnd) {
          child = GetWindow(child, GW_HWNDNEXT)) {
         char className[64] = {};
         GetClassNameA(child, className, sizeof className);
-        if (lstrcmpiA(className, PROGRESS_CLASSA) == 0) SetWindowTheme(child, L"", L"");
+        if (lstrcmpiA(className, PROGRESS_CLASSA) != 0) continue;
+        // Empty names turn the visual style off; where they are refused as invalid, names
+        // that match no style do the same.
+        if (FAILED(SetWindowTheme(child, L"", L""))) SetWindowTheme(child, L" ", L" ");
     }
 }
 

@@ -106,6 +106,37 @@ private:
     std::atomic<bool> m_joined{false};
 };
 
+// A progress bar shows the colour it is given (the system's visual style would ignore it).
+class ColourDialog final : public Dialog {
+public:
+    ColourDialog() : Dialog(res::IDD_VLM270FWUPDATE_DIALOG) {}
+    bool OnInitDialog() override {
+        Dialog::OnInitDialog();
+        HostRef()->SetProgressPos(res::IDC_OVERALL_PROGRESS, 100);
+        HostRef()->SetProgressBarColour(res::IDC_OVERALL_PROGRESS, kRed);
+        SetTimer(kPollTimer, 500);
+        return true;
+    }
+    void OnTimer(unsigned id) override {
+        if (id != kPollTimer) return;
+        KillTimer(kPollTimer);
+        HWND dialog = ::FindWindowA(nullptr, GetWindowText().c_str());
+        HWND bar = GetDlgItem(dialog, res::IDC_OVERALL_PROGRESS);
+        RECT r{};
+        ::GetClientRect(bar, &r);
+        HDC dc = GetDC(bar);
+        COLORREF seen = GetPixel(dc, r.right / 2, r.bottom / 2);
+        ReleaseDC(bar, dc);
+        char text[64];
+        std::snprintf(text, sizeof text, "%06lX", static_cast<unsigned long>(seen));
+        Check(seen == kRed, std::string("the overall bar is drawn in its colour (saw ") + text + ")");
+        EndDialog(framework::kIdOkCommand);
+    }
+
+private:
+    static constexpr framework::Colour kRed = framework::Rgb(255, 50, 50);
+};
+
 // A quit request made during initialisation ends the modal loop with the failure value.
 class QuitDialog final : public Dialog {
 public:
@@ -166,6 +197,10 @@ int main() {
     {
         ThreadedDialog dialog;
         Check(dialog.DoModal() == framework::kIdOkCommand, "the threaded dialog ends");
+    }
+    {
+        ColourDialog dialog;
+        dialog.DoModal();
     }
     {
         QuitDialog dialog;

@@ -1,9 +1,0 @@
-/* The event message file: a library with nothing in it but its message table. */
-#include <windows.h>
-
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-    (void)instance;
-    (void)reason;
-    (void)reserved;
-    return TRUE;
-}
