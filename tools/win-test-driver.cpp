@@ -11,6 +11,7 @@
 //   press=TITLE,ID           clicks the button ID of that window
 //   key=TITLE,enter|escape   the Enter or Escape key in that window
 //   close=TITLE              the window's close box
+//   sysmenu=TITLE,ID         chooses the item ID of the window's system menu
 //   box=CAPTION              waits for a message box, prints "box CAPTION: TEXT", presses OK
 //   shot=TITLE,FILE          saves a picture of the window as a 24-bit BMP file
 //   sleep=MS                 waits
@@ -210,6 +211,18 @@ bool Step(const std::string& step) {
         std::printf("box %s: %s\n", value.c_str(), text.c_str());
         std::fflush(stdout);
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        return true;
+    }
+    if (verb == "sysmenu") {
+        std::string title, rest;
+        if (!SplitLast(value, title, rest)) return false;
+        HWND window = WaitFor(title);
+        if (!window) {
+            std::printf("FAIL: no window \"%s\"\n", title.c_str());
+            return false;
+        }
+        PostMessageA(window, WM_SYSCOMMAND, static_cast<WPARAM>(std::atoi(rest.c_str())), 0);
+        std::printf("sysmenu %s\n", rest.c_str());
         return true;
     }
     if (verb == "close" || verb == "key") {

@@ -269,5 +269,56 @@ expect "no image: exit status 2 (got $program_status)" [ "$program_status" -eq 2
 end_case
 fi
 
+# ---- About box, and a close request while the run writes ---------------------------------------
+
+if want_case about; then
+new_case about
+sed -i '/^controller/s/$/ timing=datasheet/' "$app/emulated-pc.conf"
+start_program
+driver timeout=60 "wait=License Agreement" "press=License Agreement,1" "wait=$main_title" \
+    "sysmenu=$main_title,16" "wait=About VLM270FWUpdate" "press=About VLM270FWUpdate,1" \
+    "gone=About VLM270FWUpdate" "close=$main_title" "sleep=500" "visible=$main_title,2" \
+    "wait=Restart Computer" "press=Restart Computer,1006" "press=Restart Computer,1" \
+    >"$case_dir/steps"
+wait_program
+expect "about: the system menu's About item opens the About box" has_line "$case_dir/steps" \
+    "window About VLM270FWUpdate"
+expect "close during the run: the window stays until the run has ended" has_line "$case_dir/steps" \
+    "visible 2: 1"
+expect "close during the run: the run still ends with its restart prompt" has_line "$case_dir/steps" \
+    "window Restart Computer"
+expect "close during the run: every flash holds the image, exit status 0 (got $program_status)" \
+    bash -c "[ $program_status -eq 0 ] && cmp -s -n 65536 '$app/flash-03-00-0.bin' '$app/VLM270X_Sample.rom'"
+end_case
+fi
+
+# ---- The rich-text library missing ----------------------------------------------------------------
+
+if want_case norichedit; then
+new_case norichedit
+WINEDLLOVERRIDES="mscoree,mshtml,riched20=" start_program
+driver timeout=60 "box=VLM270FWUpdate" >"$case_dir/boxes"
+wait_program
+expect "no rich-text library: its message is shown" has_line "$case_dir/boxes" \
+    'box VLM270FWUpdate: Fail to load "riched20.dll".'
+expect "no rich-text library: the program ends before touching a controller, status 8 (got $program_status)" \
+    bash -c "[ $program_status -eq 8 ] && [ ! -e '$app/flash-02-00-0.bin' ]"
+end_case
+fi
+
+# ---- The access library missing ---------------------------------------------------------------
+
+if want_case nolibrary; then
+new_case nolibrary
+rm -f "$app/vlmiodll.dll"
+start_program /s
+driver timeout=60 "box=VLM270FWUpdate" >"$case_dir/boxes"
+wait_program
+expect "no access library: the message names the missing file" \
+    grep -qF "$(winpath "$app")\vlmiodll.dll was not found." "$case_dir/boxes"
+expect "no access library: exit status 7 (got $program_status)" [ "$program_status" -eq 7 ]
+end_case
+fi
+
 echo "windows: $passes passed, $failures failed"
 [ "$failures" -eq 0 ]
