@@ -211,8 +211,11 @@ expect "interactive: restart now is chosen first, later after its click" \
 expect "interactive: exit status 0 after Finish with restart later (got $program_status)" [ "$program_status" -eq 0 ]
 expect "interactive: both flashes hold the image" \
     bash -c "cmp -s -n 65536 '$app/flash-02-00-0.bin' '$app/VLM270X_Sample.rom' && cmp -s -n 65536 '$app/flash-03-00-0.bin' '$app/VLM270X_Sample.rom'"
+# The pictures, as PNG where Python is at hand (docs/ keeps a copy for the README).
 for shot in licence main restart; do
-    [ -f "$case_dir/$shot.bmp" ] && cp "$case_dir/$shot.bmp" "$work/$shot.bmp"
+    [ -f "$case_dir/$shot.bmp" ] || continue
+    cp "$case_dir/$shot.bmp" "$work/$shot.bmp"
+    command -v python3 >/dev/null && python3 tools/bmp_to_png.py "$work/$shot.bmp" "$work/$shot.png"
 done
 end_case
 fi
