@@ -1,6 +1,7 @@
 // Windows: the writing thread's execution state keeps the system from sleeping while it holds.
 #include "framework/win32/win32_headers.h"
 
+#if __has_include("framework/keep_awake.h")
 #include "framework/keep_awake.h"
 
 namespace framework {
@@ -22,3 +23,5 @@ KeepAwakeBackend& PlatformKeepAwake() {
 }
 
 }  // namespace framework
+
+#endif
