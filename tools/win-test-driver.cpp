@@ -140,8 +140,9 @@ HWND WaitForBox(const std::string& caption, std::string& text) {
             HWND label = GetDlgItem(hwnd, kMessageBoxTextId);
             if (label == nullptr) label = GetDlgItem(hwnd, kOlderMessageBoxTextId);
             if (label != nullptr && IsWindowVisible(hwnd)) {
+                // The box may be found while it is still being filled: wait for its text.
                 text = TextOf(label);
-                return hwnd;
+                if (!text.empty() || GetTickCount() - start > g_timeoutMs) return hwnd;
             }
         }
         if (GetTickCount() - start > g_timeoutMs) return nullptr;

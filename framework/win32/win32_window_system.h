@@ -1,7 +1,8 @@
 // The Win32 window system: real dialogs built from the dialog templates, real controls, real
 // message boxes. Controls may be changed from any thread: a change made on the window's own thread
-// is applied at once; one made elsewhere is queued and posted to the window's thread, so no
-// thread ever waits for the window's thread to answer.
+// is applied at once; one made elsewhere is queued and posted to the window's thread, so a
+// worker never waits for the window's thread to answer (only a rich-text stream started from
+// another thread waits, since its reader lives on that thread).
 #pragma once
 
 #include <cstdint>
