@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "framework/dialog.h"
+#include "framework/event_log_backend.h"
 #include "framework/win32/win32_window_system.h"
 #include "res/dialog_templates.h"
 
@@ -172,9 +173,31 @@ public:
     }
 };
 
+// The event message file turns the diagnostic event into its one string, as the event viewer
+// shows it; the writing thread's user identifier is a valid one.
+void CheckEventLog(const char* messageFile) {
+    HMODULE module = LoadLibraryExA(messageFile, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    char text[256] = {};
+    const char* line = "\r\nCInterctl::Update_Firmware:1317: example";
+    const DWORD_PTR args[] = {reinterpret_cast<DWORD_PTR>(line)};
+    DWORD n = module == nullptr
+                  ? 0
+                  : FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                                   module, 0x20000001, 0, text, sizeof text,
+                                   reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(args)));
+    Check(n != 0 && std::string(text).find(line) == 0,
+          "the event message file shows event 0x20000001 as its string");
+    if (module != nullptr) FreeLibrary(module);
+
+    std::vector<uint8_t> sid;
+    bool got = framework::PlatformEventLog().CurrentUserSid(sid);
+    Check(got && !sid.empty() && IsValidSid(sid.data()) && GetLengthSid(sid.data()) == sid.size(),
+          "the writing thread's user identifier is a valid one");
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     framework::Win32WindowSystem windowSystem;
     windowSystem.Install();
     Check(framework::InitCommonControlsEx(8, 0xFF), "common controls registered");
@@ -206,6 +229,7 @@ int main() {
         QuitDialog dialog;
         Check(dialog.DoModal() == framework::kDialogFailed, "a quit request ends the modal loop");
     }
+    if (argc > 1) CheckEventLog(argv[1]);
     std::printf("%s\n", g_failures == 0 ? "backend check passed" : "backend check FAILED");
     return g_failures == 0 ? 0 : 1;
 }

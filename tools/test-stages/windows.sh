@@ -116,7 +116,7 @@ flash_equals_image() { cmp -s -n "$(stat -c %s "$app/VLM270X_Sample.rom")" "$1" 
 
 if want_case backend; then
 new_case backend
-if timeout 120 "$wine" "$bin/test/win_backend_check.exe" 2>/dev/null | tr -d '\r' >"$case_dir/out"; then
+if timeout 120 "$wine" "$bin/test/win_backend_check.exe" "$(winpath "$bin/hardware/XEventMessage.dll")" 2>/dev/null | tr -d '\r' >"$case_dir/out"; then
     pass "Win32 back end: $(grep -c '^PASS' "$case_dir/out") checks"
 else
     cat "$case_dir/out"
