@@ -272,6 +272,25 @@ expect "no image: exit status 2 (got $program_status)" [ "$program_status" -eq 2
 end_case
 fi
 
+# ---- Image names: an upper-case .ROM is found by the second search, a .Rom by neither -----------
+
+if want_case romcase; then
+new_case romcase
+sed -i '/^controller/s/$/ timing=instant/' "$app/emulated-pc.conf"
+mv "$app/VLM270X_Sample.rom" "$app/VLM270X_SAMPLE.ROM"
+start_program /s
+wait_program
+expect "image named .ROM: found by the second search, exit status 0 (got $program_status)" \
+    bash -c "[ $program_status -eq 0 ] && cmp -s -n 65536 '$app/flash-02-00-0.bin' '$app/VLM270X_SAMPLE.ROM'"
+mv "$app/VLM270X_SAMPLE.ROM" "$app/VLM270X_Sample.Rom"
+start_program /s
+driver timeout=60 "box=Error" >"$case_dir/boxes"
+wait_program
+expect "image named .Rom: taken by neither search, exit status 2 (got $program_status)" \
+    bash -c "[ $program_status -eq 2 ] && grep -qxF \"box Error: Can't Find Firmware file(*.rom) !\" '$case_dir/boxes'"
+end_case
+fi
+
 # ---- About box, and a close request while the run writes ---------------------------------------
 
 if want_case about; then
