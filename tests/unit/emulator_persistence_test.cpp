@@ -61,6 +61,20 @@ TEST(EmulatorPersistence, ShortFileLeavesTheRestErased) {
     EXPECT_EQ(ReadFile(dir.File("short.bin")), expected);  // written back whole
 }
 
+TEST(EmulatorPersistence, AFlashFileThatCannotBeWrittenIsReported) {
+    emu_test::TempDir dir;
+    std::filesystem::create_directory(dir.File("gone"));
+    VirtualClock clock;
+    auto pc = MakePc("controller 01:00.0 part=0 flash=gone/f.bin\n"
+                     "controller 02:00.0 part=0 flash=kept.bin\n",
+                     clock, dir.Path());
+    std::filesystem::remove(dir.File("gone"));
+    EXPECT_FALSE(pc->SaveFlashFiles());
+    EXPECT_EQ(ReadFile(dir.File("kept.bin")).size(), 64u * 1024);  // the others still written
+    std::filesystem::create_directory(dir.File("gone"));
+    EXPECT_TRUE(pc->SaveFlashFiles());
+}
+
 TEST(EmulatorPersistence, PowerCycleResetsStatesAndKeepsTheFlash) {
     VirtualClock clock;
     auto pc = MakePc("controller 01:00.0 part=SST25VF512X\n", clock);

@@ -286,24 +286,32 @@ void EmulatedPc::WriteDword(uint32_t bus, uint32_t device, uint32_t function, ui
     m_impl->Access(bus, device, function, offset, 4, true, value);
 }
 
-void EmulatedPc::SaveFlashFiles() {
+bool EmulatedPc::SaveFlashFiles() {
     namespace fs = std::filesystem;
     std::lock_guard<std::mutex> lock(m_impl->mutex);
+    bool allSaved = true;
     for (const Function& f : m_impl->functions) {
         if (!f.chip || f.flashPath.empty()) continue;
         // Written beside the file and renamed over it, so a file is never left half written.
         std::string temp = f.flashPath + ".tmp";
-        {
-            std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-            const std::vector<uint8_t>& bytes = f.chip->Contents();
-            out.write(reinterpret_cast<const char*>(bytes.data()),
-                      static_cast<std::streamsize>(bytes.size()));
-            if (!out) continue;
-        }
+        const std::vector<uint8_t>& bytes = f.chip->Contents();
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+        out.close();
         std::error_code ec;
+        if (out.fail()) {
+            fs::remove(temp, ec);
+            allSaved = false;
+            continue;
+        }
         fs::rename(temp, f.flashPath, ec);
-        if (ec) fs::remove(temp, ec);
+        if (ec) {
+            fs::remove(temp, ec);
+            allSaved = false;
+        }
     }
+    return allSaved;
 }
 
 void EmulatedPc::PowerCycle() {

@@ -65,8 +65,9 @@ public:
     void WriteDword(uint32_t bus, uint32_t device, uint32_t function, uint32_t offset,
                     uint32_t value);
 
-    // Writes every flash= file back now (also done by the destructor).
-    void SaveFlashFiles();
+    // Writes every flash= file back now (also done by the destructor). False when a file could
+    // not be written (that file keeps its earlier contents).
+    bool SaveFlashFiles();
     // Power cycle: every chip and bridge back to its power-up state, flash contents kept.
     void PowerCycle();
 

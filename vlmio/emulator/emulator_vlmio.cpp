@@ -41,7 +41,10 @@ void EmulatorVlmIo::UnloadVlmIODriver() {
         m_pc.reset();
     }
     // An owned emulated PC is destroyed with the last reference, which saves again.
-    if (pc) pc->SaveFlashFiles();
+    if (pc && !pc->SaveFlashFiles()) {
+        std::fprintf(stderr, "%s: a flash file could not be written back\n",
+                     m_machineFile.empty() ? "emulated PC" : m_machineFile.c_str());
+    }
 }
 
 std::shared_ptr<EmulatedPc> EmulatorVlmIo::Pc() {

@@ -18,6 +18,7 @@
 //            slow:MS | unplug-after:N   (several fault= combine)
 #include "vlmio/emulator/machine_file.h"
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>

@@ -39,6 +39,7 @@ constexpr char kPathSeparator = '/';
 struct Loaded {
     framework::SteadyClock clock;
     std::unique_ptr<vlmio::emu::EmulatedPc> pc;
+    std::string path;  // the machine file
 };
 
 // Held only to copy or swap the pointer: register accesses run outside it, each on its own
@@ -59,7 +60,11 @@ void Unload() {
         std::lock_guard<std::mutex> lock(g_mutex);
         loaded.swap(g_loaded);
     }
-    if (loaded) loaded->pc->SaveFlashFiles();
+    if (loaded && !loaded->pc->SaveFlashFiles()) {
+        std::fprintf(stderr, "%s: a flash file could not be written back\n",
+                     loaded->path.c_str());
+        std::fflush(stderr);
+    }
 }
 
 // Unloads when the process ends or this library is unloaded. A static object rather than an
@@ -112,7 +117,8 @@ VLMIO_API uint32_t VLMIO_CALL LoadVlmIODriver(void) {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_loaded) return 1;
     auto loaded = std::make_shared<Loaded>();
-    std::string path = MachineFilePath();
+    std::string& path = loaded->path;
+    path = MachineFilePath();
     std::string error;
     loaded->pc = vlmio::emu::EmulatedPc::FromFile(path, loaded->clock, &error);
     if (!loaded->pc) {
