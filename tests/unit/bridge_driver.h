@@ -16,7 +16,7 @@ inline constexpr uint8_t kBusy = 0x20;
 inline constexpr uint8_t kEnd = 0x10;
 
 class BridgeDriver {
-public:
+  public:
     BridgeDriver(vlmio::emu::EmulatedPc& pc, uint8_t bus, uint8_t device, uint8_t function)
         : m_pc(pc), m_bus(bus), m_device(device), m_function(function) {}
 
@@ -48,7 +48,8 @@ public:
             m_pc.WriteByte(m_bus, m_device, m_function, kControl, 0x20 + static_cast<uint32_t>(k));
             WaitReady();
             uint32_t value = m_pc.ReadDword(m_bus, m_device, m_function, kData);
-            for (std::size_t j = 0; j < k; ++j) out.push_back(static_cast<uint8_t>(value >> (8 * j)));
+            for (std::size_t j = 0; j < k; ++j)
+                out.push_back(static_cast<uint8_t>(value >> (8 * j)));
         }
         return out;
     }
@@ -106,7 +107,7 @@ public:
         return {b[0], b[1], b[2]};
     }
 
-private:
+  private:
     vlmio::emu::EmulatedPc& m_pc;
     uint8_t m_bus;
     uint8_t m_device;

@@ -72,12 +72,12 @@ TEST(EmulatedPcRegisters, DataRegisterLanesAndTransfers) {
 
 TEST(EmulatedPcRegisters, TransfersKeepTheBridgeBusyOnlyUnderDatasheetTiming) {
     VirtualClock clock;
-    auto pc = MakePc("controller 01:00.0 part=0\ncontroller 02:00.0 part=0 timing=instant\n",
-                     clock);
+    auto pc =
+        MakePc("controller 01:00.0 part=0\ncontroller 02:00.0 part=0 timing=instant\n", clock);
     for (uint32_t bus : {1u, 2u}) {
         pc->WriteDword(bus, 0, 0, 0xF0, 0x05);
-        pc->WriteByte(bus, 0, 0, 0xF4, 0x2C);  // four bytes: busy 4 us
-        uint32_t first = pc->ReadByte(bus, 0, 0, 0xF4);  // 2 us later
+        pc->WriteByte(bus, 0, 0, 0xF4, 0x2C);             // four bytes: busy 4 us
+        uint32_t first = pc->ReadByte(bus, 0, 0, 0xF4);   // 2 us later
         uint32_t second = pc->ReadByte(bus, 0, 0, 0xF4);  // 4 us later
         EXPECT_EQ(first, bus == 1 ? 0x20u : 0u);
         EXPECT_EQ(second, 0u);
@@ -123,9 +123,10 @@ TEST(EmulatedPcRegisters, AccessLogFileAppendsOneLinePerAccess) {
 // Two threads drive two controllers at once; each sees its own chip's answers throughout.
 TEST(EmulatedPcRegisters, ConcurrentControllersStayApart) {
     VirtualClock clock;
-    auto pc = MakePc("controller 01:00.0 part=0 timing=instant\n"
-                     "controller 02:00.0 part=SST25VF010A timing=instant\n",
-                     clock);
+    auto pc = MakePc(
+        "controller 01:00.0 part=0 timing=instant\n"
+        "controller 02:00.0 part=SST25VF010A timing=instant\n",
+        clock);
     auto run = [&](uint8_t bus, std::array<uint8_t, 3> expected, uint8_t opcode, uint8_t mode,
                    int* mismatches) {
         BridgeDriver b(*pc, bus, 0, 0);

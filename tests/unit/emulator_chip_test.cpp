@@ -34,7 +34,9 @@ struct Rig {
     BridgeDriver bridge() { return BridgeDriver(*pc, 1, 0, 0); }
 };
 
-std::vector<uint8_t> Blank(std::size_t n) { return std::vector<uint8_t>(n, 0xFF); }
+std::vector<uint8_t> Blank(std::size_t n) {
+    return std::vector<uint8_t>(n, 0xFF);
+}
 
 TEST(EmulatedChip, ProgrammingOnlyClearsBitsAndNeedsTheLatch) {
     Rig rig("part=0 timing=instant");
@@ -61,7 +63,7 @@ TEST(EmulatedChip, PageProgramWrapsInsideItsPage) {
     };
     const Case cases[] = {
         {"part=0", 0x1FE, {0x1FE, 0x1FF, 0x100, 0x101}},
-        {"part=MX25L5121E", 0x3E, {0x3E, 0x3F, 0x20, 0x21}},   // 32-byte pages
+        {"part=MX25L5121E", 0x3E, {0x3E, 0x3F, 0x20, 0x21}},  // 32-byte pages
         {"part=MX25L1021E", 0x7FFF, {0x7FFF, 0x7FE0, 0x7FE1, 0x7FE2}},
     };
     for (const Case& c : cases) {
@@ -72,7 +74,8 @@ TEST(EmulatedChip, PageProgramWrapsInsideItsPage) {
         b.WriteEnable();
         b.PageProgram(c.address, {0x11, 0x22, 0x33, 0x44});
         const uint8_t expected[] = {0x11, 0x22, 0x33, 0x44};
-        for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(rig.chip->Contents()[c.landed[i]], expected[i]);
+        for (std::size_t i = 0; i < 4; ++i)
+            EXPECT_EQ(rig.chip->Contents()[c.landed[i]], expected[i]);
         std::size_t programmed = 0;
         for (uint8_t byte : rig.chip->Contents()) programmed += byte != 0xFF;
         EXPECT_EQ(programmed, 4u);
@@ -284,7 +287,8 @@ TEST(EmulatedChip, DatasheetTimingHoldsBusyForTheFamilysTimes) {
 // finds exactly that row, and reads 0xFF for every other identification command.
 TEST(EmulatedChip, EveryPartIdentifiesAsItsOwnRow) {
     std::set<std::pair<uint8_t, uint8_t>> commands;
-    for (const FlashPartInfo& row : flash::g_FlashParts) commands.insert({row.ucIdOpcode, row.ucIdMode});
+    for (const FlashPartInfo& row : flash::g_FlashParts)
+        commands.insert({row.ucIdOpcode, row.ucIdMode});
     for (std::size_t r = 0; r < flash::kFlashPartCount; ++r) {
         const FlashPartInfo& row = flash::g_FlashParts[r];
         SCOPED_TRACE(std::to_string(r) + " " + row.szPartName);
@@ -300,7 +304,8 @@ TEST(EmulatedChip, EveryPartIdentifiesAsItsOwnRow) {
                                        : row.ucCapacityId;
                 EXPECT_EQ(id[2], capacity);
             } else {
-                EXPECT_EQ(id, (std::array<uint8_t, 3>{0xFF, 0xFF, 0xFF})) << std::hex << int{opcode};
+                EXPECT_EQ(id, (std::array<uint8_t, 3>{0xFF, 0xFF, 0xFF}))
+                    << std::hex << int{opcode};
             }
         }
         // The search in table order stops at this row.
@@ -321,7 +326,7 @@ TEST(EmulatedChip, SizesAndPageSizesFollowThePartNames) {
         SCOPED_TRACE(std::to_string(r) + " " + row.szPartName);
         Rig rig("part=" + std::to_string(r));
         std::size_t expected = std::size_t{row.usCapacity4K} * 4096;
-        if (r == 17) expected = 128 * 1024;  // F25L01PA: 1 Mbit
+        if (r == 17) expected = 128 * 1024;            // F25L01PA: 1 Mbit
         if (r == 18 || r == 45) expected = 64 * 1024;  // F25L05PA, SST25VF512X: 512 Kbit
         EXPECT_EQ(rig.chip->Size(), expected);
         EXPECT_EQ(rig.chip->PageSize(), (r == 2 || r == 3) ? 32u : 256u);
@@ -338,7 +343,8 @@ TEST(EmulatedChip, EveryPartErasesWithItsRowsOpcode) {
         Rig rig("part=" + std::to_string(r) + " timing=instant");
         rig.chip->SetContents(std::vector<uint8_t>(rig.chip->Size(), 0x5A));
         BridgeDriver b = rig.bridge();
-        b.Command({row.ucManufacturerId == flash::kSstManufacturerId ? uint8_t{0x50} : uint8_t{0x06}});
+        b.Command(
+            {row.ucManufacturerId == flash::kSstManufacturerId ? uint8_t{0x50} : uint8_t{0x06}});
         b.WriteStatus(0);
         b.WriteEnable();
         b.Command({row.ucChipEraseOpcode});

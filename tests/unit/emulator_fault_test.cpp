@@ -11,7 +11,9 @@ using emu_test::MakePc;
 using framework::VirtualClock;
 using testing_bridge::BridgeDriver;
 
-std::vector<uint8_t> Blank(std::size_t n) { return std::vector<uint8_t>(n, 0xFF); }
+std::vector<uint8_t> Blank(std::size_t n) {
+    return std::vector<uint8_t>(n, 0xFF);
+}
 
 // Unprotect, write enable and chip erase, as the host does it, then wait.
 void EraseChip(BridgeDriver& b) {
@@ -112,9 +114,10 @@ TEST(EmulatorFaults, SlowAccessesTakeTheirTimeOnTheClock) {
 
 TEST(EmulatorFaults, UnplugAfterNAccessesReadsAllOnes) {
     VirtualClock clock;
-    auto pc = MakePc("controller 01:00.0 part=0 timing=instant fault=unplug-after:3\n"
-                     "controller 02:00.0 part=0 fault=unplug-after:0\n",
-                     clock);
+    auto pc = MakePc(
+        "controller 01:00.0 part=0 timing=instant fault=unplug-after:3\n"
+        "controller 02:00.0 part=0 fault=unplug-after:0\n",
+        clock);
     uint32_t id = ControllerIdKey(g_ControllerIds[0]);
     EXPECT_EQ(pc->ReadDword(1, 0, 0, 0x00), id);
     pc->WriteDword(1, 0, 0, 0xF0, 0x12345678);

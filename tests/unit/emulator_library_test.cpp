@@ -25,7 +25,7 @@ using WriteFn = void (*)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t);
 
 // The library opened from a path, with its entries.
 class Library {
-public:
+  public:
     explicit Library(const std::string& path) {
         m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (m_handle == nullptr) return;
@@ -54,7 +54,7 @@ public:
     WriteFn writeDword = nullptr;
     LoadFn isEmulated = nullptr;
 
-private:
+  private:
     template <typename T>
     T Entry(const char* name) {
         return reinterpret_cast<T>(dlsym(m_handle, name));
@@ -160,7 +160,8 @@ TEST(EmulatorLibrary, ProcessEndWritesTheFlashBack) {
 }
 
 TEST(EmulatorLibrary, ExportsNothingElse) {
-    std::string command = std::string("nm -D --defined-only ") + VLMIO_EMULATOR_LIBRARY + " 2>/dev/null";
+    std::string command =
+        std::string("nm -D --defined-only ") + VLMIO_EMULATOR_LIBRARY + " 2>/dev/null";
     FILE* pipe = popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     std::vector<std::string> names;

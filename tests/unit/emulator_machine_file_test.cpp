@@ -106,7 +106,8 @@ TEST(MachineFile, FlashFilesAreCheckedAtLoad) {
         const char* message;
     };
     const Case cases[] = {
-        {"controller 01:00.0 part=0 flash=long.bin\n", "holds 65537 bytes, more than the chip's 65536"},
+        {"controller 01:00.0 part=0 flash=long.bin\n",
+         "holds 65537 bytes, more than the chip's 65536"},
         {"controller 01:00.0 part=0 flash=folder\n", "is not a file"},
         {"controller 01:00.0 part=0 flash=ok.bin\ncontroller 02:00.0 part=0 flash=./ok.bin\n",
          "machine.conf:2: flash=./ok.bin is already the flash of line 1"},

@@ -65,9 +65,10 @@ TEST(EmulatorPersistence, AFlashFileThatCannotBeWrittenIsReported) {
     emu_test::TempDir dir;
     std::filesystem::create_directory(dir.File("gone"));
     VirtualClock clock;
-    auto pc = MakePc("controller 01:00.0 part=0 flash=gone/f.bin\n"
-                     "controller 02:00.0 part=0 flash=kept.bin\n",
-                     clock, dir.Path());
+    auto pc = MakePc(
+        "controller 01:00.0 part=0 flash=gone/f.bin\n"
+        "controller 02:00.0 part=0 flash=kept.bin\n",
+        clock, dir.Path());
     std::filesystem::remove(dir.File("gone"));
     EXPECT_FALSE(pc->SaveFlashFiles());
     EXPECT_EQ(ReadFile(dir.File("kept.bin")).size(), 64u * 1024);  // the others still written
@@ -119,8 +120,9 @@ TEST(EmulatorVlmIoTest, LoadsParsesAndSavesAMachineFile) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(io.LoadVlmIODriver(), 0u);
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err, conf + ":1: unknown part '99' (a row number 0-46, a part name as the table "
-                          "spells it, none, or unknown:OP:B0:B1:B2)\n");
+    EXPECT_EQ(err, conf +
+                       ":1: unknown part '99' (a row number 0-46, a part name as the table "
+                       "spells it, none, or unknown:OP:B0:B1:B2)\n");
 }
 
 TEST(EmulatorVlmIoTest, DrivesAnEmulatedPcItDoesNotOwn) {

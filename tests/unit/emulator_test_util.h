@@ -26,7 +26,7 @@ inline std::unique_ptr<vlmio::emu::EmulatedPc> MakePc(const std::string& text,
 
 // A fresh, empty folder for this test, removed again at the end of the test.
 class TempDir {
-public:
+  public:
     TempDir() {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         m_path = std::filesystem::path(::testing::TempDir()) /
@@ -41,13 +41,14 @@ public:
     std::string Path() const { return m_path.string(); }
     std::string File(const std::string& name) const { return (m_path / name).string(); }
 
-private:
+  private:
     std::filesystem::path m_path;
 };
 
 inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 inline void WriteText(const std::string& path, const std::string& text) {

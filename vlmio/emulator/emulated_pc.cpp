@@ -111,8 +111,8 @@ struct EmulatedPc::Impl {
     void Record(const RegisterAccess& access);
 };
 
-uint32_t EmulatedPc::Impl::Access(uint32_t bus, uint32_t device, uint32_t function,
-                                  uint32_t offset, uint8_t width, bool write, uint32_t value) {
+uint32_t EmulatedPc::Impl::Access(uint32_t bus, uint32_t device, uint32_t function, uint32_t offset,
+                                  uint8_t width, bool write, uint32_t value) {
     // The slow fault's sleep comes first, without the lock. The table of functions never
     // changes after loading, so the lookup needs no lock either.
     Function* f = Find(bus, device, function);
@@ -271,8 +271,7 @@ uint32_t EmulatedPc::ReadByte(uint32_t bus, uint32_t device, uint32_t function, 
     return m_impl->Access(bus, device, function, offset, 1, false, 0);
 }
 
-uint32_t EmulatedPc::ReadDword(uint32_t bus, uint32_t device, uint32_t function,
-                               uint32_t offset) {
+uint32_t EmulatedPc::ReadDword(uint32_t bus, uint32_t device, uint32_t function, uint32_t offset) {
     return m_impl->Access(bus, device, function, offset, 4, false, 0);
 }
 
@@ -343,9 +342,9 @@ FlashChip* EmulatedPc::Chip(uint32_t bus, uint32_t device, uint32_t function) {
 }
 
 std::size_t EmulatedPc::ControllerCount() const {
-    return static_cast<std::size_t>(
-        std::count_if(m_impl->functions.begin(), m_impl->functions.end(),
-                      [](const Function& f) { return f.controller; }));
+    return static_cast<std::size_t>(std::count_if(m_impl->functions.begin(),
+                                                  m_impl->functions.end(),
+                                                  [](const Function& f) { return f.controller; }));
 }
 
 uint64_t EmulatedPc::AccessCount() const {

@@ -40,7 +40,7 @@ std::string FormatAccess(const RegisterAccess& access);
 inline constexpr uint64_t kRegisterAccessUs = 2;
 
 class EmulatedPc {
-public:
+  public:
     // Reads a machine file. On any error returns null and sets *error to
     // "FILE:LINE: what is wrong"; nothing is half-loaded.
     static std::unique_ptr<EmulatedPc> FromFile(const std::string& path, framework::Clock& clock,
@@ -49,8 +49,8 @@ public:
     // fileName.
     static std::unique_ptr<EmulatedPc> FromText(const std::string& text,
                                                 const std::string& fileName,
-                                                const std::string& baseDir,
-                                                framework::Clock& clock, std::string* error);
+                                                const std::string& baseDir, framework::Clock& clock,
+                                                std::string* error);
     // Writes every flash= file back.
     ~EmulatedPc();
     EmulatedPc(const EmulatedPc&) = delete;
@@ -83,7 +83,7 @@ public:
     std::size_t ControllerCount() const;
     uint64_t AccessCount() const;
 
-private:
+  private:
     struct Impl;
     explicit EmulatedPc(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> m_impl;
@@ -91,7 +91,7 @@ private:
 
 // A modelled SPI flash chip, fed byte by byte by its bridge.
 class FlashChip {
-public:
+  public:
     virtual ~FlashChip() = default;
     // The flash array.
     virtual const std::vector<uint8_t>& Contents() const = 0;

@@ -12,7 +12,7 @@
 namespace vlmio::emu {
 
 class EmulatorVlmIo final : public flash::IVlmIo {
-public:
+  public:
     // Drives an emulated PC that the caller owns: loading always succeeds, unloading writes its
     // flash files back.
     explicit EmulatorVlmIo(EmulatedPc& pc);
@@ -36,7 +36,7 @@ public:
     // The emulated PC being driven, or null while none is loaded.
     std::shared_ptr<EmulatedPc> Pc();
 
-private:
+  private:
     std::mutex m_mutex;  // guards m_pc; held only to copy or swap it
     std::shared_ptr<EmulatedPc> m_pc;
     EmulatedPc* m_external = nullptr;

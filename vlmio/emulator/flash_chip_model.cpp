@@ -41,16 +41,16 @@ enum : uint8_t {
 
 constexpr ChipTiming kTimings[kTimingFamilyCount] = {
     // page fixed, page per byte, byte program, erase
-    {1500, 0, 0, 1000000},   // no figure known: 1.5 ms a page, 1 s an erase
-    {1400, 0, 0, 1000000},   // Macronix: page 1.4 ms, erase as one 64 KiB block, 1 s
-    {1500, 0, 0, 1000000},   // Sanyo: page 1.5 ms
-    {1500, 0, 0, 1000000},   // ESMT: page 1.5 ms, chip erase 1 s
-    {1400, 0, 0, 1700000},   // M25P: page 1.4 ms, bulk erase 1.7 s
-    {800, 0, 0, 1000000},    // M45PE: page 0.8 ms
-    {0, 75, 75, 2000000},    // AT25F512A: 75 us a byte, 1 s per 32 KiB sector
-    {2000, 0, 0, 40000},     // PMC: page 2 ms, chip erase 40 ms
-    {2000, 0, 0, 1000000},   // AMIC: page 2 ms
-    {14, 0, 14, 70000},      // SST: byte 14 us, chip erase 70 ms
+    {1500, 0, 0, 1000000},  // no figure known: 1.5 ms a page, 1 s an erase
+    {1400, 0, 0, 1000000},  // Macronix: page 1.4 ms, erase as one 64 KiB block, 1 s
+    {1500, 0, 0, 1000000},  // Sanyo: page 1.5 ms
+    {1500, 0, 0, 1000000},  // ESMT: page 1.5 ms, chip erase 1 s
+    {1400, 0, 0, 1700000},  // M25P: page 1.4 ms, bulk erase 1.7 s
+    {800, 0, 0, 1000000},   // M45PE: page 0.8 ms
+    {0, 75, 75, 2000000},   // AT25F512A: 75 us a byte, 1 s per 32 KiB sector
+    {2000, 0, 0, 40000},    // PMC: page 2 ms, chip erase 40 ms
+    {2000, 0, 0, 1000000},  // AMIC: page 2 ms
+    {14, 0, 14, 70000},     // SST: byte 14 us, chip erase 70 ms
 };
 
 // Per row of the part table: size (the density in the part's name) and timing family.
@@ -116,7 +116,9 @@ constexpr ChipTiming kInstant = {0, 0, 0, 0};
 
 }  // namespace
 
-const std::array<ChipModelData, flash::kFlashPartCount>& ChipModels() { return kModels; }
+const std::array<ChipModelData, flash::kFlashPartCount>& ChipModels() {
+    return kModels;
+}
 
 const ChipTiming& TimingOf(uint8_t family) {
     return kTimings[family < kTimingFamilyCount ? family : uint8_t{kTimingDefault}];
@@ -194,7 +196,9 @@ void SpiFlashChip::SetContents(const std::vector<uint8_t>& bytes) {
     std::copy_n(bytes.begin(), std::min(bytes.size(), m_array.size()), m_array.begin());
 }
 
-bool SpiFlashChip::Busy() const { return m_clock.NowUs() < m_busyUntilUs; }
+bool SpiFlashChip::Busy() const {
+    return m_clock.NowUs() < m_busyUntilUs;
+}
 
 uint8_t SpiFlashChip::Status() const {
     uint8_t status = m_status;
@@ -230,8 +234,8 @@ uint8_t SpiFlashChip::Exchange(uint8_t mosi) {
         // A busy chip answers only the status command; inside an auto-address-increment run
         // only the run's own commands and the status command are taken.
         bool aaiCommand = mosi == kOpAaiProgram || mosi == kOpWriteDisable;
-        m_ignored = (Busy() && mosi != kOpReadStatus) ||
-                    (m_aai && !aaiCommand && mosi != kOpReadStatus);
+        m_ignored =
+            (Busy() && mosi != kOpReadStatus) || (m_aai && !aaiCommand && mosi != kOpReadStatus);
         return kIdleLine;
     }
     uint32_t index = m_count;  // position of this byte after the opcode, from 1
@@ -279,7 +283,9 @@ void SpiFlashChip::Release() {
     m_count = 0;
 }
 
-void SpiFlashChip::StartBusy(uint32_t us) { m_busyUntilUs = m_clock.NowUs() + us; }
+void SpiFlashChip::StartBusy(uint32_t us) {
+    m_busyUntilUs = m_clock.NowUs() + us;
+}
 
 void SpiFlashChip::Erase(uint32_t first, uint32_t count) {
     if (m_config.eraseFails) return;

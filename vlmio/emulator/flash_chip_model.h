@@ -24,7 +24,7 @@ struct ChipTiming {
 
 // What the model needs to know about a part besides its row of the part table.
 struct ChipModelData {
-    uint32_t sizeBytes;  // the density in the part's name
+    uint32_t sizeBytes;    // the density in the part's name
     uint8_t timingFamily;  // see TimingOf
 };
 
@@ -49,7 +49,7 @@ struct ChipConfig {
     std::array<uint8_t, 3> idBytes{};
     uint8_t chipEraseOpcode = 0;
     uint8_t sectorEraseOpcode = 0;  // 0: none
-    bool sst = false;  // powers up protected, 0x50 status-write enable, 0xAF program
+    bool sst = false;               // powers up protected, 0x50 status-write enable, 0xAF program
     uint32_t sizeBytes = 0;
     uint32_t pageSize = 0;
     ChipTiming timing{};
@@ -83,7 +83,7 @@ uint32_t SectorSizeOfOpcode(uint8_t opcode);
 // bytes then read 0xFF. Only the chip's own identification command answers (its three bytes,
 // repeated); other identification opcodes read 0xFF.
 class SpiFlashChip final : public FlashChip {
-public:
+  public:
     SpiFlashChip(ChipConfig config, framework::Clock& clock);
 
     // One byte on the wire: takes the host's byte, returns the chip's. Selects the chip if it
@@ -103,7 +103,7 @@ public:
     int PartRow() const override { return m_config.partRow; }
     bool Busy() const;
 
-private:
+  private:
     uint8_t ReadCell(uint32_t address) const;
     uint8_t CommandByte(uint32_t index, uint8_t mosi);
     void Complete();

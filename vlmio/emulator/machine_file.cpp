@@ -46,7 +46,9 @@ constexpr uint8_t kOldImageBlocks = 0x40;  // image length in 512-byte blocks: 3
 // status commands.
 constexpr uint8_t kReservedOpcodes[] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x20, 0x60};
 
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
+std::string Quote(const std::string& s) {
+    return "'" + s + "'";
+}
 
 // Hex digits only, at most maxDigits of them.
 bool ParseHex(const std::string& s, std::size_t maxDigits, uint32_t* value) {
@@ -108,10 +110,9 @@ std::vector<std::string> Tokens(const std::string& line) {
 
 // Parses one line; problems are reported through Fail with the line's text.
 class LineParser {
-public:
-    LineParser(const std::string& baseDir, MachineSpec* spec,
-               std::map<uint32_t, int>* addressLines, std::map<std::string, int>* flashLines,
-               int line)
+  public:
+    LineParser(const std::string& baseDir, MachineSpec* spec, std::map<uint32_t, int>* addressLines,
+               std::map<std::string, int>* flashLines, int line)
         : m_baseDir(baseDir),
           m_spec(spec),
           m_addressLines(addressLines),
@@ -127,7 +128,7 @@ public:
         return Fail("unknown item " + Quote(item) + " (expected controller or device)");
     }
 
-private:
+  private:
     bool Fail(const std::string& what) {
         *m_error = what;
         return false;
@@ -148,8 +149,7 @@ private:
         }
         if (bus > kMaxBus) return Fail("bus " + s.substr(0, colon) + " out of range (00-ff)");
         if (device > kMaxDevice) {
-            return Fail("device " + s.substr(colon + 1, dot - colon - 1) +
-                        " out of range (00-1f)");
+            return Fail("device " + s.substr(colon + 1, dot - colon - 1) + " out of range (00-1f)");
         }
         if (function > kMaxFunction) {
             return Fail("function " + s.substr(dot + 1) + " out of range (0-7)");
@@ -310,7 +310,8 @@ private:
             if (key == "part") {
                 if (!ParsePart(value)) return false;
             } else if (key == "member") {
-                if (!ParseNumber(value, &member)) return Fail("bad number " + Quote(value) + " for member=");
+                if (!ParseNumber(value, &member))
+                    return Fail("bad number " + Quote(value) + " for member=");
                 if (member < 1 || member > kControllerIdCount) {
                     return Fail("member=" + value + " out of range (1-" +
                                 std::to_string(kControllerIdCount) + ")");
@@ -318,7 +319,8 @@ private:
             } else if (key == "flash") {
                 flashFile = value;
             } else if (key == "size") {
-                if (!ParseNumber(value, &size)) return Fail("bad number " + Quote(value) + " for size=");
+                if (!ParseNumber(value, &size))
+                    return Fail("bad number " + Quote(value) + " for size=");
                 if (size < kMinChipSize || size > kMaxChipSize || (size & (size - 1)) != 0) {
                     return Fail("size=" + value + " must be a power of two from " +
                                 std::to_string(kMinChipSize) + " to " +
@@ -346,17 +348,15 @@ private:
                 return Fail("part=none has no flash chip for flash=, size= or a chip fault");
             }
         } else {
-            ChipConfig chip = m_partUnknown
-                                  ? ChipConfigForUnknown(m_unknownOpcode, m_unknownBytes, size,
-                                                         c.instantTiming)
-                                  : ChipConfigForRow(m_partRow, size, c.instantTiming);
+            ChipConfig chip = m_partUnknown ? ChipConfigForUnknown(m_unknownOpcode, m_unknownBytes,
+                                                                   size, c.instantTiming)
+                                            : ChipConfigForRow(m_partRow, size, c.instantTiming);
             chip.eraseFails = m_eraseFails;
             chip.writeProtect = m_writeProtect;
             for (const auto& [address, value] : m_stuckBytes) {
                 if (address >= chip.sizeBytes) {
                     return Fail("stuck-byte address " + std::to_string(address) +
-                                " beyond the chip's " + std::to_string(chip.sizeBytes) +
-                                " bytes");
+                                " beyond the chip's " + std::to_string(chip.sizeBytes) + " bytes");
                 }
             }
             chip.stuckBytes = m_stuckBytes;
@@ -423,7 +423,8 @@ std::vector<uint8_t> OldFirmwarePattern(std::size_t size) {
     constexpr std::size_t kHeader = 3;
     std::vector<uint8_t> bytes(size);
     for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<uint8_t>(kText[(i - kHeader + sizeof kText - 1) % (sizeof kText - 1)]);
+        bytes[i] =
+            static_cast<uint8_t>(kText[(i - kHeader + sizeof kText - 1) % (sizeof kText - 1)]);
     }
     if (size >= kHeader) {
         bytes[0] = kOptionRomSignature0;

@@ -20,17 +20,17 @@ struct PciAddress {
 // Faults of the bridge, as a controller line gives them (those of the chip go into ChipConfig).
 struct BridgeFaults {
     bool stuckBusy = false;
-    uint32_t flakyReadEvery = 0;   // 0: none
-    uint32_t slowMs = 0;           // 0: none
+    uint32_t flakyReadEvery = 0;          // 0: none
+    uint32_t slowMs = 0;                  // 0: none
     std::optional<uint64_t> unplugAfter;  // accesses before the function disappears
 };
 
 // One `controller` line.
 struct ControllerSpec {
     PciAddress address;
-    uint32_t idWord = 0;               // configuration offset 0x00
-    std::optional<ChipConfig> chip;    // none: part=none
-    std::string flashPath;             // resolved; empty: no flash= file
+    uint32_t idWord = 0;                   // configuration offset 0x00
+    std::optional<ChipConfig> chip;        // none: part=none
+    std::string flashPath;                 // resolved; empty: no flash= file
     std::vector<uint8_t> initialContents;  // the whole array at power-up
     bool instantTiming = false;
     BridgeFaults faults;

@@ -61,8 +61,7 @@ void Unload() {
         loaded.swap(g_loaded);
     }
     if (loaded && !loaded->pc->SaveFlashFiles()) {
-        std::fprintf(stderr, "%s: a flash file could not be written back\n",
-                     loaded->path.c_str());
+        std::fprintf(stderr, "%s: a flash file could not be written back\n", loaded->path.c_str());
         std::fflush(stderr);
     }
 }
@@ -82,9 +81,9 @@ std::string LibraryFolder() {
     std::string path;
 #ifdef _WIN32
     HMODULE module = nullptr;
-    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                               GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           reinterpret_cast<LPCSTR>(&Unload), &module)) {
+    if (GetModuleHandleExA(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCSTR>(&Unload), &module)) {
         char name[MAX_PATH];
         DWORD length = GetModuleFileNameA(module, name, MAX_PATH);
         if (length > 0 && length < MAX_PATH) path.assign(name, length);
@@ -136,7 +135,9 @@ VLMIO_API uint32_t VLMIO_CALL LoadVlmIODriver(void) {
     return 1;
 }
 
-VLMIO_API void VLMIO_CALL UnloadVlmIODriver(void) { Unload(); }
+VLMIO_API void VLMIO_CALL UnloadVlmIODriver(void) {
+    Unload();
+}
 
 VLMIO_API uint32_t VLMIO_CALL PCI_Read_BYTE(uint32_t bus, uint32_t device, uint32_t function,
                                             uint32_t offset) {
@@ -162,6 +163,8 @@ VLMIO_API void VLMIO_CALL PCI_Write_DWORD(uint32_t bus, uint32_t device, uint32_
     if (loaded) loaded->pc->WriteDword(bus, device, function, offset, value);
 }
 
-VLMIO_API uint32_t VLMIO_CALL VlmIoIsEmulated(void) { return 1; }
+VLMIO_API uint32_t VLMIO_CALL VlmIoIsEmulated(void) {
+    return 1;
+}
 
 }  // extern "C"
