@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 #include "console/controller_ids.h"
@@ -104,14 +105,18 @@ TEST(EmulatorLibrary, BadOrMissingMachineFileFailsTheLoad) {
     ASSERT_EQ(setenv("VLMIO_EMULATOR", conf.c_str(), 1), 0);
     testing::internal::CaptureStderr();
     EXPECT_EQ(lib.load(), 0u);
+    int loadError = errno;
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               conf + ":2: two items at 02:00.0 (the other on line 1)\n");
+    EXPECT_EQ(loadError, EINVAL);
     EXPECT_EQ(lib.readDword(2, 0, 0, 0), 0xFFFFFFFFu);
 
     ASSERT_EQ(setenv("VLMIO_EMULATOR", dir.File("none.conf").c_str(), 1), 0);
     testing::internal::CaptureStderr();
     EXPECT_EQ(lib.load(), 0u);
+    loadError = errno;
     EXPECT_NE(testing::internal::GetCapturedStderr().find("none.conf"), std::string::npos);
+    EXPECT_EQ(loadError, ENOENT);
     lib.unload();
 }
 

@@ -5,8 +5,10 @@
 // appends every register access to FILE. The flash files are written back by
 // UnloadVlmIODriver and when the process ends (or the library is unloaded). A second load while
 // one is loaded keeps the emulated PC as it is and returns 1.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -108,6 +110,18 @@ std::string MachineFilePath() {
                           : folder + kPathSeparator + kDefaultMachineFile;
 }
 
+// Leaves the last-error code of a failed load where the caller reads it: file not found when
+// the machine file is missing, bad format otherwise.
+void SetLoadError(const std::string& path) {
+    std::error_code ec;
+    bool missing = !std::filesystem::exists(path, ec);
+#ifdef _WIN32
+    SetLastError(missing ? ERROR_FILE_NOT_FOUND : ERROR_BAD_FORMAT);
+#else
+    errno = missing ? ENOENT : EINVAL;
+#endif
+}
+
 }  // namespace
 
 extern "C" {
@@ -123,6 +137,7 @@ VLMIO_API uint32_t VLMIO_CALL LoadVlmIODriver(void) {
     if (!loaded->pc) {
         std::fprintf(stderr, "%s\n", error.c_str());
         std::fflush(stderr);
+        SetLoadError(path);
         return 0;
     }
     const char* log = std::getenv(kAccessLogVariable);
