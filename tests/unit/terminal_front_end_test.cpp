@@ -1,0 +1,536 @@
+// The terminal front end driven by small dialogs of the shapes the program shows: the licence,
+// the restart prompt, the main window; message boxes; close requests from signals.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/mman.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/dialog.h"
+#include "framework/message_box.h"
+#include "framework/posix/terminal_front_end.h"
+#include "framework/posix/terminal_io.h"
+#include "framework/posix/terminal_render.h"
+#include "framework/window_system.h"
+#include "res/resource_ids.h"
+
+namespace {
+
+using framework::Dialog;
+
+constexpr framework::Colour kGreen = framework::Rgb(0, 150, 75);
+constexpr framework::Colour kBlue = framework::Rgb(50, 50, 255);
+constexpr framework::Colour kRed = framework::Rgb(255, 50, 50);
+
+// Standard streams for one front end: input from a pipe holding the given text (then its end),
+// output and errors into memory files.
+class Streams {
+public:
+    explicit Streams(const std::string& input) {
+        int fds[2];
+        EXPECT_EQ(pipe(fds), 0);
+        m_in = fds[0];
+        EXPECT_TRUE(framework::WriteAll(fds[1], input));
+        close(fds[1]);
+        m_out = memfd_create("out", 0);
+        m_err = memfd_create("err", 0);
+    }
+    ~Streams() {
+        close(m_in);
+        close(m_out);
+        close(m_err);
+    }
+    framework::TerminalOptions Options(bool silent, bool inPlace = false, bool colour = false) {
+        framework::TerminalOptions o;
+        o.inputFd = m_in;
+        o.outputFd = m_out;
+        o.errorFd = m_err;
+        o.silent = silent;
+        o.drawInPlace = inPlace;
+        o.colour = colour;
+        o.columns = 120;
+        o.rows = 24;
+        return o;
+    }
+    std::string Out() const { return Contents(m_out); }
+    std::string Err() const { return Contents(m_err); }
+    // What is left of the input.
+    std::string RestOfInput() const {
+        std::string rest;
+        char buffer[256];
+        ssize_t n;
+        while ((n = read(m_in, buffer, sizeof buffer)) > 0) rest.append(buffer, n);
+        return rest;
+    }
+
+private:
+    static std::string Contents(int fd) {
+        std::string all;
+        char buffer[4096];
+        ssize_t n;
+        off_t at = 0;
+        while ((n = pread(fd, buffer, sizeof buffer, at)) > 0) {
+            all.append(buffer, n);
+            at += n;
+        }
+        return all;
+    }
+    int m_in = -1;
+    int m_out = -1;
+    int m_err = -1;
+};
+
+std::size_t Count(const std::string& haystack, const std::string& needle) {
+    std::size_t count = 0;
+    for (std::size_t at = haystack.find(needle); at != std::string::npos;
+         at = haystack.find(needle, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// The licence dialog's shape: title, prompt and the RTF document in its pane.
+class LicenceDialog : public Dialog {
+public:
+    explicit LicenceDialog(std::string rtf) : Dialog(res::IDD_AGREEMENT), m_rtf(std::move(rtf)) {}
+    bool OnInitDialog() override {
+        Dialog::OnInitDialog();
+        BindControl(res::IDC_LICENCE_TEXT, m_pane);
+        SetWindowText("License Agreement");
+        std::size_t at = 0;
+        m_pane.StreamInRtf([&](char* buffer, std::size_t capacity) {
+            std::size_t n = std::min(capacity, m_rtf.size() - at);
+            m_rtf.copy(buffer, n, at);
+            at += n;
+            return n;
+        });
+        return true;
+    }
+
+private:
+    std::string m_rtf;
+    framework::RichEditCtrl m_pane;
+};
+
+// The restart prompt's shape: title, headline, restart now checked at the start.
+class RestartDialog : public Dialog {
+public:
+    RestartDialog() : Dialog(res::IDD_REBOOT) {}
+    bool OnInitDialog() override {
+        Dialog::OnInitDialog();
+        SetWindowText("Restart Computer");
+        SetDlgItemText(res::IDC_RESTART_HEADLINE, "Firmware Updated Successful!!");
+        CheckDlgButton(res::IDC_RESTART_NOW, framework::kBstChecked);
+        return true;
+    }
+    void OnCommand(int id) override {
+        if (id == res::IDC_RESTART_LATER) m_clicksLater++;
+        Dialog::OnCommand(id);
+    }
+    int m_clicksLater = 0;
+};
+
+// The main window's shape: once shown, one timer tick plays the given steps, then it ends unless
+// told to wait for a close request.
+class MainDialog : public Dialog {
+public:
+    explicit MainDialog(std::function<void(MainDialog&)> steps, bool endItself = true)
+        : Dialog(res::IDD_VLM270FWUPDATE_DIALOG), m_steps(std::move(steps)),
+          m_endItself(endItself) {}
+    bool OnInitDialog() override {
+        Dialog::OnInitDialog();
+        SetWindowText("Velmora 270 Firmware Upgrade Tool Ver 1.0.2.0");
+        // The labels are cleared before the window is first shown.
+        for (const res::NumberRow& n : res::kNumberRows) {
+            for (int id : {n.busCaption, n.bus, n.deviceCaption, n.device, n.functionCaption,
+                           n.function}) {
+                SetDlgItemText(id, "");
+            }
+        }
+        for (int id : res::kControllerNames) SetDlgItemText(id, "");
+        for (int id : res::kFlashPartLabels) SetDlgItemText(id, "");
+        SetDlgItemText(res::IDC_UPDATE_TO_CAPTION, "");
+        SetDlgItemText(res::IDC_UPDATE_TO_VALUE, "");
+        SetTimer(1, 1);
+        return true;
+    }
+    void OnTimer(unsigned id) override {
+        KillTimer(id);
+        if (m_steps) m_steps(*this);
+        if (m_endItself) EndDialog(framework::kIdOkCommand);
+    }
+    void OnClose() override {
+        ++m_closes;
+        Dialog::OnClose();
+    }
+    int m_closes = 0;
+
+    // One controller row filled the way the main dialog refreshes its rows.
+    void ShowRow(const std::string& flashPart) {
+        const res::NumberRow& n = res::kNumberRows[0];
+        SetDlgItemText(n.busCaption, "Bus:");
+        SetDlgItemText(n.deviceCaption, "Device:");
+        SetDlgItemText(n.functionCaption, "Function:");
+        SetDlgItemText(n.bus, "01");
+        SetDlgItemText(n.device, "00");
+        SetDlgItemText(n.function, "00");
+        auto host = HostRef();
+        host->ShowControl(res::kJobBars[0], true);
+        host->SetProgressBarColour(res::kJobBars[0], kGreen);
+        host->SetProgressPos(res::kJobBars[0], 0);
+        SetDlgItemText(res::kControllerNames[0], "270X :");
+        SetDlgItemText(res::kFlashPartLabels[0], flashPart);
+        SetDlgItemText(res::IDC_UPDATE_TO_CAPTION, "Update to:");
+        SetDlgItemText(res::IDC_UPDATE_TO_VALUE, "");
+    }
+    void Bar(int pos, framework::Colour colour) {
+        HostRef()->SetProgressBarColour(res::kJobBars[0], colour);
+        HostRef()->SetProgressPos(res::kJobBars[0], pos);
+    }
+
+private:
+    std::function<void(MainDialog&)> m_steps;
+    bool m_endItself;
+};
+
+const char kLicenceRtf[] =
+    "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\f0 SOFTWARE LICENCE\\par Use it with care.\\par}";
+
+TEST(TerminalFrontEnd, LicenceAnswers) {
+    struct Case {
+        const char* input;
+        int result;
+    } cases[] = {
+        {"y\n", framework::kIdOkCommand},      {"Y\n", framework::kIdOkCommand},
+        {" yes \n", framework::kIdOkCommand},  {"\n", framework::kIdCancelCommand},
+        {"n\n", framework::kIdCancelCommand},  {"x\n", framework::kIdCancelCommand},
+        {"", framework::kIdCancelCommand},     {"\x1by\n", framework::kIdCancelCommand},
+        {"yy\n", framework::kIdCancelCommand},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        Streams s(c.input);
+        framework::TerminalFrontEnd frontEnd(s.Options(false));
+        frontEnd.Install();
+        ASSERT_TRUE(framework::LoadControlLibrary("RICHED20.DLL"));
+        LicenceDialog licence(kLicenceRtf);
+        EXPECT_EQ(licence.DoModal(), c.result);
+        frontEnd.Uninstall();
+        std::string out = s.Out();
+        EXPECT_NE(out.find("License Agreement\n"), std::string::npos) << out;
+        EXPECT_NE(out.find("Please read the following license agreement"), std::string::npos);
+        EXPECT_NE(out.find("SOFTWARE LICENCE\nUse it with care.\n"), std::string::npos) << out;
+        EXPECT_NE(out.find("Accept the licence agreement? [y/N] "), std::string::npos);
+        EXPECT_EQ(out.find("\\rtf"), std::string::npos);
+        EXPECT_EQ(s.Err(), "");
+    }
+}
+
+TEST(TerminalFrontEnd, LicenceIsShownAPageAtATime) {
+    std::string rtf = "{\\rtf1 ";
+    for (int i = 1; i <= 12; ++i) rtf += "line " + std::to_string(i) + "\\par ";
+    rtf += "}";
+    struct Case {
+        const char* input;
+        int result;
+        bool lastLineShown;
+    } cases[] = {
+        {"\n\ny\n", framework::kIdOkCommand, true},    // every page, then accepted
+        {"q\ny\n", framework::kIdOkCommand, false},    // straight to the question
+        {"", framework::kIdCancelCommand, false},      // input ends at the first page
+        {"\x1b", framework::kIdCancelCommand, false},  // Escape at the first page
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        Streams s(c.input);
+        framework::TerminalOptions o = s.Options(false);
+        o.rows = 7;  // pages of five lines
+        framework::TerminalFrontEnd frontEnd(o);
+        frontEnd.Install();
+        ASSERT_TRUE(framework::LoadControlLibrary("RICHED20.DLL"));
+        LicenceDialog licence(rtf);
+        EXPECT_EQ(licence.DoModal(), c.result);
+        frontEnd.Uninstall();
+        std::string out = s.Out();
+        EXPECT_NE(out.find("line 5\n-- More"), std::string::npos) << out;
+        EXPECT_EQ(out.find("line 6\n") != std::string::npos, c.lastLineShown) << out;
+        EXPECT_EQ(out.find("line 12\n") != std::string::npos, c.lastLineShown) << out;
+    }
+}
+
+TEST(TerminalFrontEnd, RestartPromptAnswers) {
+    struct Case {
+        const char* input;
+        int result;
+        int laterChecked;
+        std::size_t questions;
+    } cases[] = {
+        {"\n", framework::kIdOkCommand, framework::kBstUnchecked, 1},
+        {"y\n", framework::kIdOkCommand, framework::kBstUnchecked, 1},
+        {"n\n", framework::kIdOkCommand, framework::kBstChecked, 1},
+        {"NO\n", framework::kIdOkCommand, framework::kBstChecked, 1},
+        {"maybe\nn\n", framework::kIdOkCommand, framework::kBstChecked, 2},
+        {"", framework::kIdCancelCommand, framework::kBstUnchecked, 1},
+        {"\x1b", framework::kIdCancelCommand, framework::kBstUnchecked, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        Streams s(c.input);
+        framework::TerminalFrontEnd frontEnd(s.Options(false));
+        frontEnd.Install();
+        RestartDialog prompt;
+        EXPECT_EQ(prompt.DoModal(), c.result);
+        auto window = frontEnd.Windows().FindWindow(res::IDD_REBOOT);
+        ASSERT_TRUE(window);
+        EXPECT_EQ(window->Control(res::IDC_RESTART_LATER)->check, c.laterChecked);
+        EXPECT_EQ(window->Control(res::IDC_RESTART_NOW)->check,
+                  c.laterChecked == framework::kBstChecked ? framework::kBstUnchecked
+                                                           : framework::kBstChecked);
+        frontEnd.Uninstall();
+        std::string out = s.Out();
+        EXPECT_NE(out.find("Firmware Updated Successful!!\n"), std::string::npos) << out;
+        EXPECT_EQ(Count(out, "Restart now? [Y/n] "), c.questions) << out;
+    }
+}
+
+TEST(TerminalFrontEnd, MessageBoxesGoToStandardErrorAndWaitForEnterOnlyWhenInteractive) {
+    for (bool silent : {true, false}) {
+        SCOPED_TRACE(silent);
+        Streams s("\nrest");
+        framework::TerminalFrontEnd frontEnd(s.Options(silent));
+        frontEnd.Install();
+        EXPECT_EQ(framework::MessageBox("\r\n\r\nHost:12: went wrong\r\n", "Caption",
+                                        framework::kMbOk | framework::kMbIconExclamation),
+                  framework::kIdOk);
+        frontEnd.Uninstall();
+        EXPECT_EQ(s.Err(), "Caption: Host:12: went wrong\n");
+        if (silent) {
+            EXPECT_EQ(s.Out(), "");
+            EXPECT_EQ(s.RestOfInput(), "\nrest");  // nobody was asked
+        } else {
+            EXPECT_NE(s.Out().find("Press Enter to continue."), std::string::npos);
+            EXPECT_EQ(s.RestOfInput(), "rest");  // Enter was waited for
+        }
+    }
+}
+
+// The main window running one controller's update: refresh, bar moves, colour at the end.
+void PlayUpdate(MainDialog& d) {
+    d.ShowRow(":[]");
+    d.ShowRow("PFLASH:[PM25LV010A]");
+    d.Bar(10, kGreen);
+    d.Bar(50, kGreen);
+    d.Bar(100, kBlue);
+    d.HostRef()->SetProgressPos(res::IDC_OVERALL_PROGRESS, 37);
+}
+
+TEST(TerminalFrontEnd, MainWindowAsPlainLinesWhenOutputIsNoTerminal) {
+    Streams s("");
+    framework::TerminalFrontEnd frontEnd(s.Options(false));
+    frontEnd.Install();
+    MainDialog main(PlayUpdate);
+    EXPECT_EQ(main.DoModal(), framework::kIdOkCommand);
+    frontEnd.Uninstall();
+    EXPECT_EQ(s.Out(),
+              "Velmora 270 Firmware Upgrade Tool Ver 1.0.2.0\n"
+              "270X : Bus: 01 Device: 00 Function: 00 :[] job 0% green\n"
+              "270X : Bus: 01 Device: 00 Function: 00 PFLASH:[PM25LV010A] job 0% green\n"
+              "270X : Bus: 01 Device: 00 Function: 00 PFLASH:[PM25LV010A] job 10% green\n"
+              "270X : Bus: 01 Device: 00 Function: 00 PFLASH:[PM25LV010A] job 50% green\n"
+              "270X : Bus: 01 Device: 00 Function: 00 PFLASH:[PM25LV010A] job 50% blue\n"
+              "270X : Bus: 01 Device: 00 Function: 00 PFLASH:[PM25LV010A] job 100% blue\n");
+    EXPECT_EQ(s.Err(), "");
+}
+
+TEST(TerminalFrontEnd, MainWindowDrawnInPlaceInItsColoursUnlessColoursAreOff) {
+    for (bool colour : {true, false}) {
+        SCOPED_TRACE(colour);
+        Streams s("");
+        framework::TerminalFrontEnd frontEnd(s.Options(false, true, colour));
+        frontEnd.Install();
+        MainDialog main(PlayUpdate);
+        main.DoModal();
+        frontEnd.Uninstall();
+        std::string out = s.Out();
+        EXPECT_NE(out.find("\x1b[3A\r"), std::string::npos);  // redrawn over itself
+        EXPECT_NE(out.find("PFLASH:[PM25LV010A]"), std::string::npos);
+        EXPECT_NE(out.find("] 100%"), std::string::npos);
+        EXPECT_NE(out.find(" 37%"), std::string::npos);  // the activity bar is drawn
+        EXPECT_EQ(out.find("\x1b[38;2;50;50;255;") != std::string::npos, colour);
+        EXPECT_EQ(out.find("\x1b[38;2;0;150;75;") != std::string::npos, colour);
+        EXPECT_EQ(out.find("] 100% blue") != std::string::npos, !colour);
+    }
+}
+
+TEST(TerminalFrontEnd, SilentModePrintsNothingButMessageBoxes) {
+    Streams s("");
+    framework::TerminalFrontEnd frontEnd(s.Options(true));
+    frontEnd.Install();
+    MainDialog main([](MainDialog& d) {
+        PlayUpdate(d);
+        framework::AfxMessageBox("Firmware Update Time Out, Fail!!!");
+    });
+    main.DoModal();
+    frontEnd.Uninstall();
+    EXPECT_EQ(s.Out(), "");
+    EXPECT_NE(s.Err().find(": Firmware Update Time Out, Fail!!!\n"), std::string::npos);
+}
+
+TEST(TerminalFrontEnd, SignalsAreTheMainWindowsCloseRequest) {
+    Streams s("");
+    framework::TerminalFrontEnd frontEnd(s.Options(false));
+    frontEnd.Install();
+    MainDialog main([](MainDialog&) { std::raise(SIGINT); }, false);
+    EXPECT_EQ(main.DoModal(), framework::kIdCancelCommand);  // the close request ended it
+    EXPECT_EQ(main.m_closes, 1);
+    frontEnd.Uninstall();
+    EXPECT_NE(s.Out().find("Closing"), std::string::npos);
+}
+
+TEST(TerminalFrontEnd, CloseRequestCancelsAQuestion) {
+    // Input that never ends: only the close request can end the wait.
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    int out = memfd_create("out", 0);
+    std::string answer;
+    uint64_t seen = framework::CloseRequestCount();
+    std::raise(SIGTERM);
+    EXPECT_EQ(framework::ReadAnswer(fds[0], out, answer, seen),
+              framework::AnswerEnd::kInterrupted);
+    close(fds[0]);
+    close(fds[1]);
+    close(out);
+}
+
+TEST(TerminalFrontEnd, AnswersOnATerminalUseRawModeAndPutTheTerminalBack) {
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    termios before{};
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+    ASSERT_TRUE(before.c_lflag & ICANON);
+    struct Case {
+        const char* keys;
+        framework::AnswerEnd end;
+        const char* answer;
+    } cases[] = {
+        {"ab\x7f" "c\r", framework::AnswerEnd::kLine, "ac"},
+        {"\x1b[A", framework::AnswerEnd::kEscape, ""},  // an arrow key counts as Escape
+        {"\x04", framework::AnswerEnd::kEndOfInput, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.keys);
+        ASSERT_TRUE(framework::WriteAll(master, c.keys));
+        std::string answer;
+        EXPECT_EQ(framework::ReadAnswer(slave, slave, answer, framework::CloseRequestCount()),
+                  c.end);
+        EXPECT_EQ(answer, c.answer);
+        termios after{};
+        ASSERT_EQ(tcgetattr(slave, &after), 0);
+        EXPECT_EQ(after.c_lflag, before.c_lflag);
+    }
+    close(slave);
+    close(master);
+}
+
+TEST(TerminalFrontEnd, KeysTypedBeforeAQuestionDoNotAnswerIt) {
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    int out = memfd_create("out", 0);
+    framework::TerminalOptions o;
+    o.inputFd = slave;
+    o.outputFd = out;
+    o.errorFd = out;
+    o.drawInPlace = true;
+    o.columns = 100;
+    framework::TerminalFrontEnd frontEnd(o);
+    frontEnd.Install();
+    // Enter pressed while the run was going on would mean "restart now".
+    ASSERT_TRUE(framework::WriteAll(master, "\r"));
+    std::thread person([master] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        framework::WriteAll(master, "n\r");
+    });
+    RestartDialog prompt;
+    EXPECT_EQ(prompt.DoModal(), framework::kIdOkCommand);
+    person.join();
+    auto window = frontEnd.Windows().FindWindow(res::IDD_REBOOT);
+    ASSERT_TRUE(window);
+    EXPECT_EQ(window->Control(res::IDC_RESTART_LATER)->check, framework::kBstChecked);
+    frontEnd.Uninstall();
+    close(out);
+    close(slave);
+    close(master);
+}
+
+TEST(TerminalFrontEnd, TypingHiddenWhileDrawingIsShownAgainWhenTheTerminalIsRestored) {
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    termios t{};
+    framework::SetTypingHidden(slave, true);
+    ASSERT_EQ(tcgetattr(slave, &t), 0);
+    EXPECT_FALSE(t.c_lflag & ECHO);
+    framework::RestoreTerminal();
+    ASSERT_EQ(tcgetattr(slave, &t), 0);
+    EXPECT_TRUE(t.c_lflag & ECHO);
+    close(slave);
+    close(master);
+}
+
+TEST(TerminalRender, WrapsTextAtSpacesAndKeepsParagraphs) {
+    struct Case {
+        const char* text;
+        int columns;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"one two three", 7, {"one two", "three"}},
+        {"abcdefghij", 4, {"abcd", "efgh", "ij"}},
+        {"a\n\nb\n\n", 10, {"a", "", "b"}},
+        {"\tx", 20, {"        x"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(framework::WrapText(c.text, c.columns), c.lines);
+    }
+}
+
+TEST(TerminalRender, BlockLinesNeverExceedTheWidth) {
+    framework::MainWindowView view;
+    view.title = std::string(200, 'T');
+    view.activityPercent = 100;
+    view.activityColour = kRed;
+    framework::ControllerRowView row;
+    row.name = "270X 4:";
+    row.numbers = "Bus: 255 Device: 31 Function: 07";
+    row.flashPart = "Giga Device:[GD25Q512]";
+    row.barVisible = true;
+    row.barPercent = 50;
+    row.barColour = kRed;
+    view.rows.push_back(row);
+    for (int columns : {20, 79}) {
+        for (const std::string& line : framework::RenderMainWindowBlock(view, columns, true)) {
+            std::string visible;
+            for (std::size_t i = 0; i < line.size(); ++i) {
+                if (line[i] == '\x1b') {
+                    i = line.find_first_of("mK", i);
+                    continue;
+                }
+                visible.push_back(line[i]);
+            }
+            EXPECT_LE(visible.size(), static_cast<std::size_t>(columns)) << visible;
+        }
+    }
+    EXPECT_EQ(framework::ColourName(kRed), "red");
+    EXPECT_EQ(framework::ColourName(framework::Rgb(1, 2, 3)), "rgb(1,2,3)");
+}
+
+}  // namespace
