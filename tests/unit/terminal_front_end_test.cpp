@@ -400,6 +400,7 @@ TEST(TerminalFrontEnd, CloseRequestCancelsAQuestion) {
     ASSERT_EQ(pipe(fds), 0);
     int out = memfd_create("out", 0);
     std::string answer;
+    framework::InstallTerminalSignalHandlers();
     uint64_t seen = framework::CloseRequestCount();
     std::raise(SIGTERM);
     EXPECT_EQ(framework::ReadAnswer(fds[0], out, answer, seen),
