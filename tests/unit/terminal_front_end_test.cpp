@@ -162,6 +162,7 @@ public:
         return true;
     }
     void OnTimer(unsigned id) override {
+        if (!IsWindowVisible()) return;  // the steps play once the window shows
         KillTimer(id);
         if (m_steps) m_steps(*this);
         if (m_endItself) EndDialog(framework::kIdOkCommand);
