@@ -2,6 +2,7 @@
 // the restart prompt, the main window; message boxes; close requests from signals.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/mman.h>
 #include <termios.h>
@@ -429,10 +430,18 @@ TEST(TerminalFrontEnd, AnswersOnATerminalUseRawModeAndPutTheTerminalBack) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.keys);
-        ASSERT_TRUE(framework::WriteAll(master, c.keys));
+        // The keys are typed once the answer is awaited in raw mode.
+        std::thread person([&] {
+            termios now{};
+            while (tcgetattr(slave, &now) == 0 && (now.c_lflag & ICANON) != 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            framework::WriteAll(master, c.keys);
+        });
         std::string answer;
         EXPECT_EQ(framework::ReadAnswer(slave, slave, answer, framework::CloseRequestCount()),
                   c.end);
+        person.join();
         EXPECT_EQ(answer, c.answer);
         termios after{};
         ASSERT_EQ(tcgetattr(slave, &after), 0);
@@ -457,8 +466,14 @@ TEST(TerminalFrontEnd, KeysTypedBeforeAQuestionDoNotAnswerIt) {
     frontEnd.Install();
     // Enter pressed while the run was going on would mean "restart now".
     ASSERT_TRUE(framework::WriteAll(master, "\r"));
-    std::thread person([master] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    struct pollfd typed {slave, POLLIN, 0};
+    ASSERT_EQ(poll(&typed, 1, 5000), 1);  // the key waits in the terminal's input
+    // The answer is typed once the question awaits it (in raw mode).
+    std::thread person([master, slave] {
+        termios now{};
+        while (tcgetattr(slave, &now) == 0 && (now.c_lflag & ICANON) != 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         framework::WriteAll(master, "n\r");
     });
     RestartDialog prompt;
