@@ -13,14 +13,14 @@ namespace framework {
 
 class Dialog;
 
-// A control of a dialog, reached through its id. Bound by the dialog's data exchange; usable from
-// any thread while the dialog's window exists.
+// A control of a dialog, reached through its id. Bound by the dialog's data exchange (or taken
+// with GetDlgItem); usable from any thread while the dialog's window exists, failing harmlessly
+// otherwise.
 class Control {
 public:
     Control() = default;
+    Control(Dialog* dialog, int id) : m_pDialog(dialog), m_nId(id) {}
     virtual ~Control() = default;
-    Control(const Control&) = delete;
-    Control& operator=(const Control&) = delete;
 
     void Attach(Dialog* dialog, int id) {
         m_pDialog = dialog;
@@ -143,6 +143,7 @@ public:
     bool HasWindow() const;
 
     // Controls by id (any thread).
+    Control GetDlgItem(int id) { return Control(this, id); }
     bool SetDlgItemText(int id, const std::string& text);
     std::string GetDlgItemText(int id) const;
     bool CheckDlgButton(int id, int state);

@@ -59,7 +59,13 @@ void WinThread::Run() {
     ThreadHandle handle = m_handle;  // outlives this object
     t_currentThread = handle.get();
     RequestCurrentThreadPriority(handle->Priority());
-    unsigned exitCode = m_proc(m_param);
+    unsigned exitCode = 0;
+    try {
+        exitCode = m_proc(m_param);
+    } catch (...) {
+        // An unexpected failure ends the thread with exit code 0 instead of ending the process.
+        exitCode = 0;
+    }
     delete this;
     t_currentThread = nullptr;
     handle->MarkEnded(exitCode);

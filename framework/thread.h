@@ -71,7 +71,8 @@ private:
 };
 
 // Starts proc(param) on a new thread at that priority (requested where the platform has
-// priorities). handle, when given, receives the thread's handle before the thread starts.
+// priorities). handle, when given, receives the thread's handle before the thread starts. A
+// procedure that fails unexpectedly (throws) ends its thread with exit code 0.
 // Returns nullptr (and leaves handle empty) when the thread cannot be started.
 WinThread* BeginThread(ThreadProc proc, void* param,
                        ThreadPriority priority = ThreadPriority::kNormal,

@@ -34,7 +34,8 @@ public:
     // Returns whether the window was visible before.
     virtual bool ShowWindow(int showCommand) = 0;
     // The change passes through the dialog's window-position-changing handler unless the flags
-    // hold kSwpNoSendChanging.
+    // hold kSwpNoSendChanging. Called from another thread, the in-memory window runs the handler
+    // on the calling thread, while the dialog cannot end under it.
     virtual bool SetWindowPos(intptr_t insertAfter, int x, int y, int cx, int cy,
                               unsigned flags) = 0;
     virtual bool IsWindowVisible() = 0;

@@ -293,8 +293,16 @@ TEST(FrameworkDialog, ProgressBarsStartAsTheSystemMakesThemAndClampPositions) {
         EXPECT_EQ(bar.GetPos(), 100);
         EXPECT_EQ(bar.SetPos(-5), 100);
         EXPECT_EQ(bar.GetPos(), 0);
-        // Not a progress bar: refused.
+        // Controls taken by id; a missing one or one of another kind refuses.
+        Control label = d.GetDlgItem(res::IDC_UPDATE_TO_VALUE);
+        EXPECT_FALSE(label.IsWindowVisible());
+        EXPECT_TRUE(label.ShowWindow(kSwShow));
+        EXPECT_TRUE(label.IsWindowVisible());
+        EXPECT_TRUE(label.EnableWindow(false));
+        EXPECT_FALSE(label.IsWindowEnabled());
+        EXPECT_EQ(label.GetWindowText(), "new");
         EXPECT_FALSE(d.SetDlgItemText(4242, "x"));
+        EXPECT_FALSE(d.GetDlgItem(4242).ShowWindow(kSwShow));
         ProgressCtrl notABar;
         notABar.Attach(&d, res::IDC_UPDATE_TO_VALUE);
         EXPECT_FALSE(notABar.SetRange(0, 10));

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -45,6 +46,16 @@ TEST(FrameworkThread, HandleOutlivesTheSelfDeletingThreadObject) {
         EXPECT_TRUE(gate.sawStop.load());
     }
     EXPECT_FALSE(CurrentThreadStopRequested()) << "the main thread was never asked";
+}
+
+unsigned FailUnexpectedly(void*) { throw std::bad_alloc(); }
+
+TEST(FrameworkThread, UnexpectedFailureEndsOnlyTheThread) {
+    ThreadHandle handle;
+    ASSERT_NE(BeginThread(FailUnexpectedly, nullptr, ThreadPriority::kTimeCritical, &handle),
+              nullptr);
+    EXPECT_TRUE(handle->WaitForEnd(10000));
+    EXPECT_EQ(handle->ExitCode(), 0u);
 }
 
 TEST(FrameworkThread, StartThatFailsReturnsNothing) {
