@@ -122,7 +122,7 @@ public:
         if (id != kPollTimer) return;
         KillTimer(kPollTimer);
         HWND dialog = ::FindWindowA(nullptr, GetWindowText().c_str());
-        HWND bar = GetDlgItem(dialog, res::IDC_OVERALL_PROGRESS);
+        HWND bar = ::GetDlgItem(dialog, res::IDC_OVERALL_PROGRESS);
         RECT r{};
         ::GetClientRect(bar, &r);
         HDC dc = GetDC(bar);
