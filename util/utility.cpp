@@ -5,7 +5,7 @@
 
 #include "framework/platform.h"
 
-CUtility g_Utility;
+
 
 CUtility::CUtility() {
     try {

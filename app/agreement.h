@@ -1,0 +1,37 @@
+// The licence agreement dialog: the licence text in a read-only rich-text pane, Accept and
+// Cancel.
+#pragma once
+
+#include <string>
+
+#include "framework/dialog.h"
+
+inline constexpr const char* kLicenceFileName = "License_Agreement.rtf";
+inline constexpr const char* kRichTextLibraryName = "RICHED20.DLL";
+inline constexpr const char* kRichTextLoadFailedText = "Fail to load \"riched20.dll\".";
+inline constexpr const char* kLicenceTitle = "License Agreement";
+
+class CAgreement : public framework::Dialog {
+public:
+    // Loads the rich-text control library; when it cannot be loaded, says so and asks the
+    // calling thread to quit.
+    CAgreement();
+    ~CAgreement() override;
+
+    // Whether the rich-text control library was loaded at construction.
+    bool RichTextLoaded() const { return m_bRichTextLoaded; }
+
+protected:
+    void DoDataExchange() override;
+    // Sets the title and streams the licence file into the pane.
+    bool OnInitDialog() override;
+
+private:
+    // Streams the licence file of the current directory into the pane; a file that cannot be
+    // opened is reported and leaves the pane empty.
+    void StreamLicenceText();
+
+    framework::RichEditCtrl m_LicenceText;
+    framework::StaticText m_Prompt;
+    bool m_bRichTextLoaded = false;
+};

@@ -1,0 +1,223 @@
+// The whole program run in-process on the in-memory window system and an emulated PC: a
+// temporary program folder with the image and the licence, a scaled clock, recorded restart,
+// keep-awake and event log, and scripted answers to every dialog and message box.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/static_objects.h"
+#include "app/vlm270fwupdate_app.h"
+#include "console/main_dialog.h"
+#include "console/update_job.h"
+#include "flash/stoppable_vlmio.h"
+#include "framework/clock.h"
+#include "framework/keep_awake.h"
+#include "framework/memory/memory_event_log.h"
+#include "framework/memory/memory_window_system.h"
+#include "framework/platform.h"
+#include "framework/win_app.h"
+#include "framework/window_system.h"
+#include "res/resource_ids.h"
+#include "tests/support/temp_folder.h"
+#include "util/event_log.h"
+#include "util/exit_status.h"
+#include "util/restart.h"
+#include "util/utility.h"
+#include "vlmio/emulator/emulated_pc.h"
+#include "vlmio/emulator/emulator_vlmio.h"
+
+namespace program_test {
+
+using framework::Property;
+using framework::UserAction;
+
+// Restart services that only record that a restart was asked for.
+class RecordingRestart final : public framework::RestartBackend {
+public:
+    bool OpenProcessToken(uint32_t, uintptr_t& token) override {
+        token = 1;
+        return true;
+    }
+    bool LookupPrivilegeValue(const char*, framework::PrivilegeLuid&) override { return true; }
+    bool AdjustTokenPrivileges(uintptr_t, bool, const framework::TokenPrivilege&) override {
+        return true;
+    }
+    uint32_t GetLastError() override { return 0; }
+    bool ExitWindowsEx(uint32_t, uint32_t) override {
+        restarts.fetch_add(1);
+        return true;
+    }
+    void CloseToken(uintptr_t) override {}
+    std::atomic<int> restarts{0};
+};
+
+// A 64 KiB image with a recognisable pattern.
+inline std::string MakeImage(std::size_t size = 0x10000, uint8_t seed = 0x5A) {
+    std::string image(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        image[i] = static_cast<char>((i * 7 + seed + (i >> 8)) & 0xFF);
+    }
+    return image;
+}
+
+inline constexpr const char* kLicenceRtf =
+    "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\f0 Licence text\\par Second line\\par}";
+
+class ProgramHarness {
+public:
+    // clockFactor divides every duration of the run (20 keeps the bridge's 1-second limit at
+    // 50 ms of real time).
+    explicit ProgramHarness(const std::string& machine, uint32_t clockFactor = 20,
+                            bool withImage = true, bool withLicence = true)
+        : m_clock(clockFactor) {
+        EXPECT_TRUE(folder.ok());
+        if (withImage) folder.Write("fw.rom", image);
+        if (withLicence) folder.Write("License_Agreement.rtf", kLicenceRtf);
+        framework::SetProcessClock(&m_clock);
+        std::string error;
+        pc = vlmio::emu::EmulatedPc::FromText(machine, "machine.conf", folder.path(), m_clock,
+                                              &error);
+        EXPECT_NE(pc, nullptr) << error;
+        if (pc) {
+            m_io = std::make_unique<vlmio::emu::EmulatorVlmIo>(*pc);
+            m_switch = std::make_unique<flash::CStoppableVlmIo>(*m_io);
+            flash::SetVlmIo(m_switch.get());
+        }
+        SetRestartBackend(&restart);
+        framework::SetKeepAwakeBackend(&keepAwake);
+        m_savedLog = g_pEventLog;
+        m_log = new CEventLog(eventLog);
+        m_log->Open();
+        g_pEventLog = m_log;
+
+        ResetExitStatus();
+        framework::ResetQuitRequest();
+        g_Utility.SetModulePath(folder / "vlm270fwupdate");
+        g_Utility.ClearControllers();
+        g_Utility.m_bAllUpdated.store(0);
+        g_Utility.m_pFWBinBuffer = nullptr;
+        g_Utility.m_dwFWBinSize = 0;
+
+        windows.SetDialogResponder([this](const framework::WindowState& w) { return Answer(w); });
+        windows.SetMessageBoxResponder([this](const framework::MessageBoxRecord& box) {
+            std::function<void(const framework::MessageBoxRecord&)> hook;
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                hook = onMessageBox;
+            }
+            if (hook) hook(box);
+            return framework::kIdOk;
+        });
+        windows.Install();
+    }
+
+    ~ProgramHarness() {
+        windows.Uninstall();
+        flash::SetVlmIo(nullptr);
+        framework::SetKeepAwakeBackend(nullptr);
+        SetRestartBackend(nullptr);
+        framework::SetProcessClock(nullptr);
+        g_pEventLog = m_savedLog;
+        delete m_log;
+        g_Utility.SetModulePath(framework::ModulePath());
+        g_Utility.ClearControllers();
+        g_Utility.m_bAllUpdated.store(0);
+        framework::ResetQuitRequest();
+        ResetExitStatus();
+        for (UpdateJob& job : g_UpdateJobs) job.ucStatus.store(kJobRunning);
+    }
+
+    // Runs the program with that command line; returns the exit status.
+    int Run(const std::string& commandLine = std::string()) {
+        return framework::RunApplication(theApp, commandLine);
+    }
+
+    // Answers of the user, per dialog template, played in order; a dialog without (more)
+    // answers waits (the main window), accepts (the licence) or presses Escape (any other).
+    void Script(int templateId, std::vector<UserAction> actions) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_scripts[templateId] = std::move(actions);
+        m_next[templateId] = 0;
+    }
+
+    // The last window made from that template.
+    framework::WindowState Window(int templateId) const {
+        auto w = windows.FindWindow(templateId);
+        EXPECT_TRUE(w.has_value()) << "no window of template " << templateId;
+        return w ? *w : framework::WindowState{};
+    }
+    bool WindowMade(int templateId) const { return windows.FindWindow(templateId).has_value(); }
+
+    // Every value a property of a main-window control took, in order.
+    std::vector<int64_t> Values(int controlId, Property property) const {
+        std::vector<int64_t> values;
+        for (const framework::ChangeRecord& r : windows.History()) {
+            if (r.templateId == res::IDD_VLM270FWUPDATE_DIALOG && r.controlId == controlId &&
+                r.property == property) {
+                values.push_back(r.value);
+            }
+        }
+        return values;
+    }
+
+    std::vector<std::string> MessageTexts() const {
+        std::vector<std::string> texts;
+        for (const auto& box : windows.MessageBoxes()) texts.push_back(box.text);
+        return texts;
+    }
+
+    std::vector<uint8_t> Flash(uint32_t bus, uint32_t device, uint32_t function) {
+        vlmio::emu::FlashChip* chip = pc ? pc->Chip(bus, device, function) : nullptr;
+        EXPECT_NE(chip, nullptr);
+        return chip ? chip->Contents() : std::vector<uint8_t>();
+    }
+    // Whether the flash starts with the image.
+    bool HoldsImage(uint32_t bus, uint32_t device, uint32_t function) {
+        std::vector<uint8_t> contents = Flash(bus, device, function);
+        return contents.size() >= image.size() &&
+               std::equal(image.begin(), image.end(), contents.begin(),
+                          [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; });
+    }
+
+    testsupport::TempFolder folder;
+    testsupport::CurrentDirectoryGuard cwd;
+    std::string image = MakeImage();
+    framework::MemoryWindowSystem windows;
+    std::unique_ptr<vlmio::emu::EmulatedPc> pc;
+    RecordingRestart restart;
+    framework::RecordingKeepAwake keepAwake;
+    framework::MemoryEventLog eventLog;
+    std::function<void(const framework::MessageBoxRecord&)> onMessageBox;
+
+private:
+    UserAction Answer(const framework::WindowState& w) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_scripts.find(w.templateId);
+        if (it != m_scripts.end() && m_next[w.templateId] < it->second.size()) {
+            return it->second[m_next[w.templateId]++];
+        }
+        if (w.templateId == res::IDD_VLM270FWUPDATE_DIALOG) return UserAction::Wait();
+        if (w.templateId == res::IDD_AGREEMENT) return UserAction::Press(framework::kIdOkCommand);
+        return UserAction::Escape();
+    }
+
+    framework::ScaledClock m_clock;
+    std::unique_ptr<vlmio::emu::EmulatorVlmIo> m_io;
+    std::unique_ptr<flash::CStoppableVlmIo> m_switch;
+    CEventLog* m_log = nullptr;
+    CEventLog* m_savedLog = nullptr;
+    mutable std::mutex m_mutex;
+    std::map<int, std::vector<UserAction>> m_scripts;
+    std::map<int, std::size_t> m_next;
+};
+
+}  // namespace program_test

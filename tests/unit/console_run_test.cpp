@@ -1,0 +1,261 @@
+// The upgrade run as a user sees it: each ending's message, bars and exit status, the job bars
+// of each outcome, two controllers written one after the other.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+#include <set>
+#include <vector>
+
+#include "framework/message_box.h"
+#include "tests/support/program_harness.h"
+
+namespace {
+
+using namespace program_test;
+
+constexpr int kOverall = res::IDC_OVERALL_PROGRESS;
+constexpr int kMain = res::IDD_VLM270FWUPDATE_DIALOG;
+const std::string kHostNotReady =
+    "Your Host Device is not ready, Firmware Update Failed!!!, Please reboot your PC and try "
+    "again!!!";
+
+// One answer for the restart prompt that restarts nothing.
+void RestartLater(ProgramHarness& h) {
+    h.Script(res::IDD_REBOOT, {UserAction::Press(res::IDC_RESTART_LATER), UserAction::Enter()});
+}
+
+// The sequence number of the last timer kill of the main window (0: never killed).
+uint64_t TimerKilledAt(ProgramHarness& h) {
+    uint64_t at = 0;
+    for (const auto& r : h.windows.History()) {
+        if (r.templateId == kMain && r.property == Property::kTimerKilled) at = r.sequence;
+    }
+    return at;
+}
+
+uint64_t MessageAt(ProgramHarness& h, const std::string& text) {
+    for (const auto& box : h.windows.MessageBoxes()) {
+        if (box.text == text) return box.sequence;
+    }
+    return 0;
+}
+
+TEST(UpgradeRun, OneControllerUpdatedEndsBlueAndGreenWithTheSuccessHeadline) {
+    ProgramHarness h("controller 03:00.1 part=M25P10A flash=c1.bin timing=instant\n");
+    RestartLater(h);
+    EXPECT_EQ(h.Run(), 0);
+
+    EXPECT_TRUE(h.HoldsImage(3, 0, 1));
+    EXPECT_TRUE(h.MessageTexts().empty());
+    EXPECT_EQ(g_Utility.m_bAllUpdated.load(), 1);
+    // Job bar: the positions of an update, ending blue.
+    std::vector<int64_t> pos = h.Values(1033, Property::kPos);
+    std::vector<int64_t> expected = {0, 0, 0, 10, 12, 25, 33, 50, 50, 100};
+    EXPECT_EQ(pos, expected);
+    EXPECT_EQ(h.Values(1033, Property::kBarColour).back(), kBarBlue);
+    // The activity bar stays green and ends full.
+    auto main = h.Window(kMain);
+    EXPECT_EQ(main.Control(kOverall)->barColour, kBarGreen);
+    EXPECT_EQ(main.Control(kOverall)->pos, 100);
+    // Rows: a single controller is "270X :", numbers in two digits, its flash part named.
+    EXPECT_EQ(main.Control(1009)->text, "270X :");
+    EXPECT_EQ(main.Control(1012)->text, "03");
+    EXPECT_EQ(main.Control(1014)->text, "00");
+    EXPECT_EQ(main.Control(1016)->text, "01");
+    EXPECT_EQ(main.Control(1007)->text, "NUMONYX:[M25P10A]");
+    EXPECT_EQ(main.Control(1018)->text, "");
+    EXPECT_TRUE(main.Control(1033)->visible);
+    EXPECT_FALSE(main.Control(1034)->visible);
+    EXPECT_EQ(main.title, "Velmora 270 Firmware Upgrade Tool Ver 1.0.2.0");
+    // The restart prompt announced the success; nothing was restarted.
+    EXPECT_EQ(h.Window(res::IDD_REBOOT).Control(1004)->text, "Firmware Updated Successful!!");
+    EXPECT_EQ(h.restart.restarts.load(), 0);
+    // The computer was kept awake for the run and let go afterwards.
+    EXPECT_EQ(h.keepAwake.Begins(), 1);
+    EXPECT_FALSE(h.keepAwake.IsHeld());
+    EXPECT_EQ(g_Utility.m_pFWBinBuffer, nullptr);
+}
+
+TEST(UpgradeRun, TwoControllersAreWrittenOneAfterTheOther) {
+    ProgramHarness h(
+        "controller 02:00.0 part=M25P10A flash=a.bin timing=instant\n"
+        "controller 05:01.0 part=SST25VF010A flash=b.bin timing=instant\n");
+    // Which controller each erase, program or write-enable command went to, in order.
+    std::mutex mutex;
+    std::vector<int> writers;
+    h.pc->SetAccessObserver([&](const vlmio::emu::RegisterAccess& a) {
+        if (!a.write || a.offset != 0xF0) return;
+        uint8_t opcode = a.value & 0xFF;
+        if (opcode == 0x06 || opcode == 0x02 || opcode == 0xAF || opcode == 0x60 ||
+            opcode == 0xC7 || opcode == 0x01) {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (writers.empty() || writers.back() != a.bus) writers.push_back(a.bus);
+        }
+    });
+    RestartLater(h);
+    EXPECT_EQ(h.Run(), 0);
+    h.pc->SetAccessObserver(nullptr);
+
+    EXPECT_TRUE(h.HoldsImage(2, 0, 0));
+    EXPECT_TRUE(h.HoldsImage(5, 1, 0));
+    // One controller's writes all came before the other's: never interleaved.
+    EXPECT_EQ(writers, (std::vector<int>{2, 5}));
+    auto main = h.Window(kMain);
+    EXPECT_EQ(main.Control(1009)->text, "270X 1:");
+    EXPECT_EQ(main.Control(1024)->text, "270X 2:");
+    EXPECT_EQ(main.Control(1023)->text, "SST:[SST25VF010A]");
+    EXPECT_EQ(main.Control(1018)->text, "05");
+    EXPECT_EQ(main.Control(1020)->text, "01");
+    for (int bar : {1033, 1034}) {
+        EXPECT_EQ(main.Control(bar)->pos, 100);
+        EXPECT_EQ(main.Control(bar)->barColour, kBarBlue);
+    }
+}
+
+TEST(UpgradeRun, AFailingControllerBesideAGoodOneEndsHostNotReady) {
+    // The M45PE10's erase command needs an address: it can never be erased.
+    ProgramHarness h(
+        "controller 01:00.0 part=M25P10A flash=a.bin timing=instant\n"
+        "controller 04:00.0 part=M45PE10 flash=b.bin timing=instant\n");
+    RestartLater(h);
+    EXPECT_EQ(h.Run(), 5);
+
+    EXPECT_TRUE(h.HoldsImage(1, 0, 0));
+    EXPECT_FALSE(h.HoldsImage(4, 0, 0));
+    EXPECT_EQ(h.MessageTexts(), std::vector<std::string>{kHostNotReady});
+    auto box = h.windows.MessageBoxes().front();
+    EXPECT_EQ(box.type, framework::kMbOk | framework::kMbIconExclamation);
+    EXPECT_EQ(box.caption, framework::ApplicationName());
+    auto main = h.Window(kMain);
+    EXPECT_EQ(main.Control(1033)->barColour, kBarBlue);
+    EXPECT_EQ(main.Control(1034)->barColour, kBarRed);
+    EXPECT_EQ(main.Control(1034)->pos, 100);
+    std::vector<int64_t> failed = h.Values(1034, Property::kPos);
+    EXPECT_EQ(std::vector<int64_t>(failed.end() - 5, failed.end()),
+              (std::vector<int64_t>{0, 10, 12, 50, 100}));
+    // The timer is stopped before the message; the bar turns red after it.
+    EXPECT_LT(TimerKilledAt(h), MessageAt(h, kHostNotReady));
+    EXPECT_EQ(main.Control(kOverall)->barColour, kBarRed);
+    EXPECT_EQ(main.Control(kOverall)->pos, 100);
+    EXPECT_EQ(g_Utility.m_bAllUpdated.load(), 0);
+    EXPECT_EQ(h.Window(res::IDD_REBOOT).Control(1004)->text, "Restart Computer");
+    // The engine wrote its failures to the event log.
+    EXPECT_FALSE(h.eventLog.Lines().empty());
+}
+
+TEST(UpgradeRun, AFinishedBarStaysFinishedWhileAnotherJobIdentifies) {
+    ProgramHarness h(
+        "controller 01:00.0 part=M45PE10 flash=a.bin timing=instant\n"
+        "controller 02:00.0 part=none timing=instant\n"
+        "controller 03:00.0 part=M25P10A flash=c.bin timing=instant\n");
+    RestartLater(h);
+    EXPECT_EQ(h.Run(), 5);
+    // Once a bar reached 100 it never moves again, whatever the other jobs show.
+    for (int bar : {1033, 1034, 1035}) {
+        std::vector<int64_t> pos = h.Values(bar, Property::kPos);
+        auto done = std::find(pos.begin(), pos.end(), 100);
+        ASSERT_NE(done, pos.end()) << bar;
+        EXPECT_EQ(done + 1, pos.end()) << bar;
+    }
+    // The controller whose flash answers nothing: 0, 10, 50, red 100, empty names.
+    std::vector<int64_t> unidentified = h.Values(1034, Property::kPos);
+    EXPECT_EQ(std::vector<int64_t>(unidentified.end() - 4, unidentified.end()),
+              (std::vector<int64_t>{0, 10, 50, 100}));
+    auto main = h.Window(kMain);
+    EXPECT_EQ(main.Control(1023)->text, ":[]");
+    EXPECT_EQ(main.Control(1034)->barColour, kBarRed);
+    EXPECT_EQ(main.Control(1035)->barColour, kBarBlue);
+    EXPECT_TRUE(h.HoldsImage(3, 0, 0));
+}
+
+TEST(UpgradeRun, NoControllerEndsNotReadyWithoutSearchingTheImage) {
+    ProgramHarness h("device 00:1f.0 8086:2922\n", 20, /*withImage=*/false);
+    RestartLater(h);
+    EXPECT_EQ(h.Run(), 1);
+    EXPECT_EQ(h.MessageTexts(), std::vector<std::string>{"270X SATA/PATA Controller is not ready"});
+    EXPECT_LT(TimerKilledAt(h), MessageAt(h, "270X SATA/PATA Controller is not ready"));
+    auto main = h.Window(kMain);
+    EXPECT_EQ(main.Control(kOverall)->barColour, kBarRed);
+    EXPECT_EQ(main.Control(kOverall)->pos, 100);
+    EXPECT_TRUE(h.WindowMade(res::IDD_REBOOT));
+    EXPECT_EQ(h.keepAwake.Begins(), 0);
+}
+
+TEST(UpgradeRun, NoImageEndsWithTheErrorCaptionAndNoJob) {
+    ProgramHarness h("controller 03:00.0 part=M25P10A flash=c.bin timing=instant\n", 20, false);
+    RestartLater(h);
+    EXPECT_EQ(h.Run(), 2);
+    auto boxes = h.windows.MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Can't Find Firmware file(*.rom) !");
+    EXPECT_EQ(boxes[0].caption, "Error");
+    EXPECT_EQ(boxes[0].type, framework::kMbOk | framework::kMbIconError);
+    EXPECT_TRUE(boxes[0].ownedByMainWindow);
+    // The timer was not stopped before the message: only the worker stopped it afterwards.
+    EXPECT_GT(TimerKilledAt(h), boxes[0].sequence);
+    EXPECT_TRUE(h.Values(1033, Property::kPos).size() <= 1u);
+    EXPECT_EQ(h.Window(kMain).Control(kOverall)->barColour, kBarRed);
+    EXPECT_FALSE(h.HoldsImage(3, 0, 0));
+}
+
+TEST(UpgradeRun, UpperCaseExtensionIsFoundByTheSecondSearch) {
+    ProgramHarness h("controller 03:00.0 part=M25P10A flash=c.bin timing=instant\n", 20, false);
+    h.folder.Write("FW.ROM", h.image);
+    RestartLater(h);
+    EXPECT_EQ(h.Run(), 0);
+    EXPECT_TRUE(h.HoldsImage(3, 0, 0));
+}
+
+TEST(UpgradeRun, AnImageTooLongForTheBufferIsRefusedBeforeAnyWrite) {
+    ProgramHarness h("controller 03:00.0 part=M25P10A flash=c.bin timing=instant\n", 20, false);
+    h.folder.Write("big.rom", MakeImage(0x20001));
+    RestartLater(h);
+    EXPECT_EQ(h.Run(), 3);
+    std::string path = h.folder / "big.rom";
+    std::string expected =
+        "\r\nCVLM270FWUpdateDlg::RunFirmwareUpgrade:759:Open Frimware bin file "
+        "Failed!!strFwFullName[" + path + "], (-4)\n";
+    EXPECT_EQ(h.MessageTexts(), std::vector<std::string>{expected});
+    std::vector<std::string> lines = h.eventLog.Lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "\r\nCVLM270FWUpdateDlg::RunFirmwareUpgrade:758:   Open Frimware bin file "
+                        "Failed!!strFwFullName[" + path + "], (-4)\n"),
+              lines.end());
+    EXPECT_EQ(g_Utility.m_pFWBinBuffer, nullptr);
+    // The old firmware is untouched.
+    std::vector<uint8_t> flashBytes = h.Flash(3, 0, 0);
+    EXPECT_FALSE(std::all_of(flashBytes.begin(), flashBytes.end(), [](uint8_t b) { return b == 0xFF; }));
+}
+
+TEST(UpgradeRun, ImageDeletedBeforeTheJobChecksItLeavesTheControllerUntouched) {
+    ProgramHarness h("controller 03:00.0 part=M25P10A flash=c.bin timing=instant\n");
+    std::vector<uint8_t> before = h.Flash(3, 0, 0);
+    // The message of the path check comes from the job; the image is removed as the rows
+    // appear, after it was loaded.
+    std::once_flag once;
+    struct Remover final : framework::MemoryWindowObserver {
+        std::function<void(const framework::ChangeRecord&)> fn;
+        void OnChange(const framework::ChangeRecord& c) override { fn(c); }
+    } remover;
+    remover.fn = [&](const framework::ChangeRecord& c) {
+        if (c.controlId == 1012 && c.property == Property::kText && !c.text.empty()) {
+            std::call_once(once, [&] { std::remove((h.folder / "fw.rom").c_str()); });
+        }
+    };
+    h.windows.SetObserver(&remover);
+    RestartLater(h);
+    EXPECT_EQ(h.Run(), 5);
+    h.windows.SetObserver(nullptr);
+    std::string path = h.folder / "fw.rom";
+    auto texts = h.MessageTexts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], path + " File/Path is not exist");
+    EXPECT_EQ(texts[1], kHostNotReady);
+    std::vector<int64_t> pos = h.Values(1033, Property::kPos);
+    EXPECT_EQ(std::vector<int64_t>(pos.end() - 3, pos.end()), (std::vector<int64_t>{0, 50, 100}));
+    EXPECT_EQ(h.Flash(3, 0, 0), before);
+}
+
+}  // namespace
