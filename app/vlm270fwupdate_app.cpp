@@ -9,8 +9,8 @@
 
 namespace {
 
-// How long the program waits, once the dialog has closed, for stopped jobs to end before it
-// gives up on them.
+// How long a call of a stopped job may stay inside the access library, once the dialog has
+// closed, before the program gives up waiting for that job.
 constexpr uint64_t kJobEndWaitMs = 10000;
 
 }  // namespace

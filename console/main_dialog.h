@@ -71,9 +71,9 @@ public:
 
     // Whether the worker or a job thread has not ended yet.
     bool ThreadsStillRunning() const;
-    // Waits for the worker to end, then up to ullJobLimitMs for the job threads; true when
-    // every thread has ended.
-    bool WaitForThreadsToEnd(uint64_t ullJobLimitMs);
+    // Waits for the worker to end, then for the job threads, giving up only when a call has
+    // stayed inside the access library for ullStuckLimitMs; true when every thread has ended.
+    bool WaitForThreadsToEnd(uint64_t ullStuckLimitMs);
     // Whether a close was asked for while the run was in progress.
     bool CloseDeferred() const { return m_bCloseDeferred.load(std::memory_order_acquire); }
 

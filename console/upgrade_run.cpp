@@ -284,13 +284,31 @@ bool CVLM270FWUpdateDlg::ThreadsStillRunning() const {
     return false;
 }
 
-bool CVLM270FWUpdateDlg::WaitForThreadsToEnd(uint64_t ullJobLimitMs) {
-    // The worker always ends once its run is over; the stopped jobs end by themselves.
+bool CVLM270FWUpdateDlg::WaitForThreadsToEnd(uint64_t ullStuckLimitMs) {
+    // The worker always ends once its run is over.
     if (m_hWorkerThread) {
         while (!m_hWorkerThread->WaitForEnd(kWorkerWaitSliceMs)) {
         }
     }
-    return WaitForJobThreads(ullJobLimitMs);
+    // A stopped job only meets no-op register accesses and ends once its waits have run out;
+    // only a call that stays inside the access library can keep it for good.
+    framework::Clock& clock = framework::ProcessClock();
+    flash::CStoppableVlmIo* pSwitch = StopSwitch();
+    uint64_t ullStuckSince = clock.NowMs();
+    for (;;) {
+        bool bAllEnded = true;
+        for (const framework::ThreadHandle& handle : m_hJobThread) {
+            if (handle && !handle->Ended()) bAllEnded = false;
+        }
+        if (bAllEnded) break;
+        const uint64_t ullNow = clock.NowMs();
+        if (pSwitch != nullptr && pSwitch->CallsInside() == 0) ullStuckSince = ullNow;
+        if (ullNow - ullStuckSince >= ullStuckLimitMs) return false;
+        clock.SleepMs(kThreadPollMs);
+    }
+    // The image buffer is freed here when a stopped job still used it as the run ended.
+    FreeImageBuffer();
+    return true;
 }
 
 void CVLM270FWUpdateDlg::OnTimer(unsigned id) {

@@ -60,6 +60,42 @@ public:
     std::atomic<int> restarts{0};
 };
 
+// The emulated PC as a library that may say it is not emulated (a real machine's library), so
+// that a confirmed restart reaches the (recorded) restart services.
+class ForwardingVlmIo final : public flash::IVlmIo {
+public:
+    explicit ForwardingVlmIo(flash::IVlmIo& inner) : m_inner(inner) {}
+    uint32_t LoadVlmIODriver() override {
+        loads.fetch_add(1);
+        return loadSucceeds.load() ? m_inner.LoadVlmIODriver() : 0;
+    }
+    void UnloadVlmIODriver() override {
+        unloads.fetch_add(1);
+        m_inner.UnloadVlmIODriver();
+    }
+    uint32_t PCI_Read_BYTE(uint32_t b, uint32_t d, uint32_t f, uint32_t o) override {
+        return m_inner.PCI_Read_BYTE(b, d, f, o);
+    }
+    uint32_t PCI_Read_DWORD(uint32_t b, uint32_t d, uint32_t f, uint32_t o) override {
+        return m_inner.PCI_Read_DWORD(b, d, f, o);
+    }
+    void PCI_Write_Byte(uint32_t b, uint32_t d, uint32_t f, uint32_t o, uint32_t v) override {
+        m_inner.PCI_Write_Byte(b, d, f, o, v);
+    }
+    void PCI_Write_DWORD(uint32_t b, uint32_t d, uint32_t f, uint32_t o, uint32_t v) override {
+        m_inner.PCI_Write_DWORD(b, d, f, o, v);
+    }
+    bool IsEmulated() override { return emulated.load(); }
+
+    std::atomic<bool> emulated{true};
+    std::atomic<bool> loadSucceeds{true};
+    std::atomic<int> loads{0};
+    std::atomic<int> unloads{0};
+
+private:
+    flash::IVlmIo& m_inner;
+};
+
 // A 64 KiB image with a recognisable pattern.
 inline std::string MakeImage(std::size_t size = 0x10000, uint8_t seed = 0x5A) {
     std::string image(size, '\0');
@@ -89,7 +125,8 @@ public:
         EXPECT_NE(pc, nullptr) << error;
         if (pc) {
             m_io = std::make_unique<vlmio::emu::EmulatorVlmIo>(*pc);
-            m_switch = std::make_unique<flash::CStoppableVlmIo>(*m_io);
+            library = std::make_unique<ForwardingVlmIo>(*m_io);
+            m_switch = std::make_unique<flash::CStoppableVlmIo>(*library);
             flash::SetVlmIo(m_switch.get());
         }
         SetRestartBackend(&restart);
@@ -127,7 +164,9 @@ public:
         SetRestartBackend(nullptr);
         framework::SetProcessClock(nullptr);
         g_pEventLog = m_savedLog;
-        delete m_log;
+        // A reporter is never destroyed: it stays reachable for the leak checker.
+        static std::vector<CEventLog*>& s_retired = *new std::vector<CEventLog*>;
+        s_retired.push_back(m_log);
         g_Utility.SetModulePath(framework::ModulePath());
         g_Utility.ClearControllers();
         g_Utility.m_bAllUpdated.store(0);
@@ -169,6 +208,17 @@ public:
         return values;
     }
 
+    // Whether the main window was ever visible.
+    bool MainWindowEverShown() const {
+        for (const framework::ChangeRecord& r : windows.History()) {
+            if (r.templateId == res::IDD_VLM270FWUPDATE_DIALOG &&
+                r.property == Property::kWindowVisible && r.value == 1) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     std::vector<std::string> MessageTexts() const {
         std::vector<std::string> texts;
         for (const auto& box : windows.MessageBoxes()) texts.push_back(box.text);
@@ -193,10 +243,13 @@ public:
     std::string image = MakeImage();
     framework::MemoryWindowSystem windows;
     std::unique_ptr<vlmio::emu::EmulatedPc> pc;
+    std::unique_ptr<ForwardingVlmIo> library;
     RecordingRestart restart;
     framework::RecordingKeepAwake keepAwake;
     framework::MemoryEventLog eventLog;
     std::function<void(const framework::MessageBoxRecord&)> onMessageBox;
+    // Plays the user at the main window (default: waits); called on the main thread.
+    std::function<UserAction(const framework::WindowState&)> mainAnswer;
 
 private:
     UserAction Answer(const framework::WindowState& w) {
@@ -205,7 +258,9 @@ private:
         if (it != m_scripts.end() && m_next[w.templateId] < it->second.size()) {
             return it->second[m_next[w.templateId]++];
         }
-        if (w.templateId == res::IDD_VLM270FWUPDATE_DIALOG) return UserAction::Wait();
+        if (w.templateId == res::IDD_VLM270FWUPDATE_DIALOG) {
+            return mainAnswer ? mainAnswer(w) : UserAction::Wait();
+        }
         if (w.templateId == res::IDD_AGREEMENT) return UserAction::Press(framework::kIdOkCommand);
         return UserAction::Escape();
     }

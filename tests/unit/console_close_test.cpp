@@ -1,0 +1,94 @@
+// Closing the main window while a flash is written, and the run's time limit: a close never
+// cuts a write; at the limit the unfinished jobs are stopped and the run ends honestly.
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "tests/support/program_harness.h"
+
+namespace {
+
+using namespace program_test;
+
+constexpr int kMain = res::IDD_VLM270FWUPDATE_DIALOG;
+
+TEST(CloseDuringRun, IsDeferredUntilTheWorkerIsDoneAndTheFlashIsWhole) {
+    ProgramHarness h("controller 03:00.0 part=M25P10A flash=c.bin timing=instant\n");
+    std::atomic<int> tries{0};
+    // While the flash is written (its bar rests at 12), the user tries every way to close.
+    h.mainAnswer = [&](const framework::WindowState& w) {
+        const framework::ControlState* bar = w.Control(1033);
+        if (bar && bar->pos == 12 && tries.load() < 4) {
+            switch (tries.fetch_add(1)) {
+                case 0: return UserAction::CloseBox();
+                case 1: return UserAction::Escape();
+                case 2: return UserAction::Enter();
+                default: return UserAction::Press(framework::kIdCancelCommand);
+            }
+        }
+        return UserAction::Wait();
+    };
+    h.Script(res::IDD_REBOOT, {UserAction::Press(res::IDC_RESTART_LATER), UserAction::Enter()});
+    EXPECT_EQ(h.Run(), 0);
+    EXPECT_EQ(tries.load(), 4);
+    EXPECT_TRUE(h.HoldsImage(3, 0, 0));
+    // The prompt still followed the run, and the main window ended only after it.
+    uint64_t promptEnded = 0;
+    uint64_t mainEnded = 0;
+    for (const auto& r : h.windows.History()) {
+        if (r.property != Property::kDestroyed) continue;
+        if (r.templateId == res::IDD_REBOOT) promptEnded = r.sequence;
+        if (r.templateId == kMain) mainEnded = r.sequence;
+    }
+    EXPECT_NE(promptEnded, 0u);
+    EXPECT_GT(mainEnded, promptEnded);
+    EXPECT_EQ(h.Window(kMain).Control(1033)->barColour, kBarBlue);
+}
+
+TEST(TimeLimit, StopsUnfinishedJobsAfterMoreThan200Seconds) {
+    // The first controller's every register access takes 5 ms: its write needs far longer than
+    // the limit. The second waits for the write lock meanwhile.
+    ProgramHarness h(
+        "controller 01:00.0 part=M25P10A flash=a.bin timing=instant fault=slow:5\n"
+        "controller 02:00.0 part=M25P10A flash=b.bin timing=instant\n");
+    std::vector<uint8_t> secondBefore = h.Flash(2, 0, 0);
+    h.Script(res::IDD_REBOOT, {UserAction::Escape()});
+    EXPECT_EQ(h.Run(), 4);
+
+    auto boxes = h.windows.MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Firmware Update Time Out, Fail!!!");
+    EXPECT_EQ(boxes[0].type, framework::kMbOk | framework::kMbIconExclamation);
+    // More than 200 seconds (of the scaled clock) passed since the first job started.
+    uint64_t firstJobMs = 0;
+    uint64_t timerKilled = 0;
+    uint64_t barRed = 0;
+    for (const auto& r : h.windows.History()) {
+        if (r.templateId != kMain) continue;
+        if (firstJobMs == 0 && r.controlId == 1033 && r.property == Property::kPos) {
+            firstJobMs = r.timeMs;
+        }
+        if (r.property == Property::kTimerKilled && timerKilled == 0) timerKilled = r.sequence;
+        if (r.controlId == res::IDC_OVERALL_PROGRESS && r.property == Property::kBarColour &&
+            r.value == kBarRed) {
+            barRed = r.sequence;
+        }
+    }
+    EXPECT_GE(boxes[0].timeMs - firstJobMs, 200000u);
+    EXPECT_LT(timerKilled, boxes[0].sequence);
+    EXPECT_GT(barRed, boxes[0].sequence);
+    // Both jobs were stopped where they were: bars left at 12, neither blue nor red.
+    auto main = h.Window(kMain);
+    for (int bar : {1033, 1034}) {
+        EXPECT_EQ(main.Control(bar)->pos, 12) << bar;
+        EXPECT_EQ(main.Control(bar)->barColour, kBarGreen) << bar;
+    }
+    EXPECT_EQ(main.Control(res::IDC_OVERALL_PROGRESS)->pos, 100);
+    // The waiting job never wrote anything; the restart prompt still followed.
+    EXPECT_EQ(h.Flash(2, 0, 0), secondBefore);
+    EXPECT_TRUE(h.WindowMade(res::IDD_REBOOT));
+    EXPECT_EQ(g_Utility.m_bAllUpdated.load(), 0);
+    EXPECT_FALSE(h.keepAwake.IsHeld());
+}
+
+}  // namespace
