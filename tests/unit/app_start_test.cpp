@@ -5,7 +5,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 #include "app/program_entry.h"
 #include "tests/support/program_harness.h"
@@ -173,6 +175,43 @@ TEST(Start, MainDialogInitialisation) {
     EXPECT_FALSE(main.Control(1010)->visible);
     EXPECT_FALSE(main.Control(1008)->visible);
     EXPECT_TRUE(h.keepAwake.Begins() == 0);
+}
+
+TEST(Start, AboutBoxMinimisedIconAndDragIcon) {
+    ProgramHarness h(kNoController);
+    // Before the run's ending closes the window: the About item, then minimise and drag.
+    std::atomic<int> step{0};
+    h.mainAnswer = [&](const framework::WindowState&) {
+        switch (step.fetch_add(1)) {
+            case 0: return UserAction::SystemMenu(0x10);
+            case 1: return UserAction::Minimize();
+            case 2: return UserAction::DragIcon();
+            default: return UserAction::Wait();
+        }
+    };
+    // The ending's message waits until the user has done all that.
+    h.onMessageBox = [&](const framework::MessageBoxRecord&) {
+        while (step.load() < 3) std::this_thread::yield();
+    };
+    h.Script(res::IDD_REBOOT, {UserAction::Escape()});
+    EXPECT_EQ(h.Run(), 1);
+    EXPECT_TRUE(h.WindowMade(res::IDD_ABOUTBOX));
+    bool drewCentred = false;
+    int64_t dragIcon = 0;
+    for (const auto& r : h.windows.History()) {
+        if (r.templateId != res::IDD_VLM270FWUPDATE_DIALOG) continue;
+        if (r.property == Property::kPainted && r.value2 == 1) {
+            auto main = h.Window(res::IDD_VLM270FWUPDATE_DIALOG);
+            int cx = h.windows.GetSystemMetrics(framework::kSmCxIcon);
+            int cy = h.windows.GetSystemMetrics(framework::kSmCyIcon);
+            std::string expected = std::to_string((main.rect.Width() - cx + 1) / 2) + "," +
+                                   std::to_string((main.rect.Height() - cy + 1) / 2);
+            drewCentred = r.text == expected;
+        }
+        if (r.property == Property::kDragIcon) dragIcon = r.value;
+    }
+    EXPECT_TRUE(drewCentred);
+    EXPECT_EQ(dragIcon, 128);
 }
 
 TEST(Start, ProgramEntryRefusesAMissingAccessLibrary) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <set>
@@ -256,6 +257,38 @@ TEST(UpgradeRun, ImageDeletedBeforeTheJobChecksItLeavesTheControllerUntouched) {
     std::vector<int64_t> pos = h.Values(1033, Property::kPos);
     EXPECT_EQ(std::vector<int64_t>(pos.end() - 3, pos.end()), (std::vector<int64_t>{0, 50, 100}));
     EXPECT_EQ(h.Flash(3, 0, 0), before);
+}
+
+TEST(UpgradeRun, ThreadsThatCannotStartCountAsNotUpdated) {
+    {
+        // A job thread that cannot start: that controller is not updated, the other is.
+        ProgramHarness h(
+            "controller 01:00.0 part=M25P10A flash=a.bin timing=instant\n"
+            "controller 02:00.0 part=M25P10A flash=b.bin timing=instant\n");
+        std::atomic<int> jobStarts{0};
+        framework::SetThreadStartFilter([&](framework::ThreadPriority priority) {
+            return priority != framework::ThreadPriority::kTimeCritical ||
+                   jobStarts.fetch_add(1) != 1;
+        });
+        RestartLater(h);
+        EXPECT_EQ(h.Run(), 5);
+        framework::SetThreadStartFilter(nullptr);
+        EXPECT_TRUE(h.HoldsImage(1, 0, 0));
+        EXPECT_FALSE(h.HoldsImage(2, 0, 0));
+        EXPECT_EQ(h.MessageTexts(), std::vector<std::string>{kHostNotReady});
+    }
+    {
+        // A worker that cannot start: nothing is touched, the driver is unloaded, status 8.
+        ProgramHarness h("controller 01:00.0 part=M25P10A flash=a.bin timing=instant\n");
+        framework::SetThreadStartFilter([](framework::ThreadPriority priority) {
+            return priority != framework::ThreadPriority::kHighest;
+        });
+        EXPECT_EQ(h.Run(), 8);
+        framework::SetThreadStartFilter(nullptr);
+        EXPECT_EQ(h.library->loads.load(), 1);
+        EXPECT_EQ(h.library->unloads.load(), 2);
+        EXPECT_FALSE(h.HoldsImage(1, 0, 0));
+    }
 }
 
 }  // namespace
