@@ -82,7 +82,7 @@ TEST(UpgradeRun, OneControllerUpdatedEndsBlueAndGreenWithTheSuccessHeadline) {
 TEST(UpgradeRun, TwoControllersAreWrittenOneAfterTheOther) {
     ProgramHarness h(
         "controller 02:00.0 part=M25P10A flash=a.bin timing=instant\n"
-        "controller 05:01.0 part=SST25VF010A flash=b.bin timing=instant\n");
+        "controller 05:01.0 part=A25L010 flash=b.bin timing=instant\n");
     // Which controller each erase, program or write-enable command went to, in order.
     std::mutex mutex;
     std::vector<int> writers;
@@ -106,7 +106,7 @@ TEST(UpgradeRun, TwoControllersAreWrittenOneAfterTheOther) {
     auto main = h.Window(kMain);
     EXPECT_EQ(main.Control(1009)->text, "270X 1:");
     EXPECT_EQ(main.Control(1024)->text, "270X 2:");
-    EXPECT_EQ(main.Control(1023)->text, "SST:[SST25VF010A]");
+    EXPECT_EQ(main.Control(1023)->text, "AMIC:[A25L010]");
     EXPECT_EQ(main.Control(1018)->text, "05");
     EXPECT_EQ(main.Control(1020)->text, "01");
     for (int bar : {1033, 1034}) {
