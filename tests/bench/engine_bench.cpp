@@ -1,0 +1,126 @@
+// The controller walk and whole updates on the emulated PC, on a virtual clock: how many
+// register accesses they make, how much modelled time they take beside the least the
+// algorithm allows (its fixed wait plus the chip's busy times), and the CPU time per access.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "flash/interctl.h"
+#include "flash/spi_ctl.h"
+#include "util/utility.h"
+#include "vlmio/emulator/emulated_pc.h"
+#include "vlmio/emulator/emulator_vlmio.h"
+#include "vlmio/emulator/flash_chip_model.h"
+
+namespace {
+
+constexpr double kUsPerMs = 1000.0;
+
+// An emulated PC with its access library, SPI layer and engine, on a virtual clock.
+struct Rig {
+    explicit Rig(const std::string& machine) {
+        std::string error;
+        pc = vlmio::emu::EmulatedPc::FromText(machine, "bench.conf", "/nonexistent", clock, &error);
+        if (!pc) return;
+        pc->SetAccessObserver([this](const vlmio::emu::RegisterAccess&) { ++accesses; });
+        io = std::make_unique<vlmio::emu::EmulatorVlmIo>(*pc);
+        io->LoadVlmIODriver();
+        spi = std::make_unique<flash::CSPICtl>(io.get(), &clock);
+        engine = std::make_unique<CInterctl>(count, records, *spi);
+    }
+    framework::VirtualClock clock;
+    std::unique_ptr<vlmio::emu::EmulatedPc> pc;
+    std::unique_ptr<vlmio::emu::EmulatorVlmIo> io;
+    std::unique_ptr<flash::CSPICtl> spi;
+    uint8_t count = 0;
+    ControllerInfo records[kMaxControllers] = {};
+    std::unique_ptr<CInterctl> engine;
+    uint64_t accesses = 0;
+};
+
+void BM_ScanControllers(benchmark::State& state) {
+    Rig rig("controller 00:1f.0 part=1\ncontroller 03:00.0 part=46\ndevice 00:00.0 8086:1237\n");
+    if (!rig.engine) {
+        state.SkipWithError("machine file refused");
+        return;
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(rig.engine->ScanControllers());
+    state.counters["reads"] = benchmark::Counter(static_cast<double>(rig.accesses) /
+                                                 static_cast<double>(state.iterations()));
+    // Seconds per read, shown with a unit prefix (n = nanoseconds).
+    state.counters["time_per_read"] =
+        benchmark::Counter(static_cast<double>(rig.accesses),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_ScanControllers)->Unit(benchmark::kMillisecond);
+
+// The least modelled time an update can take: the wait after the erase, the erase, and every
+// program command's busy time (page by page, or byte by byte for auto-increment parts).
+double FloorMs(int row, uint32_t length, uint16_t pageSize) {
+    const FlashPartInfo& part = flash::g_FlashParts[row];
+    const vlmio::emu::ChipTiming& t =
+        vlmio::emu::TimingOf(vlmio::emu::ChipModels()[row].timingFamily);
+    const uint32_t section = part.ucSectionUnits * flash::kSectionUnitBytes;
+    uint64_t written = 0;
+    for (uint32_t offset = 0; offset < length; offset += section) {
+        written += std::min(section, length);
+    }
+    double us = static_cast<double>(kAfterEraseWaitMs) * kUsPerMs + t.eraseUs;
+    if (part.ucManufacturerId == flash::kSstManufacturerId) {
+        us += static_cast<double>(written) * t.byteProgramUs;
+    } else {
+        const uint64_t pages = (written + pageSize - 1) / pageSize;
+        us += static_cast<double>(pages) * t.pageProgramUs +
+              static_cast<double>(written) * t.perByteUs;
+    }
+    return us / kUsPerMs;
+}
+
+// One whole update with datasheet timing: args are the part row and the image length.
+void BM_UpdateFirmware(benchmark::State& state) {
+    const int row = static_cast<int>(state.range(0));
+    const auto length = static_cast<uint32_t>(state.range(1));
+    std::vector<uint8_t> buffer(kImageBufferBytes, 0);
+    for (uint32_t i = 0; i < length; ++i) buffer[i] = static_cast<uint8_t>(i * 31 + 7);
+    double virtualMs = 0;
+    double accesses = 0;
+    double cpuNs = 0;
+    uint16_t pageSize = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        Rig rig("controller 01:00.0 part=" + std::to_string(row) + " timing=datasheet\n");
+        rig.engine->ScanControllers();
+        const FlashPartInfo part = rig.spi->QueryFlashPart(rig.records[0]);
+        pageSize = rig.records[0].usPageSize;
+        const uint64_t startUs = rig.clock.NowUs();
+        const uint64_t startAccesses = rig.accesses;
+        state.ResumeTiming();
+        const auto cpuStart = std::chrono::steady_clock::now();
+        const int32_t result =
+            rig.engine->Update_Firmware(0, rig.records[0], part, buffer.data(), length);
+        const auto cpuEnd = std::chrono::steady_clock::now();
+        if (result != 0) state.SkipWithError("update failed");
+        virtualMs += static_cast<double>(rig.clock.NowUs() - startUs) / kUsPerMs;
+        accesses += static_cast<double>(rig.accesses - startAccesses);
+        cpuNs += std::chrono::duration<double, std::nano>(cpuEnd - cpuStart).count();
+    }
+    const auto n = static_cast<double>(state.iterations());
+    state.counters["virtual_ms"] = virtualMs / n;
+    state.counters["floor_ms"] = FloorMs(row, length, pageSize);
+    state.counters["accesses"] = accesses / n;
+    state.counters["cpu_ns_per_access"] = cpuNs / accesses;
+    state.counters["virtual_us_per_access"] = virtualMs * kUsPerMs / accesses;
+}
+// Row 1: a 128 KiB part programmed by 256-byte pages; row 46: a 128 KiB auto-increment part.
+BENCHMARK(BM_UpdateFirmware)
+    ->Args({1, 0x10000})
+    ->Args({1, 0x20000})
+    ->Args({46, 0x10000})
+    ->Args({46, 0x20000})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+
+}  // namespace
