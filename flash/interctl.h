@@ -19,6 +19,10 @@ inline constexpr uint32_t kCompareReadTries = 3;
 inline constexpr uint32_t kCompareMatchTries = 3;
 inline constexpr uint32_t kCompareBufferBytes = 255;
 
+// One instance for the process, built at static initialisation over the utility object's
+// controller table and the SPI layer object, e.g.
+//   CInterctl g_Interctl(g_Utility.m_ucControllerCount, g_Utility.m_Controllers, g_SPICtl);
+// (only references are kept, so the SPI layer object may be constructed after it).
 class CInterctl {
   public:
     // The engine fills the controller table given (count and four records) and drives the

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "event_capture.h"
@@ -296,6 +297,34 @@ TEST(EngineUpdate, EmptyImageLeavesTheFlashErased) {
               kResultSuccess);
     EXPECT_EQ(bench.Flash(), std::vector<uint8_t>(bench.Flash().size(), 0xFF));
     EXPECT_EQ(events.Lines(), Lines{});
+}
+
+// One controller's identification may run while another controller is written: each touches
+// only its own controller and its own record's page size.
+TEST(EngineUpdate, IdentificationBesideAnUpdate) {
+    capture::EventCapture events;
+    Bench bench(
+        "controller 01:00.0 part=1 timing=instant\ncontroller 02:00.0 part=2 timing=instant\n");
+    ASSERT_TRUE(bench.Ok());
+    ASSERT_EQ(bench.m_engine->ScanControllers(), kResultSuccess);
+    ASSERT_EQ(bench.m_count, 2);
+    const FlashPartInfo part = bench.m_spi->QueryFlashPart(bench.m_records[0]);
+    const std::vector<uint8_t> buffer = ImageBuffer(k64K);
+    int identified = 0;
+    std::thread identifier([&] {
+        for (int i = 0; i < 20; ++i) {
+            const FlashPartInfo other = bench.m_spi->QueryFlashPart(bench.m_records[1]);
+            identified += std::string(other.szPartName) == "MX25L5121E" ? 1 : 0;
+        }
+    });
+    const int32_t result =
+        bench.m_engine->Update_Firmware(0, bench.m_records[0], part, buffer.data(), k64K);
+    identifier.join();
+    EXPECT_EQ(result, kResultSuccess);
+    EXPECT_EQ(identified, 20);
+    EXPECT_EQ(bench.m_records[0].usPageSize, 256);
+    EXPECT_EQ(bench.m_records[1].usPageSize, 32);
+    EXPECT_EQ(bench.Flash(0), Expected(buffer, k64K, part, bench.Flash(0).size()));
 }
 
 // A chunk that cannot be read counts as differing, even where the image holds zeros (what the
