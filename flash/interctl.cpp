@@ -82,6 +82,22 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
             }
             dwOffset += dwSectionSize;
         } while (dwOffset < dwImageLength);
+        if (result == kResultSuccess && dwOffset > dwSectionSize) {
+            // A later section lands on an earlier one when the image is larger than the flash
+            // (addresses wrap at the chip's size): read every earlier section back once more so
+            // that such an image is never reported as written.
+            for (uint32_t dwEarlier = 0; dwEarlier + dwSectionSize < dwOffset;
+                 dwEarlier += dwSectionSize) {
+                result = Compare_Section(pImage, record, dwEarlier, dwSectionLength);
+                if (result < 0) {
+                    EventLogPrintf(
+                        kEventTypeError,
+                        "\r\n%s:%d: ucTargetNumber[%d],Compare_Section Fail!!, ucRetry[%d] ",
+                        kUpdateFirmwareName, kLineCompareSectionFail, ucTargetNumber, ucRetry);
+                    break;
+                }
+            }
+        }
         if (result == kResultSuccess) return kResultSuccess;
     }
     return result;

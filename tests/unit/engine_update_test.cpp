@@ -1,6 +1,7 @@
 // The update engine end to end on the emulated PC: every modelled part, and the faults.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -346,6 +347,25 @@ TEST(EngineCompare, UnreadableChunkIsAMismatch) {
         for (int retry = 0; retry < 3; ++retry) expected.push_back(ReadMemoryLine(retry));
     }
     EXPECT_EQ(events.Lines(), expected);
+}
+
+// An image larger than the flash, padded with zeros (as option-ROM files often are): the second
+// section wraps onto the first and clears it, yet reads back as written. Each attempt finds that
+// when it reads the first section back again.
+TEST(EngineUpdate, ImageLargerThanTheFlashIsNeverReportedWritten) {
+    constexpr int kMx512Kbit = 0;  // 64 KiB, 64 KiB sections
+    capture::EventCapture events;
+    Bench bench("controller 01:00.0 part=0 timing=instant\n");
+    ASSERT_TRUE(bench.Ok());
+    ControllerInfo record{};
+    record.ucBus = 1;
+    record.usPageSize = flash::PageSizeOf(flash::g_FlashParts[kMx512Kbit]);
+    std::vector<uint8_t> buffer = ImageBuffer(k128K);
+    std::fill(buffer.begin() + k64K, buffer.end(), 0x00);
+    const int32_t result = bench.m_engine->Update_Firmware(
+        2, record, flash::g_FlashParts[kMx512Kbit], buffer.data(), k128K);
+    EXPECT_EQ(result, kResultDataNotMatch);
+    EXPECT_EQ(events.Lines(), ThreeTimes(1349, "Compare_Section", 2));
 }
 
 }  // namespace
