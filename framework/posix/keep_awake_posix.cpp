@@ -1,4 +1,5 @@
 // Linux: a systemd-inhibit child that blocks shutdown, sleep and idle while it lives.
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/types.h>
@@ -26,8 +27,8 @@ bool OnPath(const char* name) {
     const char* folder = path;
     for (;;) {
         const char* end = std::strchr(folder, ':');
-        std::size_t length = end != nullptr ? static_cast<std::size_t>(end - folder)
-                                            : std::strlen(folder);
+        std::size_t length =
+            end != nullptr ? static_cast<std::size_t>(end - folder) : std::strlen(folder);
         char candidate[4096] = {};
         int written = length == 0 ? std::snprintf(candidate, sizeof candidate, "./%s", name)
                                   : std::snprintf(candidate, sizeof candidate, "%.*s/%s",
@@ -42,7 +43,7 @@ bool OnPath(const char* name) {
 }
 
 class InhibitKeepAwake final : public KeepAwakeBackend {
-public:
+  public:
     bool Begin() override {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_child > 0) return true;
@@ -60,8 +61,20 @@ public:
         if (posix_spawnattr_init(&attributes) != 0) return false;
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
         posix_spawnattr_setpgroup(&attributes, 0);
+        // Its output never reaches the user's screen (where no system bus answers it complains
+        // on standard error): silent mode prints nothing but message boxes.
+        posix_spawn_file_actions_t actions;
+        if (posix_spawn_file_actions_init(&actions) != 0) {
+            posix_spawnattr_destroy(&attributes);
+            return false;
+        }
+        for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+            posix_spawn_file_actions_addopen(&actions, fd, "/dev/null",
+                                             fd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
+        }
         pid_t child = 0;
-        int spawned = posix_spawnp(&child, kInhibitProgram, nullptr, &attributes, argv, environ);
+        int spawned = posix_spawnp(&child, kInhibitProgram, &actions, &attributes, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
         posix_spawnattr_destroy(&attributes);
         if (spawned != 0) return false;
         m_child = child;
@@ -77,7 +90,7 @@ public:
         m_child = 0;
     }
 
-private:
+  private:
     std::mutex m_mutex;
     pid_t m_child = 0;
 };
