@@ -94,7 +94,7 @@ set_target_properties(XEventMessage PROPERTIES
 
 # ---- The demonstration folder -----------------------------------------------------------------
 
-set(VLM_SAMPLE_IMAGE ${VLM_DEMO_DIR}/VLM270X_Sample.rom)
+set(VLM_SAMPLE_IMAGE ${VLM_DEMO_DIR}/VLM270_Option_ROM.rom)
 add_custom_command(
     OUTPUT ${VLM_SAMPLE_IMAGE}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${VLM_DEMO_DIR}

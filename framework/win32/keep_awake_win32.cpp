@@ -1,7 +1,6 @@
 // Windows: the writing thread's execution state keeps the system from sleeping while it holds.
 #include "framework/win32/win32_headers.h"
 
-#if __has_include("framework/keep_awake.h")
 #include "framework/keep_awake.h"
 
 namespace framework {
@@ -23,5 +22,3 @@ KeepAwakeBackend& PlatformKeepAwake() {
 }
 
 }  // namespace framework
-
-#endif

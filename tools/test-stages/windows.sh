@@ -110,7 +110,7 @@ wait_program() {
 driver() { timeout 200 "$wine" "$bin/test/win_test_driver.exe" "$@" 2>/dev/null | tr -d '\r' | tee -a "$case_dir/driver"; return "${PIPESTATUS[0]}"; }
 has_line() { grep -qxF -- "$2" "$1"; }
 has_text() { grep -qF -- "$2" "$1"; }
-flash_equals_image() { cmp -s -n "$(stat -c %s "$app/VLM270X_Sample.rom")" "$1" "$app/VLM270X_Sample.rom"; }
+flash_equals_image() { cmp -s -n "$(stat -c %s "$app/VLM270_Option_ROM.rom")" "$1" "$app/VLM270_Option_ROM.rom"; }
 
 # ---- The back end on its own ------------------------------------------------------------------
 
@@ -210,7 +210,7 @@ expect "interactive: restart now is chosen first, later after its click" \
     bash -c "grep -x 'checked 1005: [01]' '$s' | tr '\n' ' ' | grep -qx 'checked 1005: 1 checked 1005: 0 '"
 expect "interactive: exit status 0 after Finish with restart later (got $program_status)" [ "$program_status" -eq 0 ]
 expect "interactive: both flashes hold the image" \
-    bash -c "cmp -s -n 65536 '$app/flash-02-00-0.bin' '$app/VLM270X_Sample.rom' && cmp -s -n 65536 '$app/flash-03-00-0.bin' '$app/VLM270X_Sample.rom'"
+    bash -c "cmp -s -n 65536 '$app/flash-02-00-0.bin' '$app/VLM270_Option_ROM.rom' && cmp -s -n 65536 '$app/flash-03-00-0.bin' '$app/VLM270_Option_ROM.rom'"
 # The pictures, as PNG where Python is at hand (docs/ keeps a copy for the README).
 for shot in licence main restart; do
     [ -f "$case_dir/$shot.bmp" ] || continue
@@ -277,12 +277,12 @@ fi
 if want_case romcase; then
 new_case romcase
 sed -i '/^controller/s/$/ timing=instant/' "$app/emulated-pc.conf"
-mv "$app/VLM270X_Sample.rom" "$app/VLM270X_SAMPLE.ROM"
+mv "$app/VLM270_Option_ROM.rom" "$app/VLM270_OPTION_ROM.ROM"
 start_program /s
 wait_program
 expect "image named .ROM: found by the second search, exit status 0 (got $program_status)" \
-    bash -c "[ $program_status -eq 0 ] && cmp -s -n 65536 '$app/flash-02-00-0.bin' '$app/VLM270X_SAMPLE.ROM'"
-mv "$app/VLM270X_SAMPLE.ROM" "$app/VLM270X_Sample.Rom"
+    bash -c "[ $program_status -eq 0 ] && cmp -s -n 65536 '$app/flash-02-00-0.bin' '$app/VLM270_OPTION_ROM.ROM'"
+mv "$app/VLM270_OPTION_ROM.ROM" "$app/VLM270_Option_ROM.Rom"
 start_program /s
 driver timeout=60 "box=Error" >"$case_dir/boxes"
 wait_program
@@ -310,7 +310,7 @@ expect "close during the run: the window stays until the run has ended" has_line
 expect "close during the run: the run still ends with its restart prompt" has_line "$case_dir/steps" \
     "window Restart Computer"
 expect "close during the run: every flash holds the image, exit status 0 (got $program_status)" \
-    bash -c "[ $program_status -eq 0 ] && cmp -s -n 65536 '$app/flash-03-00-0.bin' '$app/VLM270X_Sample.rom'"
+    bash -c "[ $program_status -eq 0 ] && cmp -s -n 65536 '$app/flash-03-00-0.bin' '$app/VLM270_Option_ROM.rom'"
 end_case
 fi
 
