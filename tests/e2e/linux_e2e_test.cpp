@@ -1,0 +1,464 @@
+// End-to-end tests of the Linux program: the real binary in temporary program folders copied
+// from the demonstration folder (emulated PC with instant timing), or from the hardware folder
+// against this machine's own /sys.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kProgram = "vlm270fwupdate";
+constexpr const char* kImageName = "VLM270_Option_ROM.rom";
+constexpr const char* kMachineFile = "emulated-pc.conf";
+constexpr int kRunLimitSeconds = 90;
+constexpr std::size_t kImageBytes = 0x10000;
+
+// Exit statuses of the program.
+constexpr int kAllUpdated = 0;
+constexpr int kControllerNotReady = 1;
+constexpr int kImageNotFound = 2;
+constexpr int kImageLoadFailed = 3;
+constexpr int kHostNotReady = 5;
+constexpr int kLicenceNotAccepted = 6;
+constexpr int kLibraryOrRights = 7;
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const fs::path& path, const std::string& data, fs::perms perms) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
+    fs::permissions(path, perms);
+}
+
+struct Outcome {
+    int status = -1;  // exit status, or -1 when it did not exit by itself
+    std::string out;
+    std::string err;
+    bool lineModeAfter = false;  // on a terminal: line mode and echo as before the run
+};
+
+// The machine file with every controller's chip at instant timing.
+std::string Instant(const std::string& conf) {
+    std::string out;
+    std::istringstream lines(conf);
+    std::string line;
+    while (std::getline(lines, line)) {
+        line = std::regex_replace(line, std::regex(" timing=[a-z]+"), "");
+        if (line.rfind("controller", 0) == 0) {
+            std::size_t comment = line.find('#');
+            line.insert(comment == std::string::npos ? line.size() : comment, " timing=instant ");
+        }
+        out += line + "\n";
+    }
+    return out;
+}
+
+// A program folder of its own in a temporary folder: a copy of a built folder, writable by its
+// owner only, with a recording systemctl first on PATH.
+class ProgramFolder {
+public:
+    explicit ProgramFolder(const fs::path& from) {
+        char pattern[] = "/tmp/vlm-e2e-XXXXXX";
+        m_root = mkdtemp(pattern);
+        fs::permissions(m_root, fs::perms(0755));
+        m_dir = m_root / "program";
+        fs::copy(from, m_dir, fs::copy_options::recursive);
+        fs::permissions(m_dir, fs::perms(0755));
+        for (const auto& e : fs::directory_iterator(m_dir)) {
+            if (e.path().filename().string().rfind("flash-", 0) == 0) fs::remove(e.path());
+        }
+        fs::create_directory(m_root / "bin");
+        fs::permissions(m_root / "bin", fs::perms(0755));
+        WriteFile(m_root / "bin" / "systemctl",
+                  "#!/bin/sh\necho \"$*\" >> " + (m_root / "systemctl.calls").string() +
+                      "\nexit 0\n",
+                  fs::perms(0755));
+        if (fs::exists(m_dir / kMachineFile)) {
+            std::string conf = ReadFile(m_dir / kMachineFile);
+            SetMachineFile(Instant(conf));
+        }
+    }
+    ~ProgramFolder() {
+        std::error_code ec;
+        fs::remove_all(m_root, ec);
+    }
+
+    const fs::path& Dir() const { return m_dir; }
+    fs::path Root() const { return m_root; }
+    void SetMachineFile(const std::string& text) {
+        WriteFile(m_dir / kMachineFile, text, fs::perms(0644));
+    }
+    std::string SystemctlCalls() const { return ReadFile(m_root / "systemctl.calls"); }
+    std::string AccessLog() const { return ReadFile(m_root / "access.log"); }
+
+    // The environment of a run: PATH with the recording systemctl first, the access log.
+    std::vector<std::string> Environment() const {
+        std::vector<std::string> env;
+        env.push_back("PATH=" + (m_root / "bin").string() + ":/usr/sbin:/usr/bin:/sbin:/bin");
+        env.push_back("VLMIO_EMULATOR_LOG=" + (m_root / "access.log").string());
+        env.push_back("VLM270_EVENT_LOG=" + (m_root / "events.log").string());
+        env.push_back("TERM=xterm-256color");
+        for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"}) {
+            if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
+        }
+        return env;
+    }
+
+    // Runs the program with standard input from /dev/null and the outputs captured.
+    Outcome Run(const std::vector<std::string>& args, const std::string& user = "") const {
+        std::vector<std::string> argv;
+        if (!user.empty()) {
+            for (const char* a : {"setpriv", "--reuid", user.c_str(), "--regid", user.c_str(),
+                                  "--clear-groups"}) {
+                argv.push_back(a);
+            }
+        }
+        argv.push_back((m_dir / kProgram).string());
+        argv.insert(argv.end(), args.begin(), args.end());
+        fs::path outFile = m_root / "stdout";
+        fs::path errFile = m_root / "stderr";
+        pid_t pid = fork();
+        if (pid == 0) {
+            int in = open("/dev/null", O_RDONLY);
+            int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(in, 0);
+            dup2(out, 1);
+            dup2(err, 2);
+            Exec(argv);
+        }
+        Outcome o;
+        o.status = Wait(pid);
+        o.out = ReadFile(outFile);
+        o.err = ReadFile(errFile);
+        return o;
+    }
+
+    // Starts the program silently; WaitFor gives its exit status.
+    pid_t StartSilent() const {
+        pid_t pid = fork();
+        if (pid == 0) {
+            int in = open("/dev/null", O_RDONLY);
+            dup2(in, 0);
+            Exec({(m_dir / kProgram).string(), "/s"});
+        }
+        return pid;
+    }
+    static int WaitFor(pid_t pid) { return Wait(pid); }
+
+    // Runs the program on a pseudo-terminal; each time the screen shows the next expected text,
+    // the keys that go with it are typed.
+    Outcome RunOnTerminal(const std::vector<std::string>& args,
+                          const std::vector<std::pair<std::string, std::string>>& script) const {
+        std::vector<std::string> argv = {(m_dir / kProgram).string()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        struct winsize size {};
+        size.ws_col = 120;
+        size.ws_row = 40;
+        int master = -1;
+        pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+        if (pid == 0) Exec(argv);
+        Outcome o;
+        std::size_t step = 0;
+        std::size_t searchFrom = 0;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kRunLimitSeconds);
+        for (;;) {
+            if (step < script.size()) {
+                std::size_t at = o.out.find(script[step].first, searchFrom);
+                if (at != std::string::npos) {
+                    searchFrom = at + script[step].first.size();
+                    std::string keys = script[step].second;
+                    if (write(master, keys.data(), keys.size()) < 0) break;
+                    ++step;
+                    continue;
+                }
+            }
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid, SIGKILL);
+                break;
+            }
+            struct pollfd p {master, POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0) continue;
+            char buffer[4096];
+            ssize_t n = read(master, buffer, sizeof buffer);
+            if (n <= 0) break;  // the program has ended
+            o.out.append(buffer, n);
+        }
+        o.status = Wait(pid);
+        struct termios after {};
+        o.lineModeAfter = tcgetattr(master, &after) == 0 && (after.c_lflag & ICANON) != 0 &&
+                          (after.c_lflag & ECHO) != 0;
+        close(master);
+        return o;
+    }
+
+private:
+    [[noreturn]] void Exec(const std::vector<std::string>& argv) const {
+        std::vector<std::string> env = Environment();
+        std::vector<char*> a;
+        std::vector<char*> e;
+        for (const auto& s : argv) a.push_back(const_cast<char*>(s.c_str()));
+        for (const auto& s : env) e.push_back(const_cast<char*>(s.c_str()));
+        a.push_back(nullptr);
+        e.push_back(nullptr);
+        if (chdir(m_root.c_str()) != 0) _exit(126);
+        execvpe(a[0], a.data(), e.data());
+        _exit(127);
+    }
+    static int Wait(pid_t pid) {
+        int status = 0;
+        if (waitpid(pid, &status, 0) != pid) return -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    fs::path m_root;
+    fs::path m_dir;
+};
+
+const fs::path kDemo = VLM_DEMO_DIR;
+const fs::path kHardware = VLM_HARDWARE_DIR;
+
+// Each flash file holds the image at its start, the rest erased.
+void ExpectFlashHoldsImage(const ProgramFolder& folder, const std::string& flashFile) {
+    std::string image = ReadFile(folder.Dir() / kImageName);
+    std::string flash = ReadFile(folder.Dir() / flashFile);
+    ASSERT_EQ(image.size(), kImageBytes);
+    ASSERT_GE(flash.size(), image.size()) << flashFile;
+    EXPECT_TRUE(flash.compare(0, image.size(), image) == 0) << flashFile << " differs";
+    EXPECT_EQ(flash.find_first_not_of('\xff', image.size()), std::string::npos) << flashFile;
+}
+
+const char* const kFlashFiles[] = {"flash-02-00-0.bin", "flash-03-00-0.bin"};
+
+TEST(LinuxProgram, HelpAndVersionTouchNothingAndNeedNoRights) {
+    ProgramFolder folder(kDemo);
+    for (const char* user : {"", "65534"}) {
+        Outcome help = folder.Run({"--help"}, user);
+        EXPECT_EQ(help.status, 0);
+        EXPECT_NE(help.out.find("Usage: vlm270fwupdate [/s]"), std::string::npos) << help.out;
+        EXPECT_NE(help.out.find("Exit status:"), std::string::npos);
+        Outcome version = folder.Run({"/s", "--version"}, user);
+        EXPECT_EQ(version.status, 0);
+        EXPECT_EQ(version.out, "vlm270fwupdate 1.0.2.0\n");
+    }
+    EXPECT_EQ(folder.AccessLog(), "");
+    for (const char* f : kFlashFiles) EXPECT_FALSE(fs::exists(folder.Dir() / f));
+}
+
+TEST(LinuxProgram, OthersThanRootAreTurnedAwayBeforeAnythingIsTouched) {
+    ProgramFolder folder(kDemo);
+    Outcome o = folder.Run({"/s"}, "65534");
+    EXPECT_EQ(o.status, kLibraryOrRights);
+    EXPECT_NE(o.err.find("needs administrator rights: run it with sudo"), std::string::npos)
+        << o.err;
+    EXPECT_EQ(folder.AccessLog(), "");
+}
+
+TEST(LinuxProgram, InteractiveRunWithoutATerminalSuggestsSilentMode) {
+    ProgramFolder folder(kDemo);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, {"/s", "/x"}, {"/s/x"}}) {
+        Outcome o = folder.Run(args);
+        EXPECT_EQ(o.status, kLicenceNotAccepted);
+        EXPECT_NE(o.err.find("needs a terminal"), std::string::npos) << o.err;
+        EXPECT_NE(o.err.find("/s"), std::string::npos);
+    }
+    EXPECT_EQ(folder.AccessLog(), "");
+}
+
+TEST(LinuxProgram, SilentRunUpdatesEveryControllerAndPrintsNothing) {
+    ProgramFolder folder(kDemo);
+    for (const char* commandLine : {"/s", "/S", "_/s_"}) {
+        SCOPED_TRACE(commandLine);
+        Outcome o = folder.Run({commandLine});
+        EXPECT_EQ(o.status, kAllUpdated) << o.err;
+        EXPECT_EQ(o.out, "");
+        EXPECT_EQ(o.err, "");
+        for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
+    }
+    EXPECT_EQ(folder.SystemctlCalls(), "");
+}
+
+TEST(LinuxProgram, CloseSignalsWaitForTheRunSoNoFlashIsCutShort) {
+    // Three runs side by side, each sent one of the close signals while it writes.
+    const int signals[] = {SIGTERM, SIGINT, SIGHUP};
+    std::vector<std::unique_ptr<ProgramFolder>> folders;
+    std::vector<pid_t> pids;
+    for (std::size_t i = 0; i < std::size(signals); ++i) {
+        folders.push_back(std::make_unique<ProgramFolder>(kDemo));
+        pids.push_back(folders.back()->StartSilent());
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    for (std::size_t i = 0; i < pids.size(); ++i) kill(pids[i], signals[i]);
+    for (std::size_t i = 0; i < pids.size(); ++i) {
+        SCOPED_TRACE(signals[i]);
+        EXPECT_EQ(ProgramFolder::WaitFor(pids[i]), kAllUpdated);
+        for (const char* f : kFlashFiles) ExpectFlashHoldsImage(*folders[i], f);
+    }
+}
+
+TEST(LinuxProgram, FailureEndingsPrintTheirMessageAndExitStatus) {
+    struct Case {
+        const char* name;
+        std::function<void(ProgramFolder&)> prepare;
+        int status;
+        std::string message;
+    } cases[] = {
+        {"no controller",
+         [](ProgramFolder& f) { f.SetMachineFile("device 00:1f.2 8086:2922\n"); },
+         kControllerNotReady, "vlm270fwupdate: 270X SATA/PATA Controller is not ready\n"},
+        {"no image", [](ProgramFolder& f) { fs::remove(f.Dir() / kImageName); },
+         kImageNotFound, "Error: Can't Find Firmware file(*.rom) !\n"},
+        {"image too long",
+         [](ProgramFolder& f) {
+             WriteFile(f.Dir() / kImageName, std::string(0x20001, '\x5a'), fs::perms(0644));
+         },
+         kImageLoadFailed, "Open Frimware bin file Failed!!strFwFullName["},
+        {"a controller fails",
+         [](ProgramFolder& f) {
+             f.SetMachineFile(
+                 "controller 02:00.0 part=M25P10A flash=flash-02-00-0.bin timing=instant\n"
+                 "controller 03:00.0 part=SST25VF010A flash=flash-03-00-0.bin timing=instant "
+                 "fault=erase-fails\n");
+         },
+         kHostNotReady,
+         "vlm270fwupdate: Your Host Device is not ready, Firmware Update Failed!!!, Please "
+         "reboot your PC and try again!!!\n"},
+        {"library writable by others",
+         [](ProgramFolder& f) { fs::permissions(f.Dir() / "libvlmio.so", fs::perms(0777)); },
+         kLibraryOrRights, "libvlmio.so is refused"},
+        {"folder writable by others",
+         [](ProgramFolder& f) { fs::permissions(f.Dir(), fs::perms(0777)); }, kLibraryOrRights,
+         "libvlmio.so is refused"},
+        {"library missing", [](ProgramFolder& f) { fs::remove(f.Dir() / "libvlmio.so"); },
+         kLibraryOrRights, "libvlmio.so was not found"},
+        {"bad machine file",
+         [](ProgramFolder& f) {
+             f.SetMachineFile("# demo\ncontroller 02:00.0 part=NoSuchPart\n");
+         },
+         kLibraryOrRights, std::string(kMachineFile) + ":2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramFolder folder(kDemo);
+        c.prepare(folder);
+        Outcome o = folder.Run({"/s"});
+        EXPECT_EQ(o.status, c.status) << o.err;
+        EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
+        EXPECT_EQ(o.out, "");
+        EXPECT_EQ(folder.SystemctlCalls(), "");
+    }
+}
+
+TEST(LinuxProgram, ImageLoadFailureIsAlsoWrittenToTheEventLog) {
+    ProgramFolder folder(kDemo);
+    WriteFile(folder.Dir() / kImageName, std::string(0x20001, '\x5a'), fs::perms(0644));
+    Outcome o = folder.Run({"/s"});
+    EXPECT_EQ(o.status, kImageLoadFailed);
+    std::string events = ReadFile(folder.Root() / "events.log");
+    EXPECT_NE(events.find("CVLM270FWUpdateDlg::RunFirmwareUpgrade:758:   Open Frimware bin file "
+                          "Failed!!strFwFullName[" +
+                          (folder.Dir() / kImageName).string() + "], (-4)"),
+              std::string::npos)
+        << events;
+}
+
+TEST(LinuxProgram, InteractiveRunOnATerminalAnsweredRestartLater) {
+    ProgramFolder folder(kDemo);
+    Outcome o = folder.RunOnTerminal({}, {{"Accept the licence agreement? [y/N]", "y\r"},
+                                          {"Restart now? [Y/n]", "n\r"}});
+    EXPECT_EQ(o.status, kAllUpdated) << o.out;
+    EXPECT_TRUE(o.lineModeAfter);
+    EXPECT_GT(o.out.rfind("\x1b[?25h"), o.out.rfind("\x1b[?25l"));  // the cursor shown again
+    EXPECT_NE(o.out.find("License Agreement"), std::string::npos);
+    EXPECT_NE(o.out.find("Velmora 270 Firmware Upgrade Tool Ver 1.0.2.0"), std::string::npos);
+    for (const char* name : {"270X 1:", "270X 2:"}) {
+        EXPECT_NE(o.out.find(name), std::string::npos) << name;
+    }
+    EXPECT_NE(o.out.find("Bus: 02 Device: 00 Function: 00"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("Bus: 03 Device: 00 Function: 00"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("MXIC:[MX25L(V)512(C)]"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("] 100%"), std::string::npos);
+    EXPECT_NE(o.out.find("\x1b[38;2;50;50;255;"), std::string::npos);  // blue job bars
+    EXPECT_NE(o.out.find("Firmware Updated Successful!!"), std::string::npos);
+    EXPECT_EQ(o.out.find("power-cycled"), std::string::npos);
+    for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
+    EXPECT_EQ(folder.SystemctlCalls(), "");
+}
+
+TEST(LinuxProgram, InteractiveRestartNowPowerCyclesTheEmulatedPcOnly) {
+    ProgramFolder folder(kDemo);
+    Outcome o = folder.RunOnTerminal({}, {{"Accept the licence agreement? [y/N]", "y\r"},
+                                          {"Restart now? [Y/n]", "\r"},
+                                          {"Press Enter", "\r"}});
+    EXPECT_EQ(o.status, kAllUpdated) << o.out;
+    EXPECT_NE(o.out.find("power-cycled"), std::string::npos) << o.out;
+    for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
+    EXPECT_EQ(folder.SystemctlCalls(), "");  // this computer was never asked to restart
+}
+
+TEST(LinuxProgram, LicenceCancelledTouchesNoRegister) {
+    for (const char* keys : {"n\r", "\x1b", "\r", "\x03"}) {  // no, Escape, Enter, Ctrl-C
+        ProgramFolder folder(kDemo);
+        Outcome o = folder.RunOnTerminal({}, {{"Accept the licence agreement? [y/N]", keys}});
+        EXPECT_EQ(o.status, kLicenceNotAccepted) << o.out;
+        EXPECT_TRUE(o.lineModeAfter);
+        EXPECT_EQ(folder.AccessLog(), "");
+        for (const char* f : kFlashFiles) EXPECT_FALSE(fs::exists(folder.Dir() / f));
+    }
+}
+
+TEST(LinuxProgram, SysfsLibraryOnThisMachineFindsNoControllerAndWritesNothing) {
+    if (!fs::exists("/sys/bus/pci/devices")) GTEST_SKIP() << "no /sys/bus/pci here";
+    ProgramFolder folder(kHardware);
+    WriteFile(folder.Dir() / kImageName, ReadFile(kDemo / kImageName), fs::perms(0644));
+    // Every open of a configuration file is recorded: none may ask for writing.
+    fs::path trace = folder.Root() / "trace";
+    std::vector<std::string> args = {"/s"};
+    bool traced = std::system("strace -V >/dev/null 2>&1") == 0;
+    Outcome o;
+    if (traced) {
+        std::string cmd = "cd " + folder.Root().string() + " && strace -f -qq -e trace=openat -o " +
+                          trace.string() + " " + (folder.Dir() / kProgram).string() +
+                          " /s >stdout 2>stderr";
+        int status = std::system(cmd.c_str());
+        o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        o.err = ReadFile(folder.Root() / "stderr");
+    } else {
+        o = folder.Run(args);
+    }
+    EXPECT_EQ(o.status, kControllerNotReady) << o.err;
+    EXPECT_NE(o.err.find("270X SATA/PATA Controller is not ready"), std::string::npos) << o.err;
+    if (traced) {
+        std::string opens = ReadFile(trace);
+        EXPECT_NE(opens.find("/config"), std::string::npos) << "the walk read nothing?";
+        std::regex written("/config\"[^\\n]*O_(WRONLY|RDWR)");
+        EXPECT_FALSE(std::regex_search(opens, written)) << opens;
+    }
+}
+
+}  // namespace
