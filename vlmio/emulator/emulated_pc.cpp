@@ -238,11 +238,11 @@ std::unique_ptr<EmulatedPc> EmulatedPc::FromText(const std::string& text,
                                                  const std::string& fileName,
                                                  const std::string& baseDir,
                                                  framework::Clock& clock, std::string* error) {
-    MachineSpec spec;
-    if (!ParseMachineText(text, fileName, baseDir, &spec, error)) return nullptr;
+    MachineDescription machine;
+    if (!ParseMachineText(text, fileName, baseDir, &machine, error)) return nullptr;
     auto impl = std::make_unique<Impl>(clock);
-    impl->functions.reserve(spec.controllers.size() + spec.devices.size());
-    for (ControllerSpec& c : spec.controllers) {
+    impl->functions.reserve(machine.controllers.size() + machine.devices.size());
+    for (ControllerItem& c : machine.controllers) {
         Function f;
         f.idWord = c.idWord;
         f.controller = true;
@@ -257,7 +257,7 @@ std::unique_ptr<EmulatedPc> EmulatedPc::FromText(const std::string& text,
             static_cast<int32_t>(impl->functions.size());
         impl->functions.push_back(std::move(f));
     }
-    for (const DeviceSpec& d : spec.devices) {
+    for (const DeviceItem& d : machine.devices) {
         Function f;
         f.idWord = d.idWord;
         impl->slots[Slot(d.address.bus, d.address.device, d.address.function)] =

@@ -111,10 +111,10 @@ std::vector<std::string> Tokens(const std::string& line) {
 // Parses one line; problems are reported through Fail with the line's text.
 class LineParser {
   public:
-    LineParser(const std::string& baseDir, MachineSpec* spec, std::map<uint32_t, int>* addressLines,
+    LineParser(const std::string& baseDir, MachineDescription* machine, std::map<uint32_t, int>* addressLines,
                std::map<std::string, int>* flashLines, int line)
         : m_baseDir(baseDir),
-          m_spec(spec),
+          m_machine(machine),
           m_addressLines(addressLines),
           m_flashLines(flashLines),
           m_line(line) {}
@@ -167,7 +167,7 @@ class LineParser {
     }
 
     bool ParseDevice(const std::vector<std::string>& tokens) {
-        DeviceSpec device;
+        DeviceItem device;
         device.line = m_line;
         if (!ParseAddress(tokens, &device.address)) return false;
         if (tokens.size() < 3) return Fail("missing identifier VVVV:DDDD after the address");
@@ -179,7 +179,7 @@ class LineParser {
         }
         if (tokens.size() > 3) return Fail("unexpected " + Quote(tokens[3]));
         device.idWord = (deviceId << 16) | vendor;
-        m_spec->devices.push_back(device);
+        m_machine->devices.push_back(device);
         return true;
     }
 
@@ -227,7 +227,7 @@ class LineParser {
         return true;
     }
 
-    bool ParseFault(const std::string& value, ControllerSpec* c) {
+    bool ParseFault(const std::string& value, ControllerItem* c) {
         std::size_t colon = value.find(':');
         std::string name = value.substr(0, colon);
         std::string arg = colon == std::string::npos ? "" : value.substr(colon + 1);
@@ -289,7 +289,7 @@ class LineParser {
     }
 
     bool ParseController(const std::vector<std::string>& tokens) {
-        ControllerSpec c;
+        ControllerItem c;
         c.line = m_line;
         if (!ParseAddress(tokens, &c.address)) return false;
         std::map<std::string, bool> seen;
@@ -364,11 +364,11 @@ class LineParser {
             if (flashFile.empty()) c.initialContents = OldFirmwarePattern(chip.sizeBytes);
             c.chip = std::move(chip);
         }
-        m_spec->controllers.push_back(std::move(c));
+        m_machine->controllers.push_back(std::move(c));
         return true;
     }
 
-    bool LoadFlash(const std::string& file, uint32_t chipSize, ControllerSpec* c) {
+    bool LoadFlash(const std::string& file, uint32_t chipSize, ControllerItem* c) {
         namespace fs = std::filesystem;
         fs::path path(file);
         if (path.is_relative() && !m_baseDir.empty()) path = fs::path(m_baseDir) / path;
@@ -400,7 +400,7 @@ class LineParser {
     }
 
     const std::string& m_baseDir;
-    MachineSpec* m_spec;
+    MachineDescription* m_machine;
     std::map<uint32_t, int>* m_addressLines;
     std::map<std::string, int>* m_flashLines;
     int m_line;
@@ -435,8 +435,8 @@ std::vector<uint8_t> OldFirmwarePattern(std::size_t size) {
 }
 
 bool ParseMachineText(const std::string& text, const std::string& fileName,
-                      const std::string& baseDir, MachineSpec* spec, std::string* error) {
-    MachineSpec result;
+                      const std::string& baseDir, MachineDescription* machine, std::string* error) {
+    MachineDescription result;
     std::map<uint32_t, int> addressLines;
     std::map<std::string, int> flashLines;
     std::istringstream in(text);
@@ -455,7 +455,7 @@ bool ParseMachineText(const std::string& text, const std::string& fileName,
             return false;
         }
     }
-    *spec = std::move(result);
+    *machine = std::move(result);
     return true;
 }
 

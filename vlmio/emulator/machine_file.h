@@ -26,7 +26,7 @@ struct BridgeFaults {
 };
 
 // One `controller` line.
-struct ControllerSpec {
+struct ControllerItem {
     PciAddress address;
     uint32_t idWord = 0;                   // configuration offset 0x00
     std::optional<ChipConfig> chip;        // none: part=none
@@ -38,22 +38,22 @@ struct ControllerSpec {
 };
 
 // One `device` line: another PCI function that shows only its identifier.
-struct DeviceSpec {
+struct DeviceItem {
     PciAddress address;
     uint32_t idWord = 0;
     int line = 0;
 };
 
-struct MachineSpec {
-    std::vector<ControllerSpec> controllers;
-    std::vector<DeviceSpec> devices;
+struct MachineDescription {
+    std::vector<ControllerItem> controllers;
+    std::vector<DeviceItem> devices;
 };
 
 // Parses a machine file's text. Relative flash= paths are taken from baseDir (empty: as given);
 // flash= files are read here. On the first bad line returns false with *error set to
 // "FILE:LINE: what is wrong", where FILE is fileName.
 bool ParseMachineText(const std::string& text, const std::string& fileName,
-                      const std::string& baseDir, MachineSpec* spec, std::string* error);
+                      const std::string& baseDir, MachineDescription* machine, std::string* error);
 
 // The pattern a chip holds when its flash= file does not exist yet: an option-ROM header
 // followed by a repeated text, recognisably old firmware.
