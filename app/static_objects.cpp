@@ -1,9 +1,9 @@
 // The process-wide objects, in their order of construction (they are destroyed in the reverse
 // order; the event-log reporter never is). They are all here so that this order holds.
-#include "app/static_objects.h"
-
 #include "app/vlm270fwupdate_app.h"
 #include "console/update_job.h"
+#include "flash/spi_protocol.h"
+#include "flash/update_engine.h"
 #include "util/event_log.h"
 #include "util/utility.h"
 

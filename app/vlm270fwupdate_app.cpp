@@ -56,4 +56,6 @@ bool CVLM270FWUpdateApp::InitInstance() {
     return false;
 }
 
-int CVLM270FWUpdateApp::ExitInstance() { return ExitStatusOfRun(); }
+int CVLM270FWUpdateApp::ExitInstance() {
+    return ExitStatusOfRun();
+}

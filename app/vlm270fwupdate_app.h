@@ -26,3 +26,6 @@ public:
     // The process exit status: the outcome the run recorded.
     int ExitInstance() override;
 };
+
+// The application object (built with the other process-wide objects, in their order).
+extern CVLM270FWUpdateApp theApp;

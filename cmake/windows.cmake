@@ -10,13 +10,11 @@ endif()
 
 enable_language(RC)
 
-if(TARGET vlm_framework AND VLM_FRAMEWORK_SOURCES)
-    target_link_libraries(vlm_framework PUBLIC comctl32 uxtheme advapi32 user32 gdi32)
-endif()
+target_link_libraries(vlm_framework PUBLIC comctl32 uxtheme advapi32 user32 gdi32)
 
 # MinGW's GCC 12 at -O3 sees the SPI layer's whole-block reads through an inlined remainder it
 # cannot bound, and warns of a write past the block that cannot happen.
-set_source_files_properties(${PROJECT_SOURCE_DIR}/flash/spi_ctl.cpp TARGET_DIRECTORY vlm_system
+set_source_files_properties(${PROJECT_SOURCE_DIR}/flash/spi_protocol.cpp TARGET_DIRECTORY vlm_system
     PROPERTIES COMPILE_OPTIONS -Wno-stringop-overflow)
 
 set(VLM_GENERATED ${PROJECT_BINARY_DIR}/generated)
@@ -43,7 +41,8 @@ function(vlm_host_tool name)
 endfunction()
 
 vlm_host_tool(make_icon tools/make_icon.cpp)
-vlm_host_tool(make_resource_script tools/make_resource_script.cpp res/dialog_templates.cpp)
+vlm_host_tool(make_resource_script tools/make_resource_script.cpp res/dialog_templates.cpp
+              framework/dialog_template.cpp)
 vlm_host_tool(make_sample_image tools/make_sample_image.cpp)
 
 # ---- Resources --------------------------------------------------------------------------------
@@ -67,7 +66,7 @@ set_source_files_properties(${VLM_GENERATED}/VLM270FWUpdate.rc PROPERTIES OBJECT
 # ---- The program ------------------------------------------------------------------------------
 
 add_executable(VLM270FWUpdate WIN32
-    ${PROJECT_SOURCE_DIR}/framework/win32/entry/win_main.cpp
+    ${PROJECT_SOURCE_DIR}/programs/windows/win_main.cpp
     ${VLM_GENERATED}/VLM270FWUpdate.rc)
 target_include_directories(VLM270FWUpdate PRIVATE ${VLM_GENERATED} ${PROJECT_SOURCE_DIR}/res/win32)
 # Whole: the application object is a static object nothing else refers to.
@@ -84,7 +83,7 @@ add_custom_command(
     DEPENDS ${PROJECT_SOURCE_DIR}/res/win32/XEventMessage.mc
     VERBATIM)
 add_library(XEventMessage SHARED
-    ${PROJECT_SOURCE_DIR}/framework/win32/entry/event_message_dll.cpp
+    ${PROJECT_SOURCE_DIR}/programs/windows/event_message_dll.cpp
     ${VLM_GENERATED}/XEventMessage.rc)
 target_include_directories(XEventMessage PRIVATE ${VLM_GENERATED})
 set_target_properties(XEventMessage PROPERTIES
@@ -101,22 +100,14 @@ add_custom_command(
     COMMAND ${VLM_HOST_TOOLS}/make_sample_image ${VLM_SAMPLE_IMAGE}
     DEPENDS ${VLM_HOST_TOOLS}/make_sample_image
     VERBATIM)
-set(VLM_DEMO_COPIES
-    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:VLM270FWUpdate>
-            $<TARGET_FILE:XEventMessage> ${PROJECT_SOURCE_DIR}/tools/sample/License_Agreement.rtf
-            ${PROJECT_SOURCE_DIR}/tools/sample/emulated-pc.conf ${VLM_DEMO_DIR})
-if(TARGET vlmio_emulator)
-    list(APPEND VLM_DEMO_COPIES
-        COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:vlmio_emulator> ${VLM_DEMO_DIR})
-endif()
 add_custom_target(windows_demo ALL
     COMMAND ${CMAKE_COMMAND} -E make_directory ${VLM_DEMO_DIR}
-    ${VLM_DEMO_COPIES}
-    DEPENDS ${VLM_SAMPLE_IMAGE} VLM270FWUpdate XEventMessage
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:VLM270FWUpdate>
+            $<TARGET_FILE:XEventMessage> $<TARGET_FILE:vlmio_emulator>
+            ${PROJECT_SOURCE_DIR}/tools/sample/License_Agreement.rtf
+            ${PROJECT_SOURCE_DIR}/tools/sample/emulated-pc.conf ${VLM_DEMO_DIR}
+    DEPENDS ${VLM_SAMPLE_IMAGE} VLM270FWUpdate XEventMessage vlmio_emulator
     VERBATIM)
-if(TARGET vlmio_emulator)
-    add_dependencies(windows_demo vlmio_emulator)
-endif()
 
 # ---- The test driver for the Wine tests -------------------------------------------------------
 

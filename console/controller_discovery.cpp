@@ -1,7 +1,7 @@
 #include "console/controller_discovery.h"
 
-#include "console/controller_ids.h"
-#include "flash/interctl.h"
+#include "flash/update_engine.h"
+#include "pci/controller_ids.h"
 #include "util/result_codes.h"
 
 // Walks every identifier row over buses 0-15, devices 0-31 and functions 0-7, recording each
@@ -9,14 +9,14 @@
 // room are ignored.
 int32_t CInterctl::ScanControllers() {
     std::lock_guard<std::mutex> lock(m_csEngine);
-    flash::IVlmIo& io = m_spi.Io();
+    pci::IVlmIo& io = m_spi.Io();
     m_rucControllerCount = 0;
     for (const ControllerId& id : g_ControllerIds) {
         const uint32_t key = ControllerIdKey(id);
         for (uint32_t bus = 0; bus < kScanBusCount; ++bus) {
             for (uint32_t device = 0; device < kScanDeviceCount; ++device) {
                 for (uint32_t function = 0; function < kScanFunctionCount; ++function) {
-                    if (io.PCI_Read_DWORD(bus, device, function, flash::kPciIdOffset) != key) {
+                    if (io.PCI_Read_DWORD(bus, device, function, pci::kPciIdOffset) != key) {
                         continue;
                     }
                     if (m_rucControllerCount >= kMaxControllers) continue;

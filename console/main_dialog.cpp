@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "flash/vlmio_access.h"
 #include "framework/platform.h"
 #include "framework/window_system.h"
+#include "pci/vlmio_access.h"
 #include "res/resource_ids.h"
 #include "util/exit_status.h"
 #include "util/utility.h"
@@ -19,8 +19,8 @@ constexpr const char* kDeviceCaption = "Device:";
 constexpr const char* kFunctionCaption = "Function:";
 constexpr const char* kSingleControllerName = "270X :";
 constexpr const char* kUpdateToCaption = "Update to:";
-constexpr const char* kControllerNames[kMaxControllers] = {"270X 1:", "270X 2:", "270X 3:",
-                                                           "270X 4:"};
+constexpr const char* kControllerNames[kMaxControllers] = {
+    "270X 1:", "270X 2:", "270X 3:", "270X 4:"};
 // Number labels: bus, device and function of each controller, in that order.
 constexpr int kBusColumn = 0;
 constexpr int kDeviceColumn = 1;
@@ -92,7 +92,7 @@ bool CVLM270FWUpdateDlg::OnInitDialog() {
     std::snprintf(szTitle, sizeof szTitle, kMainTitleFormat, kMainTitleVersion);
     SetWindowText(szTitle);
 
-    flash::IVlmIo& io = flash::VlmIo();
+    pci::IVlmIo& io = pci::VlmIo();
     if (!m_bSilent) {
         if (m_Agreement.DoModal() != framework::kIdOkCommand) {
             // A licence that could not even be shown is a failure of the program, not the
@@ -196,8 +196,7 @@ void CVLM270FWUpdateDlg::ShowControllers(uint8_t ucCount) {
         SetDlgItemText(row.functionCaption, kFunctionCaption);
         m_NumberLabel[i * kColumns + kBusColumn].SetWindowText(TwoDigits(record.ucBus));
         m_NumberLabel[i * kColumns + kDeviceColumn].SetWindowText(TwoDigits(record.ucDevice));
-        m_NumberLabel[i * kColumns + kFunctionColumn].SetWindowText(
-            TwoDigits(record.ucFunction));
+        m_NumberLabel[i * kColumns + kFunctionColumn].SetWindowText(TwoDigits(record.ucFunction));
         m_JobProgress[i].ShowWindow(framework::kSwShow);
         if (bPlaceBars) m_JobProgress[i].SetPos(kProgressLow);
     };
@@ -254,7 +253,9 @@ void CVLM270FWUpdateDlg::OnPaint() {
     dc.DrawIcon(x, y, m_hIcon);
 }
 
-framework::Icon CVLM270FWUpdateDlg::OnQueryDragIcon() { return m_hIcon; }
+framework::Icon CVLM270FWUpdateDlg::OnQueryDragIcon() {
+    return m_hIcon;
+}
 
 void CVLM270FWUpdateDlg::OnWindowPosChanging(framework::WindowPos& pos) {
     if (m_bSilent) pos.flags &= kNeverShowFlags;

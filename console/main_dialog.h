@@ -7,12 +7,12 @@
 #include <cstdint>
 #include <string>
 
-#include "app/agreement.h"
-#include "console/controller_info.h"
 #include "framework/critical_section.h"
 #include "framework/dialog.h"
 #include "framework/thread.h"
+#include "licence/agreement.h"
 #include "restart/reboot_dialog.h"
+#include "util/controller_info.h"
 
 inline constexpr const char* kMainTitleFormat = "Velmora 270 Firmware Upgrade Tool %s";
 inline constexpr const char* kMainTitleVersion = "Ver 1.0.2.0";

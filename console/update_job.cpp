@@ -4,8 +4,9 @@
 #include <exception>
 #include <iterator>
 
-#include "app/static_objects.h"
 #include "console/main_dialog.h"
+#include "flash/spi_protocol.h"
+#include "flash/update_engine.h"
 #include "framework/clock.h"
 #include "framework/thread.h"
 #include "util/image_file.h"
@@ -30,7 +31,9 @@ void SetResult(CVLM270FWUpdateDlg& dlg, uint8_t t, uint8_t ucResult) {
 }
 
 // True once the run has stopped this job at its time limit: it then touches nothing more.
-bool Stopped() { return framework::CurrentThreadStopRequested(); }
+bool Stopped() {
+    return framework::CurrentThreadStopRequested();
+}
 
 }  // namespace
 

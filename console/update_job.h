@@ -6,13 +6,13 @@
 #include <cstdint>
 #include <string>
 
-#include "console/controller_info.h"
+#include "util/controller_info.h"
 
 inline constexpr uint8_t kJobRunning = 0;
 inline constexpr uint8_t kJobFinished = 1;
 
 struct UpdateJob {
-    std::string strFwFullName;  // full path of the image, set by the run before the job starts
+    std::string strFwFullName;   // full path of the image, set by the run before the job starts
     uint8_t ucTargetNumber = 0;  // controller index 0-3
     std::atomic<uint8_t> ucStatus{kJobRunning};  // kJobFinished as the job's very last step
 };

@@ -5,18 +5,19 @@
 #include <string>
 
 #include "console/main_dialog.h"
-#include "app/static_objects.h"
 #include "console/update_job.h"
+#include "flash/spi_protocol.h"
 #include "flash/stoppable_vlmio.h"
-#include "flash/vlmio_access.h"
+#include "flash/update_engine.h"
 #include "framework/clock.h"
 #include "framework/keep_awake.h"
 #include "framework/message_box.h"
 #include "framework/window_system.h"
+#include "pci/vlmio_access.h"
 #include "util/event_log.h"
 #include "util/exit_status.h"
 #include "util/image_file.h"
-#include "util/restart.h"
+#include "util/reboot_system.h"
 #include "util/result_codes.h"
 #include "util/utility.h"
 
@@ -52,7 +53,7 @@ constexpr const char* kEmulatedRestartText =
 
 // The access library's stop switch, when the loaded library is wrapped in one.
 flash::CStoppableVlmIo* StopSwitch() {
-    return dynamic_cast<flash::CStoppableVlmIo*>(&flash::VlmIo());
+    return dynamic_cast<flash::CStoppableVlmIo*>(&pci::VlmIo());
 }
 
 void FreeImageBuffer() {
@@ -87,7 +88,7 @@ unsigned FirmwareUpgradeThreadProc(void* pParam) {
     dlg.FinishWorker();
     pbWorkerDone->store(1, std::memory_order_release);
     if (!dlg.m_bSkipUnload.load(std::memory_order_acquire)) {
-        flash::VlmIo().UnloadVlmIODriver();
+        pci::VlmIo().UnloadVlmIODriver();
     }
     dlg.PostClose();
     return 1;
@@ -104,7 +105,7 @@ void CVLM270FWUpdateDlg::FinishWorker() {
             RebootSystem();
             return;
         }
-        flash::IVlmIo& io = flash::VlmIo();
+        pci::IVlmIo& io = pci::VlmIo();
         if (io.IsEmulated()) {
             // The emulated PC stands in for this computer: it is power-cycled (it saves its
             // flash and reloads it), and the real machine is left alone.
@@ -319,9 +320,13 @@ void CVLM270FWUpdateDlg::OnTimer(unsigned id) {
     if (g_bWorkerDone.load(std::memory_order_acquire) == 1) PostClose();
 }
 
-void CVLM270FWUpdateDlg::OnClose() { CloseHandler(); }
+void CVLM270FWUpdateDlg::OnClose() {
+    CloseHandler();
+}
 
-void CVLM270FWUpdateDlg::OnCancel() { CloseHandler(); }
+void CVLM270FWUpdateDlg::OnCancel() {
+    CloseHandler();
+}
 
 void CVLM270FWUpdateDlg::OnOK() {
     // Enter would end the dialog at once: while the run writes, it waits like a close does.

@@ -1,6 +1,6 @@
 // Identification of a controller's flash part against the part table.
 #include "flash/flash_part_table.h"
-#include "flash/spi_ctl.h"
+#include "flash/spi_protocol.h"
 #include "util/result_codes.h"
 
 namespace flash {

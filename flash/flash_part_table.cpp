@@ -12,10 +12,9 @@ constexpr uint8_t kSmallPageCaps[] = {0x10, 0x11};
 constexpr uint16_t kSmallPageSize = 32;
 constexpr uint16_t kPageSize = 256;
 
-constexpr FlashPartInfo Part(const char* vendor, const char* name, uint8_t idOpcode,
-                             uint8_t idMode, uint8_t mfr, uint8_t device, uint8_t capacityId,
-                             uint8_t chipErase, uint8_t sectionUnits, uint16_t capacity4K,
-                             uint8_t sectorErase) {
+constexpr FlashPartInfo Part(const char* vendor, const char* name, uint8_t idOpcode, uint8_t idMode,
+                             uint8_t mfr, uint8_t device, uint8_t capacityId, uint8_t chipErase,
+                             uint8_t sectionUnits, uint16_t capacity4K, uint8_t sectorErase) {
     FlashPartInfo row{};
     row.ucIdOpcode = idOpcode;
     row.ucIdMode = idMode;
@@ -110,10 +109,9 @@ template <std::size_t... N>
 constexpr std::array<FlashPartInfo, (N + ...)> Join(const FlashPartInfo (&... tables)[N]) {
     std::array<FlashPartInfo, (N + ...)> all{};
     std::size_t at = 0;
-    ((
-         [&] {
-             for (const FlashPartInfo& row : tables) all[at++] = row;
-         }()),
+    (([&] {
+         for (const FlashPartInfo& row : tables) all[at++] = row;
+     }()),
      ...);
     return all;
 }
@@ -121,8 +119,7 @@ constexpr std::array<FlashPartInfo, (N + ...)> Join(const FlashPartInfo (&... ta
 }  // namespace
 
 constexpr std::array<FlashPartInfo, kFlashPartCount> kAllParts =
-    Join(kMxic, kWinbond, kSanyo, kEsmt, kGigaDevice, kNumonyx, kEon, kAtmel, kPflash, kAmic,
-         kSst);
+    Join(kMxic, kWinbond, kSanyo, kEsmt, kGigaDevice, kNumonyx, kEon, kAtmel, kPflash, kAmic, kSst);
 const std::array<FlashPartInfo, kFlashPartCount> g_FlashParts = kAllParts;
 
 FlashPartInfo UnidentifiedFlashPart() {
@@ -131,7 +128,9 @@ FlashPartInfo UnidentifiedFlashPart() {
     return row;
 }
 
-bool IsIdentified(const FlashPartInfo& part) { return part.ucIdOpcode != kUnidentifiedOpcode; }
+bool IsIdentified(const FlashPartInfo& part) {
+    return part.ucIdOpcode != kUnidentifiedOpcode;
+}
 
 bool MatchesId(const FlashPartInfo& part, uint8_t b0, uint8_t b1, uint8_t b2) {
     return b0 == part.ucManufacturerId && b1 == part.ucDeviceId &&

@@ -9,16 +9,16 @@
 #include <cstdint>
 #include <mutex>
 
-#include "console/controller_info.h"
-#include "flash/vlmio_access.h"
+#include "pci/vlmio_access.h"
+#include "util/controller_info.h"
 
 namespace flash {
 
 inline constexpr uint32_t kStoppedRead = 0xFFFFFFFF;
 
-class CStoppableVlmIo final : public IVlmIo {
+class CStoppableVlmIo final : public pci::IVlmIo {
 public:
-    explicit CStoppableVlmIo(IVlmIo& inner) : m_inner(inner) {}
+    explicit CStoppableVlmIo(pci::IVlmIo& inner) : m_inner(inner) {}
 
     // Every further access to the controller at that address is a no-op reading all ones.
     void StopController(uint8_t ucBus, uint8_t ucDevice, uint8_t ucFunction);
@@ -28,7 +28,7 @@ public:
     // How many calls are inside the wrapped library at this moment.
     uint32_t CallsInside() const { return m_dwCallsInside.load(std::memory_order_acquire); }
 
-    IVlmIo& Inner() { return m_inner; }
+    pci::IVlmIo& Inner() { return m_inner; }
 
     uint32_t LoadVlmIODriver() override;
     void UnloadVlmIODriver() override;
@@ -63,7 +63,7 @@ private:
         return ((bus & 0xFFu) << 8 | (device & 0x1Fu) << 3 | (function & 0x7u)) + 1;
     }
 
-    IVlmIo& m_inner;
+    pci::IVlmIo& m_inner;
     std::atomic<uint32_t> m_dwCallsInside{0};
     std::mutex m_stopMutex;  // serialises StopController's slot search
     std::array<std::atomic<uint32_t>, kMaxControllers> m_stopped{};

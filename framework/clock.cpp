@@ -16,7 +16,9 @@ int64_t SteadyNs() {
 
 SteadyClock::SteadyClock() : m_startNs(SteadyNs()) {}
 
-uint64_t SteadyClock::NowUs() { return static_cast<uint64_t>((SteadyNs() - m_startNs) / 1000); }
+uint64_t SteadyClock::NowUs() {
+    return static_cast<uint64_t>((SteadyNs() - m_startNs) / 1000);
+}
 
 void SteadyClock::SleepUs(uint64_t us) {
     std::this_thread::sleep_for(std::chrono::microseconds(us));
@@ -24,9 +26,13 @@ void SteadyClock::SleepUs(uint64_t us) {
 
 ScaledClock::ScaledClock(uint32_t factor) : m_factor(factor == 0 ? 1 : factor) {}
 
-uint64_t ScaledClock::NowUs() { return m_real.NowUs() * m_factor; }
+uint64_t ScaledClock::NowUs() {
+    return m_real.NowUs() * m_factor;
+}
 
-void ScaledClock::SleepUs(uint64_t us) { m_real.SleepUs(us / m_factor); }
+void ScaledClock::SleepUs(uint64_t us) {
+    m_real.SleepUs(us / m_factor);
+}
 
 namespace {
 // Built on first use so that static objects of other translation units may read it.
@@ -42,6 +48,8 @@ Clock& ProcessClock() {
     return installed != nullptr ? *installed : RealProcessClock();
 }
 
-void SetProcessClock(Clock* clock) { g_installedClock.store(clock, std::memory_order_release); }
+void SetProcessClock(Clock* clock) {
+    g_installedClock.store(clock, std::memory_order_release);
+}
 
 }  // namespace framework

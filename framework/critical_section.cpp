@@ -11,7 +11,9 @@ bool CriticalSection::Initialize(uint32_t spinCount) {
     return true;
 }
 
-void CriticalSection::Delete() { m_bInitialized.store(false, std::memory_order_release); }
+void CriticalSection::Delete() {
+    m_bInitialized.store(false, std::memory_order_release);
+}
 
 bool CriticalSection::Enter() {
     if (!IsInitialized()) return false;
@@ -19,6 +21,8 @@ bool CriticalSection::Enter() {
     return true;
 }
 
-void CriticalSection::Leave() { m_mutex.unlock(); }
+void CriticalSection::Leave() {
+    m_mutex.unlock();
+}
 
 }  // namespace framework

@@ -98,7 +98,9 @@ void PaintDC::DrawIcon(int x, int y, Icon icon) {
 Dialog::Dialog(int templateId, Dialog* parent)
     : m_nTemplateId(templateId), m_pParent(parent), m_systemMenu(*this) {}
 
-Dialog::~Dialog() { DetachHost(); }
+Dialog::~Dialog() {
+    DetachHost();
+}
 
 int Dialog::DoModal() {
     m_bBindFailed = false;
@@ -114,7 +116,9 @@ bool Dialog::OnInitDialog() {
     return true;
 }
 
-void Dialog::OnClose() { OnCommand(kIdCancelCommand); }
+void Dialog::OnClose() {
+    OnCommand(kIdCancelCommand);
+}
 
 void Dialog::OnCommand(int id) {
     if (id == kIdOkCommand) {
@@ -211,7 +215,9 @@ bool Dialog::KillTimer(unsigned id) {
     return host && host->KillTimer(id);
 }
 
-bool Dialog::HasWindow() const { return HostRef() != nullptr; }
+bool Dialog::HasWindow() const {
+    return HostRef() != nullptr;
+}
 
 bool Dialog::SetDlgItemText(int id, const std::string& text) {
     auto host = HostRef();

@@ -54,8 +54,8 @@ public:
 class ProgressCtrl : public Control {
 public:
     bool SetRange(int low, int high);
-    int SetStep(int step);         // returns the step before
-    int SetPos(int pos);           // returns the position before
+    int SetStep(int step);  // returns the step before
+    int SetPos(int pos);    // returns the position before
     int GetPos() const;
     Colour SetBarColor(Colour colour);  // returns the colour before
 };

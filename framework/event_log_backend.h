@@ -12,8 +12,7 @@ public:
     virtual ~EventLogBackend() = default;
     // Creates or opens the source's registration key and writes its two values; false when the
     // key could not be created or opened. The values' own outcome is not reported.
-    virtual bool WriteSourceRegistration(const std::string& keyPath,
-                                         const std::string& messageFile,
+    virtual bool WriteSourceRegistration(const std::string& keyPath, const std::string& messageFile,
                                          uint32_t typesSupported) = 0;
     // Opens the event source; 0 when it cannot be opened.
     virtual uintptr_t OpenSource(const std::string& sourceName) = 0;

@@ -1,68 +1,27 @@
-// The PCI configuration access library, loaded at start from the program's own folder.
+// Shared libraries loaded by full path from a folder the program trusts, with their entries
+// looked up by name.
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
-
-#include "flash/vlmio_access.h"
-#include "vlmio/vlmio.h"
 
 namespace framework {
 
-// The library's entries, as resolved from the loaded file.
-struct VlmIoEntries {
-    uint32_t(VLMIO_CALL* pfnLoad)(void) = nullptr;
-    void(VLMIO_CALL* pfnUnload)(void) = nullptr;
-    uint32_t(VLMIO_CALL* pfnReadByte)(uint32_t, uint32_t, uint32_t, uint32_t) = nullptr;
-    uint32_t(VLMIO_CALL* pfnReadDword)(uint32_t, uint32_t, uint32_t, uint32_t) = nullptr;
-    void(VLMIO_CALL* pfnWriteByte)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) = nullptr;
-    void(VLMIO_CALL* pfnWriteDword)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) = nullptr;
-    uint32_t(VLMIO_CALL* pfnIsEmulated)(void) = nullptr;  // optional: only the emulated PC
+// A loaded shared library; unloaded when destroyed.
+class SharedLibrary {
+public:
+    virtual ~SharedLibrary() = default;
+    // The address of the exported entry of that name, or nullptr when the library lacks it.
+    virtual void* Entry(const char* name) const = 0;
+    // The full path it was loaded from.
+    virtual const std::string& Path() const = 0;
 };
 
-// An open library file; closing it is the platform's.
-class LibraryHandle {
-  public:
-    virtual ~LibraryHandle() = default;
-};
-
-// The loaded access library as the system calls it. Each call is made whole, one at a time,
-// whatever the library itself guarantees.
-class LoadedVlmIo final : public flash::IVlmIo {
-  public:
-    LoadedVlmIo(std::unique_ptr<LibraryHandle> handle, const VlmIoEntries& entries,
-                std::string path);
-    uint32_t LoadVlmIODriver() override;
-    void UnloadVlmIODriver() override;
-    uint32_t PCI_Read_BYTE(uint32_t bus, uint32_t device, uint32_t function,
-                           uint32_t offset) override;
-    uint32_t PCI_Read_DWORD(uint32_t bus, uint32_t device, uint32_t function,
-                            uint32_t offset) override;
-    void PCI_Write_Byte(uint32_t bus, uint32_t device, uint32_t function, uint32_t offset,
-                        uint32_t value) override;
-    void PCI_Write_DWORD(uint32_t bus, uint32_t device, uint32_t function, uint32_t offset,
-                         uint32_t value) override;
-    bool IsEmulated() override;
-
-    // The file it was loaded from.
-    const std::string& Path() const { return m_strPath; }
-
-  private:
-    std::mutex m_mutex;
-    VlmIoEntries m_entries;
-    std::string m_strPath;
-    std::unique_ptr<LibraryHandle> m_handle;  // closed last, after every call
-};
-
-// The access library's file name on this platform ("libvlmio.so", "vlmiodll.dll").
-const char* AccessLibraryFileName();
-
-// Opens the access library of the folder by its full path and resolves its entries. False,
-// with a message naming the file or the missing entry in strError, when the file is missing,
-// may be changed by others than its owner (it or its folder writable by group or others), cannot
-// be loaded, or lacks one of the six entries. Never loads anything from elsewhere.
-bool LoadAccessLibrary(const std::string& strFolder, std::unique_ptr<LoadedVlmIo>& library,
-                       std::string& strError);
+// Loads the file of that name from the folder by its full path. False, with a message that
+// starts with the file's full path in strError, when the file is missing or not a file, may be
+// changed by others than its owner (where the platform can tell: it or its folder writable by group
+// or others), or cannot be loaded. Never loads anything from elsewhere.
+bool LoadLibraryFromFolder(const std::string& strFolder, const std::string& strFileName,
+                           std::unique_ptr<SharedLibrary>& library, std::string& strError);
 
 }  // namespace framework

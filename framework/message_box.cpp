@@ -20,8 +20,7 @@ std::string TrimLineBreaks(const std::string& s) {
 }
 
 int WriteToStandardError(const MessageBoxRequest& request) {
-    std::fprintf(stderr, "%s: %s\n", request.caption.c_str(),
-                 TrimLineBreaks(request.text).c_str());
+    std::fprintf(stderr, "%s: %s\n", request.caption.c_str(), TrimLineBreaks(request.text).c_str());
     std::fflush(stderr);
     return kIdOk;
 }

@@ -40,7 +40,7 @@ std::string FileErrorText(FileErrorKind kind, const std::string& fileName);
 
 // An open regular file. Closed by Close or by its destructor.
 class File {
-  public:
+public:
     virtual ~File() = default;
     // The file's length in bytes; false on failure.
     virtual bool Length(uint64_t& length) = 0;

@@ -27,7 +27,7 @@ struct TokenPrivilege {
 };
 
 class RestartBackend {
-  public:
+public:
     virtual ~RestartBackend() = default;
     // Opens the current process's access token with the desired access; false on failure.
     virtual bool OpenProcessToken(uint32_t desiredAccess, uintptr_t& token) = 0;

@@ -16,11 +16,13 @@ constexpr std::array<uint16_t, 32> kCp1252High = {
 
 // Destinations whose text is not part of the document.
 constexpr std::string_view kSkippedDestinations[] = {
-    "fonttbl",  "colortbl", "stylesheet", "info",   "pict",      "header",  "footer",
-    "headerl",  "headerr",  "headerf",    "footerl", "footerr",  "footerf", "listtable",
-    "listoverridetable", "rsidtbl", "generator", "xmlnstbl", "themedata",
-    "colorschememapping", "latentstyles", "datastore", "fldinst", "object", "filetbl",
-    "revtbl", "pgdsctbl", "ftnsep", "ftnsepc", "aftnsep", "aftnsepc", "template"};
+    "fonttbl",      "colortbl",  "stylesheet", "info",      "pict",
+    "header",       "footer",    "headerl",    "headerr",   "headerf",
+    "footerl",      "footerr",   "footerf",    "listtable", "listoverridetable",
+    "rsidtbl",      "generator", "xmlnstbl",   "themedata", "colorschememapping",
+    "latentstyles", "datastore", "fldinst",    "object",    "filetbl",
+    "revtbl",       "pgdsctbl",  "ftnsep",     "ftnsepc",   "aftnsep",
+    "aftnsepc",     "template"};
 
 // Control words that stand for one character.
 struct SymbolWord {
@@ -28,10 +30,10 @@ struct SymbolWord {
     char32_t ch;
 };
 constexpr SymbolWord kSymbolWords[] = {
-    {"par", U'\n'},       {"line", U'\n'},      {"sect", U'\n'},     {"page", U'\n'},
-    {"row", U'\n'},       {"tab", U'\t'},       {"cell", U'\t'},     {"emdash", 0x2014},
-    {"endash", 0x2013},   {"bullet", 0x2022},   {"lquote", 0x2018},  {"rquote", 0x2019},
-    {"ldblquote", 0x201C}, {"rdblquote", 0x201D}, {"emspace", U' '}, {"enspace", U' '},
+    {"par", U'\n'},        {"line", U'\n'},       {"sect", U'\n'},    {"page", U'\n'},
+    {"row", U'\n'},        {"tab", U'\t'},        {"cell", U'\t'},    {"emdash", 0x2014},
+    {"endash", 0x2013},    {"bullet", 0x2022},    {"lquote", 0x2018}, {"rquote", 0x2019},
+    {"ldblquote", 0x201C}, {"rdblquote", 0x201D}, {"emspace", U' '},  {"enspace", U' '},
     {"qmspace", U' '}};
 
 constexpr std::size_t kMaxDepth = 4096;  // deeper groups are read as part of the deepest one
@@ -68,8 +70,12 @@ int HexValue(char c) {
     return -1;
 }
 
-bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 struct GroupState {
     bool skip = false;
@@ -84,12 +90,21 @@ public:
         while (m_pos < m_in.size()) {
             char c = m_in[m_pos++];
             switch (c) {
-                case '{': OpenGroup(); break;
-                case '}': CloseGroup(); break;
-                case '\\': ControlSequence(); break;
+                case '{':
+                    OpenGroup();
+                    break;
+                case '}':
+                    CloseGroup();
+                    break;
+                case '\\':
+                    ControlSequence();
+                    break;
                 case '\r':
-                case '\n': break;
-                default: Text(static_cast<uint8_t>(c)); break;
+                case '\n':
+                    break;
+                default:
+                    Text(static_cast<uint8_t>(c));
+                    break;
             }
         }
         return m_out;
@@ -160,10 +175,17 @@ private:
         switch (c) {
             case '\\':
             case '{':
-            case '}': Emit(static_cast<unsigned char>(c)); break;
-            case '~': Emit(0x00A0); break;
-            case '_': Emit(U'-'); break;
-            case '-': break;  // optional hyphen
+            case '}':
+                Emit(static_cast<unsigned char>(c));
+                break;
+            case '~':
+                Emit(0x00A0);
+                break;
+            case '_':
+                Emit(U'-');
+                break;
+            case '-':
+                break;  // optional hyphen
             case '*':
                 if (m_groupStart) State().skip = true;  // an unknown-or-ignorable destination
                 break;
@@ -179,8 +201,11 @@ private:
                 break;
             }
             case '\r':
-            case '\n': Emit(U'\n'); break;  // a backslash before a line end is \par
-            default: break;
+            case '\n':
+                Emit(U'\n');
+                break;  // a backslash before a line end is \par
+            default:
+                break;
         }
     }
 
@@ -231,6 +256,8 @@ private:
 
 }  // namespace
 
-std::string RtfToText(std::string_view rtf) { return Reader(rtf).Run(); }
+std::string RtfToText(std::string_view rtf) {
+    return Reader(rtf).Run();
+}
 
 }  // namespace framework

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "framework/dialog_template.h"
 #include "framework/memory/memory_window_system.h"
-#include "res/dialog_templates.h"
 
 namespace framework {
 namespace {
@@ -32,22 +32,30 @@ void PostQuitMessage(int exitCode) {
     CurrentWindowSystem().PostQuit(exitCode);
 }
 
-bool QuitRequested() { return g_quitExitCode.load(std::memory_order_acquire) != kNoQuit; }
+bool QuitRequested() {
+    return g_quitExitCode.load(std::memory_order_acquire) != kNoQuit;
+}
 
 int QuitExitCode() {
     int64_t code = g_quitExitCode.load(std::memory_order_acquire);
     return code == kNoQuit ? 0 : static_cast<int>(code);
 }
 
-void ResetQuitRequest() { g_quitExitCode.store(kNoQuit, std::memory_order_release); }
-
-std::string LoadString(int stringId) { return std::string(res::LoadResourceString(stringId)); }
-
-Icon LoadIcon(int iconId) {
-    return res::HasIconResource(iconId) ? static_cast<Icon>(iconId) : 0;
+void ResetQuitRequest() {
+    g_quitExitCode.store(kNoQuit, std::memory_order_release);
 }
 
-int GetSystemMetrics(int index) { return CurrentWindowSystem().GetSystemMetrics(index); }
+std::string LoadString(int stringId) {
+    return std::string(FindResourceString(stringId));
+}
+
+Icon LoadIcon(int iconId) {
+    return HasIconResource(iconId) ? static_cast<Icon>(iconId) : 0;
+}
+
+int GetSystemMetrics(int index) {
+    return CurrentWindowSystem().GetSystemMetrics(index);
+}
 
 bool InitCommonControlsEx(uint32_t size, uint32_t classes) {
     return CurrentWindowSystem().InitCommonControls(size, classes);

@@ -17,6 +17,9 @@ inline constexpr Colour kDefaultColour = 0xFF000000;  // a progress bar's own co
 // An icon: the resource id it was loaded from (0: none).
 using Icon = uintptr_t;
 
+// A control without an identifier of its own (group boxes, fixed texts).
+inline constexpr int kIdcStatic = -1;
+
 // Dialog results and standard command ids.
 inline constexpr int kIdOkCommand = 1;
 inline constexpr int kIdCancelCommand = 2;

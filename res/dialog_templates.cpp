@@ -1,6 +1,5 @@
 #include "res/dialog_templates.h"
 
-#include <algorithm>
 #include <array>
 
 namespace res {
@@ -30,18 +29,20 @@ constexpr int kNumberHeight = 11;
 constexpr int kJobBarHeight = 7;
 
 // Declared one by one so each row of the layout reads as it stands in the window.
-#define NUMBER_ROW(r, busCap, bus, devCap, dev, fnCap, fn, n)                                    \
-    {busCap, kStatic, kSsLeft | kVis, 0, "Bus:", 41, kNumberRowY[r], 22, kNumberHeight},       \
-        {bus, kStatic, kSsLeft | kVis, 0, n, 70, kNumberRowY[r], 22, kNumberHeight},           \
-        {devCap, kStatic, kSsLeft | kVis, 0, "Device:", 97, kNumberRowY[r], 22, kNumberHeight}, \
-        {dev, kStatic, kSsLeft | kVis, 0, n, 128, kNumberRowY[r], 22, kNumberHeight},          \
-        {fnCap, kStatic, kSsLeft | kVis, 0, "Function:", 163, kNumberRowY[r], 29,              \
-         kNumberHeight},                                                                        \
-        {fn, kStatic, kSsLeft | kVis, 0, n, 199, kNumberRowY[r], 29, kNumberHeight}
-#define FLASH_ROW(r, name, label, bar, nameText, labelText)                                       \
+#define NUMBER_ROW(r, busCap, bus, devCap, dev, fnCap, fn, n)                                     \
+    {busCap, kStatic, kSsLeft | kVis, 0, "Bus:", 41, kNumberRowY[r], 22, kNumberHeight},          \
+        {bus, kStatic, kSsLeft | kVis, 0, n, 70, kNumberRowY[r], 22, kNumberHeight},              \
+        {devCap, kStatic, kSsLeft | kVis, 0, "Device:", 97, kNumberRowY[r], 22, kNumberHeight},   \
+        {dev, kStatic, kSsLeft | kVis, 0, n, 128, kNumberRowY[r], 22, kNumberHeight},             \
+        {fnCap, kStatic, kSsLeft | kVis, 0, "Function:", 163, kNumberRowY[r], 29, kNumberHeight}, \
+    {                                                                                             \
+        fn, kStatic, kSsLeft | kVis, 0, n, 199, kNumberRowY[r], 29, kNumberHeight                 \
+    }
+#define FLASH_ROW(r, name, label, bar, nameText, labelText)                                     \
     {name, kStatic, kSsLeft | kVis, 0, nameText, 44, kFlashRowY[r], 28, kNumberHeight},         \
-        {label, kStatic, kSsLeft | kVis, 0, labelText, 77, kFlashRowY[r], 94, kNumberHeight},   \
-        {bar, kProgress, kPbsSmooth | kWsBorder, 0, "", 178, kFlashRowY[r], 70, kJobBarHeight}
+        {label, kStatic, kSsLeft | kVis, 0, labelText, 77, kFlashRowY[r], 94, kNumberHeight}, { \
+        bar, kProgress, kPbsSmooth | kWsBorder, 0, "", 178, kFlashRowY[r], 70, kJobBarHeight    \
+    }
 
 constexpr ControlTemplate kMainControls[] = {
     {kIdOkCommand, kDefPush, kBsDefPushButton | kTab, 0, "OK", 145, 189, 50, 14},
@@ -68,8 +69,8 @@ constexpr ControlTemplate kMainControls[] = {
 constexpr std::array<ControlTemplate, 4> kAgreementControls = {{
     {kIdOkCommand, kDefPush, kBsDefPushButton | kVis | kTab, 0, "Accept", 275, 261, 50, 14},
     {kIdCancelCommand, kPush, kBsPushButton | kVis | kTab, 0, "Cancel", 331, 261, 50, 14},
-    {IDC_LICENCE_TEXT, kRichEdit,
-     kVis | kWsBorder | kWsVScroll | kTab | kEsMultiLine | kEsReadOnly, 0, "", 7, 30, 379, 212},
+    {IDC_LICENCE_TEXT, kRichEdit, kVis | kWsBorder | kWsVScroll | kTab | kEsMultiLine | kEsReadOnly,
+     0, "", 7, 30, 379, 212},
     {IDC_LICENCE_PROMPT, kStatic, kSsLeft | kVis | kWsGroup, 0,
      "Please read the following license agreement", 11, 14, 215, 13},
 }};
@@ -77,8 +78,8 @@ constexpr std::array<ControlTemplate, 4> kAgreementControls = {{
 constexpr std::array<ControlTemplate, 5> kRebootControls = {{
     {kIdOkCommand, kDefPush, kBsDefPushButton | kVis | kTab, 0, "Finish", 233, 159, 50, 14},
     {kIdCancelCommand, kPush, kBsPushButton | kTab, 0, "Cancel", 183, 159, 50, 14},
-    {IDC_RESTART_HEADLINE, kStatic, kSsCenter | kVis | kWsGroup, 0, "Restart Computer", 59, 16,
-     160, 14},
+    {IDC_RESTART_HEADLINE, kStatic, kSsCenter | kVis | kWsGroup, 0, "Restart Computer", 59, 16, 160,
+     14},
     {IDC_RESTART_NOW, kRadio, kBsAutoRadioButton | kVis, 0,
      "Yes. I want to restart my computer now.", 45, 52, 188, 10},
     {IDC_RESTART_LATER, kRadio, kBsAutoRadioButton | kVis, 0,
@@ -103,61 +104,29 @@ constexpr std::array<DialogTemplate, 4> kTemplates = {{
     {IDD_REBOOT, kDialogStyle, 0, 290, 180, "Dialog", kFontFace, kFontPoints, kRebootControls},
 }};
 
-struct StringResource {
-    int id;
-    std::string_view text;
-};
 constexpr std::array<StringResource, 1> kStrings = {{
     {IDS_ABOUTBOX, "&About VLM270FWUpdate..."},
 }};
 
 constexpr std::array<int, 1> kIcons = {IDR_MAINFRAME};
 
+constexpr framework::ResourceTable kResources = {kTemplates, kStrings, kIcons};
+
 }  // namespace
 
-const ControlTemplate* DialogTemplate::FindControl(int controlId) const {
-    if (controlId == IDC_STATIC) return nullptr;
-    auto it = std::find_if(controls.begin(), controls.end(),
-                           [controlId](const ControlTemplate& c) { return c.id == controlId; });
-    return it == controls.end() ? nullptr : &*it;
+const framework::ResourceTable& Resources() {
+    return kResources;
 }
 
-std::string_view ControlClassName(ControlKind kind) {
-    switch (kind) {
-        case ControlKind::kPushButton:
-        case ControlKind::kDefPushButton:
-        case ControlKind::kGroupBox:
-        case ControlKind::kRadioButton:
-            return "Button";
-        case ControlKind::kStatic:
-        case ControlKind::kIcon:
-            return "Static";
-        case ControlKind::kProgressBar:
-            return "msctls_progress32";
-        case ControlKind::kRichEdit:
-            return "RichEdit20A";
-    }
-    return "Static";
+std::span<const DialogTemplate> DialogTemplates() {
+    return kTemplates;
 }
-
-std::span<const DialogTemplate> DialogTemplates() { return kTemplates; }
 
 const DialogTemplate* FindDialogTemplate(int templateId) {
     for (const DialogTemplate& t : kTemplates) {
         if (t.id == templateId) return &t;
     }
     return nullptr;
-}
-
-std::string_view LoadResourceString(int stringId) {
-    for (const StringResource& s : kStrings) {
-        if (s.id == stringId) return s.text;
-    }
-    return {};
-}
-
-bool HasIconResource(int iconId) {
-    return std::find(kIcons.begin(), kIcons.end(), iconId) != kIcons.end();
 }
 
 }  // namespace res

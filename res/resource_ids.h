@@ -3,6 +3,8 @@
 
 #include <array>
 
+#include "framework/window_types.h"
+
 namespace res {
 
 // Dialog templates.
@@ -16,7 +18,7 @@ inline constexpr int IDR_MAINFRAME = 128;
 inline constexpr int IDS_ABOUTBOX = 101;
 
 // A control without an identifier of its own (group boxes, fixed texts).
-inline constexpr int IDC_STATIC = -1;
+inline constexpr int IDC_STATIC = framework::kIdcStatic;
 
 // Main dialog: overall bar, job bars, flash part labels, controller names.
 inline constexpr int IDC_OVERALL_PROGRESS = 1000;

@@ -9,15 +9,16 @@
 
 namespace {
 
-constexpr int kLastResourceId = 0x7FFF;
-
 // A text as a resource-script string: quotes doubled, backslashes escaped.
 std::string Quoted(std::string_view text) {
     std::string out = "\"";
     for (char c : text) {
-        if (c == '"') out += "\"\"";
-        else if (c == '\\') out += "\\\\";
-        else out += c;
+        if (c == '"')
+            out += "\"\"";
+        else if (c == '\\')
+            out += "\\\\";
+        else
+            out += c;
     }
     return out + "\"";
 }
@@ -30,15 +31,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string script = "// Made from the resource table at build time: do not edit.\n";
-    for (int id = 1; id <= kLastResourceId; ++id) {
-        if (res::HasIconResource(id)) {
-            script += std::to_string(id) + " ICON " + Quoted(argv[2]) + "\n";
-        }
-    }
+    const framework::ResourceTable& table = res::Resources();
+    for (int id : table.icons) script += std::to_string(id) + " ICON " + Quoted(argv[2]) + "\n";
     script += "STRINGTABLE\nBEGIN\n";
-    for (int id = 1; id <= kLastResourceId; ++id) {
-        std::string_view text = res::LoadResourceString(id);
-        if (!text.empty()) script += "    " + std::to_string(id) + ", " + Quoted(text) + "\n";
+    for (const framework::StringResource& s : table.strings) {
+        script += "    " + std::to_string(s.id) + ", " + Quoted(s.text) + "\n";
     }
     script += "END\n";
     FILE* f = std::fopen(argv[1], "wb");

@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
     image[0] = 0x55;
     image[1] = 0xAA;
     image[2] = static_cast<uint8_t>(blocks);  // size in 512-byte blocks (128 = 64 KiB)
-    image[3] = kFarReturn;                   // initialisation entry: return at once
+    image[3] = kFarReturn;                    // initialisation entry: return at once
     std::memset(&image[4], 0, kPcirOffset - 4);
     Put16(image, kPcirPointerOffset, static_cast<uint16_t>(kPcirOffset));
 

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Builds and runs every test: Release, address/undefined sanitizers, thread sanitizer,
-# then the optional stages (fuzzing, Windows build and Wine tests) where their scripts exist.
+# Builds and runs every test: the source checks (layers, formatting), Release,
+# address/undefined sanitizers, thread sanitizer, then the stages under tools/test-stages/
+# (fuzzing, Windows build and Wine tests).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh build extra
 jobs=$(nproc)
 status=0
+echo "=== source checks ==="
+tools/check-layers.sh || status=1
+tools/check-format.sh || status=1
 for preset in release asan tsan; do
     echo "=== $preset ==="
     cmake --preset "$preset" >/dev/null

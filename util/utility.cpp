@@ -5,8 +5,6 @@
 
 #include "framework/platform.h"
 
-
-
 CUtility::CUtility() {
     try {
         SetModulePath(framework::ModulePath());

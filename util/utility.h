@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "console/controller_info.h"
+#include "util/controller_info.h"
 
 inline constexpr std::size_t kModulePathBytes = 255;
 inline constexpr uint32_t kImageBufferBytes = 0x20000;   // 131,072

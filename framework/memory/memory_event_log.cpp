@@ -21,9 +21,8 @@ uintptr_t MemoryEventLog::OpenSource(const std::string& name) {
 
 void MemoryEventLog::CloseSource(uintptr_t) {}
 
-bool MemoryEventLog::Report(uintptr_t handle, uint16_t type, uint16_t category,
-                            uint32_t eventId, const std::vector<uint8_t>* userSid,
-                            const char* text) {
+bool MemoryEventLog::Report(uintptr_t handle, uint16_t type, uint16_t category, uint32_t eventId,
+                            const std::vector<uint8_t>* userSid, const char* text) {
     if (handle == 0) return false;
     std::lock_guard<std::mutex> lock(m_mutex);
     m_events.push_back({type, category, eventId, userSid != nullptr, text});

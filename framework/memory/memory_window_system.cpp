@@ -37,12 +37,14 @@ std::string Upper(std::string s) {
     return s;
 }
 
-bool IsButton(res::ControlKind kind) {
-    return kind == res::ControlKind::kPushButton || kind == res::ControlKind::kDefPushButton ||
-           kind == res::ControlKind::kRadioButton;
+bool IsButton(ControlKind kind) {
+    return kind == ControlKind::kPushButton || kind == ControlKind::kDefPushButton ||
+           kind == ControlKind::kRadioButton;
 }
 
-bool IsProgress(const ControlState& c) { return c.kind == res::ControlKind::kProgressBar; }
+bool IsProgress(const ControlState& c) {
+    return c.kind == ControlKind::kProgressBar;
+}
 
 }  // namespace
 
@@ -70,7 +72,7 @@ struct MemoryWindowSystem::Window {
     bool painting = false;
 
     ControlState* Control(int id) {
-        if (id == res::IDC_STATIC) return nullptr;
+        if (id == kIdcStatic) return nullptr;
         for (ControlState& c : state.controls) {
             if (c.id == id) return &c;
         }
@@ -79,7 +81,7 @@ struct MemoryWindowSystem::Window {
 };
 
 const ControlState* WindowState::Control(int id) const {
-    if (id == res::IDC_STATIC) return nullptr;
+    if (id == kIdcStatic) return nullptr;
     for (const ControlState& c : controls) {
         if (c.id == id) return &c;
     }
@@ -138,8 +140,7 @@ public:
         return wasVisible;
     }
 
-    bool SetWindowPos(intptr_t insertAfter, int x, int y, int cx, int cy,
-                      unsigned flags) override {
+    bool SetWindowPos(intptr_t insertAfter, int x, int y, int cx, int cy, unsigned flags) override {
         W* window = nullptr;
         Dialog* dialog = nullptr;
         {
@@ -199,7 +200,10 @@ public:
 
     Rect GetClientRect() override {
         return Read<Rect>(
-            [](W& w) { return Rect{0, 0, w.state.rect.Width(), w.state.rect.Height()}; }, Rect{});
+            [](W& w) {
+                return Rect{0, 0, w.state.rect.Width(), w.state.rect.Height()};
+            },
+            Rect{});
     }
 
     Icon SetIcon(Icon icon, bool big) override {
@@ -412,7 +416,7 @@ public:
         }
         std::string text = RtfToText(document);
         return ChangeControl(id, [&](W& w, ControlState& c) {
-            if (c.kind != res::ControlKind::kRichEdit) return false;
+            if (c.kind != ControlKind::kRichEdit) return false;
             c.rtf = std::move(document);
             c.text = text;
             m_system.Record(w, id, Property::kText, 0, 0, text);
@@ -467,7 +471,9 @@ MemoryWindowSystem::MemoryWindowSystem() {
     for (const char* c : kBuiltInClasses) m_registeredClasses.insert(c);
 }
 
-MemoryWindowSystem::~MemoryWindowSystem() { Uninstall(); }
+MemoryWindowSystem::~MemoryWindowSystem() {
+    Uninstall();
+}
 
 void MemoryWindowSystem::Install() {
     SetWindowSystem(this);
@@ -629,10 +635,12 @@ void MemoryWindowSystem::NotifyObserver() {
     for (const ChangeRecord& r : notices) observer->OnChange(r);
 }
 
-WindowState MemoryWindowSystem::Snapshot(const Window& window) const { return window.state; }
+WindowState MemoryWindowSystem::Snapshot(const Window& window) const {
+    return window.state;
+}
 
 int MemoryWindowSystem::RunModal(Dialog& dialog, Dialog* parent) {
-    const res::DialogTemplate* tmpl = res::FindDialogTemplate(dialog.TemplateId());
+    const DialogTemplate* tmpl = FindDialogTemplate(dialog.TemplateId());
     Window* window = nullptr;
     std::shared_ptr<ThreadQueue> queue;
     std::string failure;
@@ -650,8 +658,8 @@ int MemoryWindowSystem::RunModal(Dialog& dialog, Dialog* parent) {
             if (!tmpl) {
                 failure = "no dialog template " + std::to_string(dialog.TemplateId());
             } else {
-                for (const res::ControlTemplate& c : tmpl->controls) {
-                    std::string windowClass(res::ControlClassName(c.kind));
+                for (const ControlTemplate& c : tmpl->controls) {
+                    std::string windowClass(ControlClassName(c.kind));
                     if (failure.empty() && !m_registeredClasses.count(windowClass)) {
                         failure = "window class " + windowClass + " is not registered";
                     }
@@ -669,10 +677,11 @@ int MemoryWindowSystem::RunModal(Dialog& dialog, Dialog* parent) {
                 s.rect = Rect{0, 0, tmpl->cx * kBaseUnitX / 4, tmpl->cy * kBaseUnitY / 8};
                 s.hasSystemMenu = (tmpl->style & kWsSysMenu) != 0;
                 if (parent) {
-                    auto parentHost = std::dynamic_pointer_cast<MemoryDialogHost>(parent->HostRef());
+                    auto parentHost =
+                        std::dynamic_pointer_cast<MemoryDialogHost>(parent->HostRef());
                     if (parentHost) s.parentWindowId = parentHost->WindowId();
                 }
-                for (const res::ControlTemplate& c : tmpl->controls) {
+                for (const ControlTemplate& c : tmpl->controls) {
                     ControlState control;
                     control.id = c.id;
                     control.kind = c.kind;
@@ -877,8 +886,8 @@ void MemoryWindowSystem::WaitForActivity(Window& window, ThreadQueue& queue, uin
         } else if (dynamic_cast<SteadyClock*>(&clock)) {
             queue.cv.wait_for(lock, std::chrono::milliseconds(until - now));
         } else if (auto* scaled = dynamic_cast<ScaledClock*>(&clock)) {
-            queue.cv.wait_for(lock, std::chrono::microseconds((until - now) * 1000 /
-                                                              scaled->Factor() + 1));
+            queue.cv.wait_for(
+                lock, std::chrono::microseconds((until - now) * 1000 / scaled->Factor() + 1));
         } else {
             queue.cv.wait_for(lock, kVirtualClockPoll);
         }
@@ -901,7 +910,7 @@ void MemoryWindowSystem::Apply(Window& window, Dialog& dialog, const UserAction&
                 case Kind::kPress: {
                     ControlState* c = window.Control(action.id);
                     allowed = c && c->visible && c->enabled && IsButton(c->kind);
-                    if (allowed && c->kind == res::ControlKind::kRadioButton) {
+                    if (allowed && c->kind == ControlKind::kRadioButton) {
                         // An automatic radio button checks itself and clears the others of its
                         // group (a group runs from a control marked as its start to the next).
                         auto index = static_cast<std::size_t>(c - s.controls.data());
@@ -914,7 +923,7 @@ void MemoryWindowSystem::Apply(Window& window, Dialog& dialog, const UserAction&
                         }
                         for (std::size_t i = first; i < last; ++i) {
                             ControlState& other = s.controls[i];
-                            if (other.kind != res::ControlKind::kRadioButton) continue;
+                            if (other.kind != ControlKind::kRadioButton) continue;
                             int state = i == index ? kBstChecked : kBstUnchecked;
                             if (other.check != state) {
                                 other.check = state;
@@ -928,7 +937,7 @@ void MemoryWindowSystem::Apply(Window& window, Dialog& dialog, const UserAction&
                 case Kind::kEnter: {
                     command = kIdOkCommand;
                     for (const ControlState& c : s.controls) {
-                        if (c.kind == res::ControlKind::kDefPushButton) {
+                        if (c.kind == ControlKind::kDefPushButton) {
                             command = c.id;
                             break;
                         }
@@ -950,13 +959,13 @@ void MemoryWindowSystem::Apply(Window& window, Dialog& dialog, const UserAction&
                 case Kind::kSystemMenu: {
                     auto id = static_cast<unsigned>(action.id);
                     unsigned standard = id & kScCommandMask;
-                    bool item = std::any_of(
-                        s.systemMenu.begin(), s.systemMenu.end(), [id](const MenuItem& m) {
-                            return m.id == id && (m.flags & kMfSeparator) == 0;
-                        });
-                    allowed = s.hasSystemMenu && (item || standard == kScClose ||
-                                                  standard == kScMinimize ||
-                                                  standard == kScRestore);
+                    bool item = std::any_of(s.systemMenu.begin(), s.systemMenu.end(),
+                                            [id](const MenuItem& m) {
+                                                return m.id == id && (m.flags & kMfSeparator) == 0;
+                                            });
+                    allowed =
+                        s.hasSystemMenu && (item || standard == kScClose ||
+                                            standard == kScMinimize || standard == kScRestore);
                     command = action.id;
                     break;
                 }

@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
+#include "framework/dialog_template.h"
 #include "framework/message_box.h"
 #include "framework/window_system.h"
-#include "res/dialog_templates.h"
 
 namespace framework {
 
@@ -67,7 +67,7 @@ struct ChangeRecord {
 
 struct ControlState {
     int id = 0;
-    res::ControlKind kind = res::ControlKind::kStatic;
+    ControlKind kind = ControlKind::kStatic;
     uint32_t style = 0;
     std::string text;  // a rich-text pane: its text as plain text
     std::string rtf;   // a rich-text pane: the document streamed in
@@ -109,7 +109,7 @@ struct WindowState {
     Icon bigIcon = 0;
     Icon smallIcon = 0;
     bool hasSystemMenu = false;
-    std::vector<MenuItem> systemMenu;  // the items appended to the standard ones
+    std::vector<MenuItem> systemMenu;     // the items appended to the standard ones
     std::map<unsigned, unsigned> timers;  // id -> period in ms
     std::vector<IconDrawing> lastPaint;   // what the last paint drew
     std::vector<ControlState> controls;   // in template order
@@ -227,15 +227,14 @@ private:
     std::shared_ptr<ThreadQueue> QueueOf(std::thread::id thread);  // m_mutex held
     Window* FindLive(uint64_t windowId);                           // m_mutex held
     // Appends a change to the history and wakes the window's thread. m_mutex held.
-    void Record(Window& window, int controlId, Property property, int64_t value,
-                int64_t value2 = 0, std::string text = std::string());
+    void Record(Window& window, int controlId, Property property, int64_t value, int64_t value2 = 0,
+                std::string text = std::string());
     void NotifyObserver();  // m_notifyMutex held, m_mutex not
     int Loop(Window& window, Dialog& dialog, ThreadQueue& queue);
     bool DispatchOne(ThreadQueue& queue);
     void Idle(Window& window, Dialog& dialog, ThreadQueue& queue);
     void Apply(Window& window, Dialog& dialog, const UserAction& action);
-    void WaitForActivity(Window& window, ThreadQueue& queue, uint64_t generation,
-                         uint64_t waitMs);
+    void WaitForActivity(Window& window, ThreadQueue& queue, uint64_t generation, uint64_t waitMs);
     WindowState Snapshot(const Window& window) const;  // m_mutex held
 
     mutable std::mutex m_mutex;

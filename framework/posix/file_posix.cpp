@@ -44,7 +44,7 @@ FileError ErrorOf(int code) {
 
 // A file open on a descriptor; closing it also drops any lock it holds.
 class PosixFile final : public File {
-  public:
+public:
     explicit PosixFile(int fd) : m_fd(fd) {}
     ~PosixFile() override { Close(); }
     PosixFile(const PosixFile&) = delete;
@@ -78,7 +78,7 @@ class PosixFile final : public File {
         return close(fd) == 0;
     }
 
-  private:
+private:
     int m_fd;
 };
 

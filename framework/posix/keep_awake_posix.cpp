@@ -43,7 +43,7 @@ bool OnPath(const char* name) {
 }
 
 class InhibitKeepAwake final : public KeepAwakeBackend {
-  public:
+public:
     bool Begin() override {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_child > 0) return true;
@@ -90,7 +90,7 @@ class InhibitKeepAwake final : public KeepAwakeBackend {
         m_child = 0;
     }
 
-  private:
+private:
     std::mutex m_mutex;
     pid_t m_child = 0;
 };

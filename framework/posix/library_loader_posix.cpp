@@ -1,61 +1,51 @@
-// Loading the access library on Linux: dlopen of its absolute path in the program's folder.
+// Loading a library on Linux: dlopen of its absolute path in the program's folder.
 #include <dlfcn.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "framework/library_loader.h"
 
 namespace framework {
 namespace {
 
-constexpr const char* kLibraryFileName = "libvlmio.so";
 constexpr mode_t kWritableByOthers = S_IWGRP | S_IWOTH;
 
-class DlHandle final : public LibraryHandle {
-  public:
-    explicit DlHandle(void* handle) : m_handle(handle) {}
-    ~DlHandle() override {
+class DlLibrary final : public SharedLibrary {
+public:
+    DlLibrary(void* handle, std::string path) : m_handle(handle), m_path(std::move(path)) {}
+    ~DlLibrary() override {
         if (m_handle != nullptr) dlclose(m_handle);
     }
-    DlHandle(const DlHandle&) = delete;
-    DlHandle& operator=(const DlHandle&) = delete;
-    void* Get() const { return m_handle; }
+    DlLibrary(const DlLibrary&) = delete;
+    DlLibrary& operator=(const DlLibrary&) = delete;
+    void* Entry(const char* name) const override { return dlsym(m_handle, name); }
+    const std::string& Path() const override { return m_path; }
 
-  private:
+private:
     void* m_handle;
+    std::string m_path;
 };
 
-std::string Prefix(const std::string& path) {
-    return "The access library " + path;
-}
-
-// Resolves one entry into the pointer; false when the library lacks it.
-template <typename Fn>
-bool Resolve(void* handle, const char* name, Fn& entry) {
-    void* symbol = dlsym(handle, name);
-    if (symbol == nullptr) return false;
-    entry = reinterpret_cast<Fn>(symbol);
-    return true;
+// Every message starts with the file's path.
+const std::string& Prefix(const std::string& path) {
+    return path;
 }
 
 }  // namespace
 
-const char* AccessLibraryFileName() {
-    return kLibraryFileName;
-}
-
-bool LoadAccessLibrary(const std::string& strFolder, std::unique_ptr<LoadedVlmIo>& library,
-                       std::string& strError) {
+bool LoadLibraryFromFolder(const std::string& strFolder, const std::string& strFileName,
+                           std::unique_ptr<SharedLibrary>& library, std::string& strError) {
     library.reset();
     strError.clear();
     const std::string folder = strFolder.empty() ? std::string("/") : strFolder;
     if (folder.front() != '/') {
-        strError = Prefix(strFolder + "/" + kLibraryFileName) + " is not named by a full path.";
+        strError = Prefix(strFolder + "/" + strFileName) + " is not named by a full path.";
         return false;
     }
-    const std::string path = (folder == "/" ? folder : folder + "/") + kLibraryFileName;
+    const std::string path = (folder == "/" ? folder : folder + "/") + strFileName;
 
     // Whoever may replace the library would run code with the program's rights.
     struct stat st {};
@@ -92,26 +82,7 @@ bool LoadAccessLibrary(const std::string& strFolder, std::unique_ptr<LoadedVlmIo
             Prefix(path) + " could not be loaded: " + (reason != nullptr ? reason : "?") + ".";
         return false;
     }
-    auto handle = std::make_unique<DlHandle>(raw);
-
-    VlmIoEntries entries;
-    const char* missing = nullptr;  // the first entry the library lacks
-    auto require = [&](const char* name, auto& entry) {
-        if (missing == nullptr && !Resolve(raw, name, entry)) missing = name;
-    };
-    require(VLMIO_ENTRY_LOAD, entries.pfnLoad);
-    require(VLMIO_ENTRY_UNLOAD, entries.pfnUnload);
-    require(VLMIO_ENTRY_READ_BYTE, entries.pfnReadByte);
-    require(VLMIO_ENTRY_READ_DWORD, entries.pfnReadDword);
-    require(VLMIO_ENTRY_WRITE_BYTE, entries.pfnWriteByte);
-    require(VLMIO_ENTRY_WRITE_DWORD, entries.pfnWriteDword);
-    if (missing != nullptr) {
-        strError = Prefix(path) + " has no entry " + missing + ".";
-        return false;
-    }
-    Resolve(raw, VLMIO_ENTRY_IS_EMULATED, entries.pfnIsEmulated);  // optional
-
-    library = std::make_unique<LoadedVlmIo>(std::move(handle), entries, path);
+    library = std::make_unique<DlLibrary>(raw, path);
     return true;
 }
 

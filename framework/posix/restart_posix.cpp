@@ -64,7 +64,7 @@ bool RunAndWait(const std::string& program, char* const argv[]) {
 }
 
 class PosixRestart final : public RestartBackend {
-  public:
+public:
     bool OpenProcessToken(uint32_t, uintptr_t& token) override {
         token = kProcessToken;
         t_lastError = kErrorSuccess;

@@ -44,7 +44,9 @@ constexpr std::array<int, 3> kCloseSignals = {SIGINT, SIGTERM, SIGHUP};
 constexpr std::array<int, 6> kFatalSignals = {SIGSEGV, SIGBUS, SIGABRT, SIGQUIT, SIGFPE, SIGILL};
 struct sigaction g_previousFatal[NSIG] {};
 
-void OnCloseSignal(int) { g_closeRequests.fetch_add(1, std::memory_order_relaxed); }
+void OnCloseSignal(int) {
+    g_closeRequests.fetch_add(1, std::memory_order_relaxed);
+}
 
 // Puts the terminal back, then lets the signal do what it did before.
 void OnFatalSignal(int signalNumber) {
@@ -89,7 +91,9 @@ int ReadByte(int fd, char& c) {
 // Throws away the rest of an escape sequence that is already arriving.
 void DrainEscapeSequence(int fd) {
     for (;;) {
-        struct pollfd p {fd, POLLIN, 0};
+        struct pollfd p {
+            fd, POLLIN, 0
+        };
         if (poll(&p, 1, kEscapeSequenceMs) <= 0) return;
         char c = 0;
         if (ReadByte(fd, c) != 1) return;
@@ -98,9 +102,13 @@ void DrainEscapeSequence(int fd) {
 
 }  // namespace
 
-uint64_t CloseRequestCount() { return g_closeRequests.load(std::memory_order_relaxed); }
+uint64_t CloseRequestCount() {
+    return g_closeRequests.load(std::memory_order_relaxed);
+}
 
-void RequestClose() { g_closeRequests.fetch_add(1, std::memory_order_relaxed); }
+void RequestClose() {
+    g_closeRequests.fetch_add(1, std::memory_order_relaxed);
+}
 
 void InstallTerminalSignalHandlers() {
     static std::once_flag s_once;
@@ -132,7 +140,9 @@ AnswerEnd ReadAnswer(int inputFd, int echoFd, std::string& answer, uint64_t clos
             echo("\n");
             return AnswerEnd::kInterrupted;
         }
-        struct pollfd p {inputFd, POLLIN, 0};
+        struct pollfd p {
+            inputFd, POLLIN, 0
+        };
         int ready = poll(&p, 1, kInputPollMs);
         if (ready < 0 && errno != EINTR) return AnswerEnd::kEndOfInput;
         if (ready <= 0) continue;

@@ -80,9 +80,8 @@ public:
                 const std::vector<uint8_t>* userSid, const char* text) override {
         if (handle == 0 || text == nullptr) return false;
         const char* strings[kOneString] = {text};
-        PSID sid = userSid != nullptr && !userSid->empty()
-                       ? const_cast<uint8_t*>(userSid->data())
-                       : nullptr;
+        PSID sid = userSid != nullptr && !userSid->empty() ? const_cast<uint8_t*>(userSid->data())
+                                                           : nullptr;
         return ReportEventA(reinterpret_cast<HANDLE>(handle), type, category, eventId, sid,
                             kOneString, kNoBinaryData, strings, nullptr) != 0;
     }

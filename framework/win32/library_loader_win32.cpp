@@ -1,27 +1,35 @@
-// Loading the access library on Windows: vlmiodll.dll from the program's own folder only.
+// Loading a library on Windows: from the program's own folder only.
 #include "framework/win32/win32_headers.h"
 
 #include "framework/library_loader.h"
 
+#include <utility>
+
 namespace framework {
 namespace {
 
-constexpr const char* kLibraryFileName = "vlmiodll.dll";
-
-class ModuleHandle final : public LibraryHandle {
+class ModuleLibrary final : public SharedLibrary {
 public:
-    explicit ModuleHandle(HMODULE module) : m_module(module) {}
-    ~ModuleHandle() override {
+    ModuleLibrary(HMODULE module, std::string path) : m_module(module), m_path(std::move(path)) {}
+    ~ModuleLibrary() override {
         if (m_module != nullptr) FreeLibrary(m_module);
     }
-    ModuleHandle(const ModuleHandle&) = delete;
-    ModuleHandle& operator=(const ModuleHandle&) = delete;
+    ModuleLibrary(const ModuleLibrary&) = delete;
+    ModuleLibrary& operator=(const ModuleLibrary&) = delete;
+    void* Entry(const char* name) const override {
+        return reinterpret_cast<void*>(GetProcAddress(m_module, name));
+    }
+    const std::string& Path() const override { return m_path; }
 
 private:
     HMODULE m_module;
+    std::string m_path;
 };
 
-std::string Prefix(const std::string& path) { return "The access library " + path; }
+// Every message starts with the file's path.
+const std::string& Prefix(const std::string& path) {
+    return path;
+}
 
 // The system's text for an error code, without its line break; the number when it has none.
 std::string SystemErrorText(DWORD code) {
@@ -38,24 +46,13 @@ std::string SystemErrorText(DWORD code) {
     return result.empty() ? "error " + std::to_string(code) : result;
 }
 
-// Resolves one entry into the pointer; false when the library lacks it.
-template <typename Fn>
-bool Resolve(HMODULE module, const char* name, Fn& entry) {
-    FARPROC symbol = GetProcAddress(module, name);
-    if (symbol == nullptr) return false;
-    entry = reinterpret_cast<Fn>(reinterpret_cast<void*>(symbol));
-    return true;
-}
-
 }  // namespace
 
-const char* AccessLibraryFileName() { return kLibraryFileName; }
-
-bool LoadAccessLibrary(const std::string& strFolder, std::unique_ptr<LoadedVlmIo>& library,
-                       std::string& strError) {
+bool LoadLibraryFromFolder(const std::string& strFolder, const std::string& strFileName,
+                           std::unique_ptr<SharedLibrary>& library, std::string& strError) {
     library.reset();
     strError.clear();
-    const std::string path = strFolder + "\\" + kLibraryFileName;
+    const std::string path = strFolder + "\\" + strFileName;
     DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         strError = Prefix(path) + " was not found.";
@@ -67,35 +64,15 @@ bool LoadAccessLibrary(const std::string& strFolder, std::unique_ptr<LoadedVlmIo
     }
     // By full path, and the library's own imports only from the program folder and the system
     // folder: nothing is taken from the current directory or the search path.
-    HMODULE module = LoadLibraryExA(path.c_str(), nullptr,
-                                    LOAD_LIBRARY_SEARCH_APPLICATION_DIR |
-                                        LOAD_LIBRARY_SEARCH_SYSTEM32 |
-                                        LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR);
+    HMODULE module =
+        LoadLibraryExA(path.c_str(), nullptr,
+                       LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32 |
+                           LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR);
     if (module == nullptr) {
         strError = Prefix(path) + " could not be loaded: " + SystemErrorText(GetLastError()) + ".";
         return false;
     }
-    auto handle = std::make_unique<ModuleHandle>(module);
-
-    VlmIoEntries entries;
-    const char* missing = nullptr;
-    if (!Resolve(module, VLMIO_ENTRY_LOAD, entries.pfnLoad)) missing = VLMIO_ENTRY_LOAD;
-    else if (!Resolve(module, VLMIO_ENTRY_UNLOAD, entries.pfnUnload)) missing = VLMIO_ENTRY_UNLOAD;
-    else if (!Resolve(module, VLMIO_ENTRY_READ_BYTE, entries.pfnReadByte))
-        missing = VLMIO_ENTRY_READ_BYTE;
-    else if (!Resolve(module, VLMIO_ENTRY_READ_DWORD, entries.pfnReadDword))
-        missing = VLMIO_ENTRY_READ_DWORD;
-    else if (!Resolve(module, VLMIO_ENTRY_WRITE_BYTE, entries.pfnWriteByte))
-        missing = VLMIO_ENTRY_WRITE_BYTE;
-    else if (!Resolve(module, VLMIO_ENTRY_WRITE_DWORD, entries.pfnWriteDword))
-        missing = VLMIO_ENTRY_WRITE_DWORD;
-    if (missing != nullptr) {
-        strError = Prefix(path) + " has no entry " + missing + ".";
-        return false;
-    }
-    Resolve(module, VLMIO_ENTRY_IS_EMULATED, entries.pfnIsEmulated);  // optional
-
-    library = std::make_unique<LoadedVlmIo>(std::move(handle), entries, path);
+    library = std::make_unique<ModuleLibrary>(module, path);
     return true;
 }
 

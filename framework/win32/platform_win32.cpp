@@ -102,7 +102,9 @@ std::unique_ptr<File> OpenForReading(const std::string& path, DWORD share, FileE
 
 }  // namespace
 
-char PathSeparator() { return '\\'; }
+char PathSeparator() {
+    return '\\';
+}
 
 std::string ModulePath() {
     // GetModuleFileNameA cuts silently: grow the buffer until the path fits.
@@ -166,7 +168,9 @@ std::vector<std::string> ListMatchingNames(const std::string& pattern) {
     return names;
 }
 
-bool PathExists(const std::string& path) { return _access(path.c_str(), kAccessExists) == 0; }
+bool PathExists(const std::string& path) {
+    return _access(path.c_str(), kAccessExists) == 0;
+}
 
 bool PathReadWritable(const std::string& path) {
     return _access(path.c_str(), kAccessReadWrite) == 0;

@@ -22,7 +22,7 @@ namespace framework {
 namespace {
 
 // Private messages of our dialog windows.
-constexpr UINT kWmApplyQueued = WM_APP + 1;  // apply the changes queued by other threads
+constexpr UINT kWmApplyQueued = WM_APP + 1;        // apply the changes queued by other threads
 constexpr UINT kWmRunOnWindowThread = WM_APP + 2;  // lParam: a std::function<void()>* to run
 
 constexpr WORD kTemplateVersion = 1;
@@ -93,10 +93,10 @@ HICON IconHandle(Icon icon, bool big) {
 class Win32DialogHost final : public DialogHost,
                               public std::enable_shared_from_this<Win32DialogHost> {
 public:
-    Win32DialogHost(Dialog& dialog, const res::DialogTemplate& tmpl)
+    Win32DialogHost(Dialog& dialog, const DialogTemplate& tmpl)
         : m_dialog(dialog), m_ownerThread(GetCurrentThreadId()), m_title(tmpl.caption) {
-        for (const res::ControlTemplate& c : tmpl.controls) {
-            if (c.id == res::IDC_STATIC) continue;
+        for (const ControlTemplate& c : tmpl.controls) {
+            if (c.id == kIdcStatic) continue;
             m_controls[c.id].text = std::string(c.text);
         }
     }
@@ -173,8 +173,7 @@ public:
         return wasVisible;
     }
 
-    bool SetWindowPos(intptr_t insertAfter, int x, int y, int cx, int cy,
-                      unsigned flags) override {
+    bool SetWindowPos(intptr_t insertAfter, int x, int y, int cx, int cy, unsigned flags) override {
         if (!Alive()) return false;
         return Apply([this, insertAfter, x, y, cx, cy, flags] {
             HWND hwnd = Window();
@@ -242,7 +241,8 @@ public:
     }
 
     void EraseIconBackground() override {
-        if (HDC dc = PaintDc()) SendMessageA(Window(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+        if (HDC dc = PaintDc())
+            SendMessageA(Window(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
     }
 
     void DrawIcon(int x, int y, Icon icon) override {
@@ -272,16 +272,14 @@ public:
 
     bool ShowControl(int id, bool show) override {
         if (!HasControl(id)) return false;
-        return Apply([this, id, show] {
-            ::ShowWindow(GetDlgItem(Window(), id), show ? SW_SHOW : SW_HIDE);
-        });
+        return Apply(
+            [this, id, show] { ::ShowWindow(GetDlgItem(Window(), id), show ? SW_SHOW : SW_HIDE); });
     }
 
     bool EnableControl(int id, bool enable) override {
         if (!HasControl(id)) return false;
-        return Apply([this, id, enable] {
-            EnableWindow(GetDlgItem(Window(), id), enable ? TRUE : FALSE);
-        });
+        return Apply(
+            [this, id, enable] { EnableWindow(GetDlgItem(Window(), id), enable ? TRUE : FALSE); });
     }
 
     bool IsControlVisible(int id) override {
@@ -555,8 +553,12 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
             return reinterpret_cast<INT_PTR>(IconHandle(dialog.OnQueryDragIcon(), true));
         case WM_WINDOWPOSCHANGING: {
             auto* wp = reinterpret_cast<WINDOWPOS*>(lParam);
-            WindowPos pos{reinterpret_cast<intptr_t>(wp->hwndInsertAfter), wp->x, wp->y, wp->cx,
-                          wp->cy, wp->flags};
+            WindowPos pos{reinterpret_cast<intptr_t>(wp->hwndInsertAfter),
+                          wp->x,
+                          wp->y,
+                          wp->cx,
+                          wp->cy,
+                          wp->flags};
             dialog.OnWindowPosChanging(pos);
             wp->hwndInsertAfter = reinterpret_cast<HWND>(pos.insertAfter);
             wp->x = pos.x;
@@ -581,7 +583,7 @@ HWND MainWindow() {
 
 }  // namespace
 
-std::vector<uint8_t> BuildDialogTemplate(const res::DialogTemplate& t) {
+std::vector<uint8_t> BuildDialogTemplate(const DialogTemplate& t) {
     TemplateWriter w;
     // The window is shown by the modal loop once it is idle, not by its creation.
     DWORD style = (t.style & ~static_cast<DWORD>(WS_VISIBLE)) | DS_CENTER;
@@ -602,7 +604,7 @@ std::vector<uint8_t> BuildDialogTemplate(const res::DialogTemplate& t) {
     w.Word(kNormalWeight);
     w.Word(0);  // not italic, default character set
     w.Text(t.fontFace);
-    for (const res::ControlTemplate& c : t.controls) {
+    for (const ControlTemplate& c : t.controls) {
         w.AlignToDWord();
         w.DWord(0);  // help id
         w.DWord(c.exStyle);
@@ -613,21 +615,21 @@ std::vector<uint8_t> BuildDialogTemplate(const res::DialogTemplate& t) {
         w.Short(static_cast<short>(c.cy));
         w.DWord(static_cast<DWORD>(c.id));
         switch (c.kind) {
-            case res::ControlKind::kPushButton:
-            case res::ControlKind::kDefPushButton:
-            case res::ControlKind::kGroupBox:
-            case res::ControlKind::kRadioButton:
+            case ControlKind::kPushButton:
+            case ControlKind::kDefPushButton:
+            case ControlKind::kGroupBox:
+            case ControlKind::kRadioButton:
                 w.Ordinal(kButtonClassAtom);
                 break;
-            case res::ControlKind::kStatic:
-            case res::ControlKind::kIcon:
+            case ControlKind::kStatic:
+            case ControlKind::kIcon:
                 w.Ordinal(kStaticClassAtom);
                 break;
             default:
-                w.Text(res::ControlClassName(c.kind));
+                w.Text(ControlClassName(c.kind));
                 break;
         }
-        if (c.kind == res::ControlKind::kIcon) {
+        if (c.kind == ControlKind::kIcon) {
             w.Ordinal(static_cast<WORD>(std::stoi(std::string(c.text))));
         } else {
             w.Text(c.text);
@@ -643,7 +645,7 @@ void Win32WindowSystem::Install() {
 }
 
 int Win32WindowSystem::RunModal(Dialog& dialog, Dialog* parent) {
-    const res::DialogTemplate* tmpl = res::FindDialogTemplate(dialog.TemplateId());
+    const DialogTemplate* tmpl = FindDialogTemplate(dialog.TemplateId());
     if (tmpl == nullptr) return kDialogFailed;
     std::vector<uint8_t> bytes = BuildDialogTemplate(*tmpl);
 
@@ -660,9 +662,9 @@ int Win32WindowSystem::RunModal(Dialog& dialog, Dialog* parent) {
         owner = main;
     }
     CreationContext context{std::make_shared<Win32DialogHost>(dialog, *tmpl)};
-    HWND hwnd = CreateDialogIndirectParamA(
-        GetModuleHandleA(nullptr), reinterpret_cast<LPCDLGTEMPLATEA>(bytes.data()), owner,
-        &DialogProc, reinterpret_cast<LPARAM>(&context));
+    HWND hwnd = CreateDialogIndirectParamA(GetModuleHandleA(nullptr),
+                                           reinterpret_cast<LPCDLGTEMPLATEA>(bytes.data()), owner,
+                                           &DialogProc, reinterpret_cast<LPARAM>(&context));
     if (hwnd == nullptr) {
         // A control class that is not registered (the rich-text pane without its library).
         dialog.DetachHost();
@@ -731,7 +733,9 @@ bool Win32WindowSystem::InitCommonControls(uint32_t size, uint32_t classes) {
     return InitCommonControlsEx(&icc) != 0;
 }
 
-int Win32WindowSystem::GetSystemMetrics(int index) { return ::GetSystemMetrics(index); }
+int Win32WindowSystem::GetSystemMetrics(int index) {
+    return ::GetSystemMetrics(index);
+}
 
 int Win32WindowSystem::ShowMessageBox(const MessageBoxRequest& request) {
     HWND owner = request.ownedByMainWindow ? MainWindow() : nullptr;

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "framework/dialog_template.h"
 #include "framework/message_box.h"
 #include "framework/window_system.h"
-#include "res/dialog_templates.h"
 
 namespace framework {
 
@@ -36,6 +36,6 @@ public:
 
 // The in-memory form of a dialog template as the dialog manager takes it (DLGTEMPLATEEX with its
 // items), with the control styles a child window needs. Centred on the screen.
-std::vector<uint8_t> BuildDialogTemplate(const res::DialogTemplate& dialogTemplate);
+std::vector<uint8_t> BuildDialogTemplate(const DialogTemplate& dialogTemplate);
 
 }  // namespace framework

@@ -3,9 +3,9 @@
 
 #include <string>
 
+#include "emulator/emulated_pc.h"
 #include "framework/clock.h"
 #include "tests/unit/bridge_driver.h"
-#include "vlmio/emulator/emulated_pc.h"
 
 namespace {
 

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "flash/interctl.h"
-#include "flash/spi_ctl.h"
+#include "emulator/emulated_pc.h"
+#include "emulator/emulator_vlmio.h"
+#include "emulator/flash_chip_model.h"
+#include "flash/spi_protocol.h"
+#include "flash/update_engine.h"
 #include "util/utility.h"
-#include "vlmio/emulator/emulated_pc.h"
-#include "vlmio/emulator/emulator_vlmio.h"
-#include "vlmio/emulator/flash_chip_model.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -93,10 +93,10 @@ public:
         }
         fs::create_directory(m_root / "bin");
         fs::permissions(m_root / "bin", fs::perms(0755));
-        WriteFile(m_root / "bin" / "systemctl",
-                  "#!/bin/sh\necho \"$*\" >> " + (m_root / "systemctl.calls").string() +
-                      "\nexit 0\n",
-                  fs::perms(0755));
+        WriteFile(
+            m_root / "bin" / "systemctl",
+            "#!/bin/sh\necho \"$*\" >> " + (m_root / "systemctl.calls").string() + "\nexit 0\n",
+            fs::perms(0755));
         if (fs::exists(m_dir / kMachineFile)) {
             std::string conf = ReadFile(m_dir / kMachineFile);
             SetMachineFile(Instant(conf));
@@ -132,8 +132,8 @@ public:
     Outcome Run(const std::vector<std::string>& args, const std::string& user = "") const {
         std::vector<std::string> argv;
         if (!user.empty()) {
-            for (const char* a : {"setpriv", "--reuid", user.c_str(), "--regid", user.c_str(),
-                                  "--clear-groups"}) {
+            for (const char* a :
+                 {"setpriv", "--reuid", user.c_str(), "--regid", user.c_str(), "--clear-groups"}) {
                 argv.push_back(a);
             }
         }
@@ -201,7 +201,9 @@ public:
                 kill(pid, SIGKILL);
                 break;
             }
-            struct pollfd p {master, POLLIN, 0};
+            struct pollfd p {
+                master, POLLIN, 0
+            };
             if (poll(&p, 1, 100) <= 0) continue;
             char buffer[4096];
             ssize_t n = read(master, buffer, sizeof buffer);
@@ -328,11 +330,10 @@ TEST(LinuxProgram, FailureEndingsPrintTheirMessageAndExitStatus) {
         int status;
         std::string message;
     } cases[] = {
-        {"no controller",
-         [](ProgramFolder& f) { f.SetMachineFile("device 00:1f.2 8086:2922\n"); },
+        {"no controller", [](ProgramFolder& f) { f.SetMachineFile("device 00:1f.2 8086:2922\n"); },
          kControllerNotReady, "vlm270fwupdate: 270X SATA/PATA Controller is not ready\n"},
-        {"no image", [](ProgramFolder& f) { fs::remove(f.Dir() / kImageName); },
-         kImageNotFound, "Error: Can't Find Firmware file(*.rom) !\n"},
+        {"no image", [](ProgramFolder& f) { fs::remove(f.Dir() / kImageName); }, kImageNotFound,
+         "Error: Can't Find Firmware file(*.rom) !\n"},
         {"image too long",
          [](ProgramFolder& f) {
              WriteFile(f.Dir() / kImageName, std::string(0x20001, '\x5a'), fs::perms(0644));
@@ -357,9 +358,7 @@ TEST(LinuxProgram, FailureEndingsPrintTheirMessageAndExitStatus) {
         {"library missing", [](ProgramFolder& f) { fs::remove(f.Dir() / "libvlmio.so"); },
          kLibraryOrRights, "libvlmio.so was not found"},
         {"bad machine file",
-         [](ProgramFolder& f) {
-             f.SetMachineFile("# demo\ncontroller 02:00.0 part=NoSuchPart\n");
-         },
+         [](ProgramFolder& f) { f.SetMachineFile("# demo\ncontroller 02:00.0 part=NoSuchPart\n"); },
          kLibraryOrRights, std::string(kMachineFile) + ":2"},
     };
     for (const Case& c : cases) {
@@ -389,8 +388,8 @@ TEST(LinuxProgram, ImageLoadFailureIsAlsoWrittenToTheEventLog) {
 
 TEST(LinuxProgram, InteractiveRunOnATerminalAnsweredRestartLater) {
     ProgramFolder folder(kDemo);
-    Outcome o = folder.RunOnTerminal({}, {{"Accept the licence agreement? [y/N]", "y\r"},
-                                          {"Restart now? [Y/n]", "n\r"}});
+    Outcome o = folder.RunOnTerminal(
+        {}, {{"Accept the licence agreement? [y/N]", "y\r"}, {"Restart now? [Y/n]", "n\r"}});
     EXPECT_EQ(o.status, kAllUpdated) << o.out;
     EXPECT_TRUE(o.lineModeAfter);
     EXPECT_GT(o.out.rfind("\x1b[?25h"), o.out.rfind("\x1b[?25l"));  // the cursor shown again

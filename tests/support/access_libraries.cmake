@@ -18,7 +18,5 @@ target_compile_definitions(vlm_tests PRIVATE
     VLM_FAKE_VLMIO_WHOLE="$<TARGET_FILE:fake_vlmio_whole>"
     VLM_FAKE_VLMIO_EMULATED="$<TARGET_FILE:fake_vlmio_emulated>"
     VLM_FAKE_VLMIO_NO_WRITE_DWORD="$<TARGET_FILE:fake_vlmio_no_write_dword>")
-if(TARGET vlmio_sysfs)
-    add_dependencies(vlm_tests vlmio_sysfs)
-    target_compile_definitions(vlm_tests PRIVATE VLM_SYSFS_VLMIO="$<TARGET_FILE:vlmio_sysfs>")
-endif()
+add_dependencies(vlm_tests vlmio_sysfs)
+target_compile_definitions(vlm_tests PRIVATE VLM_SYSFS_VLMIO="$<TARGET_FILE:vlmio_sysfs>")

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <tuple>
 
-#include "vlmio/vlmio.h"
+#include "pci/vlmio.h"
 
 namespace {
 

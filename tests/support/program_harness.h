@@ -14,11 +14,14 @@
 #include <string>
 #include <vector>
 
-#include "app/static_objects.h"
 #include "app/vlm270fwupdate_app.h"
 #include "console/main_dialog.h"
 #include "console/update_job.h"
+#include "emulator/emulated_pc.h"
+#include "emulator/emulator_vlmio.h"
+#include "flash/spi_protocol.h"
 #include "flash/stoppable_vlmio.h"
+#include "flash/update_engine.h"
 #include "framework/clock.h"
 #include "framework/keep_awake.h"
 #include "framework/memory/memory_event_log.h"
@@ -30,10 +33,8 @@
 #include "tests/support/temp_folder.h"
 #include "util/event_log.h"
 #include "util/exit_status.h"
-#include "util/restart.h"
+#include "util/reboot_system.h"
 #include "util/utility.h"
-#include "vlmio/emulator/emulated_pc.h"
-#include "vlmio/emulator/emulator_vlmio.h"
 
 namespace program_test {
 
@@ -62,9 +63,9 @@ public:
 
 // The emulated PC as a library that may say it is not emulated (a real machine's library), so
 // that a confirmed restart reaches the (recorded) restart services.
-class ForwardingVlmIo final : public flash::IVlmIo {
+class ForwardingVlmIo final : public pci::IVlmIo {
 public:
-    explicit ForwardingVlmIo(flash::IVlmIo& inner) : m_inner(inner) {}
+    explicit ForwardingVlmIo(pci::IVlmIo& inner) : m_inner(inner) {}
     uint32_t LoadVlmIODriver() override {
         loads.fetch_add(1);
         return loadSucceeds.load() ? m_inner.LoadVlmIODriver() : 0;
@@ -93,7 +94,7 @@ public:
     std::atomic<int> unloads{0};
 
 private:
-    flash::IVlmIo& m_inner;
+    pci::IVlmIo& m_inner;
 };
 
 // A 64 KiB image with a recognisable pattern.
@@ -127,7 +128,7 @@ public:
             m_io = std::make_unique<vlmio::emu::EmulatorVlmIo>(*pc);
             library = std::make_unique<ForwardingVlmIo>(*m_io);
             m_switch = std::make_unique<flash::CStoppableVlmIo>(*library);
-            flash::SetVlmIo(m_switch.get());
+            pci::SetVlmIo(m_switch.get());
         }
         SetRestartBackend(&restart);
         framework::SetKeepAwakeBackend(&keepAwake);
@@ -159,7 +160,7 @@ public:
 
     ~ProgramHarness() {
         windows.Uninstall();
-        flash::SetVlmIo(nullptr);
+        pci::SetVlmIo(nullptr);
         framework::SetKeepAwakeBackend(nullptr);
         SetRestartBackend(nullptr);
         framework::SetProcessClock(nullptr);

@@ -14,7 +14,7 @@
 namespace testsupport {
 
 class TempFolder {
-  public:
+public:
     TempFolder() {
         const char* base = std::getenv("TMPDIR");
         std::string templ = std::string(base != nullptr && *base ? base : "/tmp") + "/vlmXXXXXX";
@@ -40,12 +40,12 @@ class TempFolder {
         return p;
     }
 
-  private:
+private:
     std::string m_path;
 };
 
 class CurrentDirectoryGuard {
-  public:
+public:
     CurrentDirectoryGuard() : m_saved(std::filesystem::current_path()) {}
     ~CurrentDirectoryGuard() {
         std::error_code ec;
@@ -54,7 +54,7 @@ class CurrentDirectoryGuard {
     CurrentDirectoryGuard(const CurrentDirectoryGuard&) = delete;
     CurrentDirectoryGuard& operator=(const CurrentDirectoryGuard&) = delete;
 
-  private:
+private:
     std::filesystem::path m_saved;
 };
 

@@ -1,8 +1,8 @@
 // Start-up as a user meets it: the command line and silent mode, the licence agreement, the
 // driver load, and the program's refusals before anything is touched.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -25,9 +25,8 @@ TEST(CommandLine, TokensJoinWithNothingBetween) {
         const char* line;
         const char* joined;
     } cases[] = {
-        {"/s", "/s"},     {"_/s_", "/s"},       {"/s\t", "/s"},   {"/_s", "/s"},
-        {"/s /x", "/s /x"}, {"/s_/x", "/s/x"},  {"", ""},         {"_", ""},
-        {"__/\t\ns__", "/s"}, {" /s", " /s"},
+        {"/s", "/s"},      {"_/s_", "/s"}, {"/s\t", "/s"}, {"/_s", "/s"},        {"/s /x", "/s /x"},
+        {"/s_/x", "/s/x"}, {"", ""},       {"_", ""},      {"__/\t\ns__", "/s"}, {" /s", " /s"},
     };
     for (const Case& c : cases) EXPECT_EQ(JoinCommandLineTokens(c.line), c.joined) << c.line;
 }
@@ -37,8 +36,8 @@ TEST(CommandLine, OnlyAJoinedSlashSIsSilent) {
         const char* line;
         bool silent;
     } cases[] = {
-        {"/s", true},     {"/S", true},      {"_/s_", true}, {"/s\t", true},  {"/_s", true},
-        {"/s /x", false}, {"/s_/x", false},  {"", false},    {"_", false},
+        {"/s", true},     {"/S", true},     {"_/s_", true}, {"/s\t", true}, {"/_s", true},
+        {"/s /x", false}, {"/s_/x", false}, {"", false},    {"_", false},
     };
     for (const Case& c : cases) {
         ProgramHarness h(kNoController);
@@ -124,9 +123,9 @@ TEST(Licence, AFileHeldByAnotherProgramIsASharingViolation) {
     h.Script(res::IDD_AGREEMENT, {UserAction::Escape()});
     EXPECT_EQ(h.Run(), 6);
     close(fd);
-    EXPECT_EQ(h.MessageTexts(), std::vector<std::string>{
-                                    "Encountered a sharing violation while accessing "
-                                    "License_Agreement.rtf."});
+    EXPECT_EQ(h.MessageTexts(),
+              std::vector<std::string>{"Encountered a sharing violation while accessing "
+                                       "License_Agreement.rtf."});
 }
 
 TEST(Licence, MissingRichTextLibraryEndsBeforeTheDriverIsLoaded) {
@@ -183,10 +182,14 @@ TEST(Start, AboutBoxMinimisedIconAndDragIcon) {
     std::atomic<int> step{0};
     h.mainAnswer = [&](const framework::WindowState&) {
         switch (step.fetch_add(1)) {
-            case 0: return UserAction::SystemMenu(0x10);
-            case 1: return UserAction::Minimize();
-            case 2: return UserAction::DragIcon();
-            default: return UserAction::Wait();
+            case 0:
+                return UserAction::SystemMenu(0x10);
+            case 1:
+                return UserAction::Minimize();
+            case 2:
+                return UserAction::DragIcon();
+            default:
+                return UserAction::Wait();
         }
     };
     // The ending's message waits until the user has done all that.
@@ -216,7 +219,7 @@ TEST(Start, AboutBoxMinimisedIconAndDragIcon) {
 
 TEST(Start, ProgramEntryRefusesAMissingAccessLibrary) {
     ProgramHarness h(kOneController);
-    flash::SetVlmIo(nullptr);
+    pci::SetVlmIo(nullptr);
     EXPECT_EQ(RunVlm270FWUpdate(""), 7);
     auto texts = h.MessageTexts();
     ASSERT_EQ(texts.size(), 1u);

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "vlmio/emulator/emulated_pc.h"
+#include "emulator/emulated_pc.h"
 
 namespace testing_bridge {
 
@@ -16,7 +16,7 @@ inline constexpr uint8_t kBusy = 0x20;
 inline constexpr uint8_t kEnd = 0x10;
 
 class BridgeDriver {
-  public:
+public:
     BridgeDriver(vlmio::emu::EmulatedPc& pc, uint8_t bus, uint8_t device, uint8_t function)
         : m_pc(pc), m_bus(bus), m_device(device), m_function(function) {}
 
@@ -107,7 +107,7 @@ class BridgeDriver {
         return {b[0], b[1], b[2]};
     }
 
-  private:
+private:
     vlmio::emu::EmulatedPc& m_pc;
     uint8_t m_bus;
     uint8_t m_device;

@@ -20,10 +20,14 @@ TEST(CloseDuringRun, IsDeferredUntilTheWorkerIsDoneAndTheFlashIsWhole) {
         const framework::ControlState* bar = w.Control(1033);
         if (bar && bar->pos == 12 && tries.load() < 4) {
             switch (tries.fetch_add(1)) {
-                case 0: return UserAction::CloseBox();
-                case 1: return UserAction::Escape();
-                case 2: return UserAction::Enter();
-                default: return UserAction::Press(framework::kIdCancelCommand);
+                case 0:
+                    return UserAction::CloseBox();
+                case 1:
+                    return UserAction::Escape();
+                case 2:
+                    return UserAction::Enter();
+                default:
+                    return UserAction::Press(framework::kIdCancelCommand);
             }
         }
         return UserAction::Wait();

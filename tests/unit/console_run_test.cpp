@@ -217,17 +217,20 @@ TEST(UpgradeRun, AnImageTooLongForTheBufferIsRefusedBeforeAnyWrite) {
     std::string path = h.folder / "big.rom";
     std::string expected =
         "\r\nCVLM270FWUpdateDlg::RunFirmwareUpgrade:759:Open Frimware bin file "
-        "Failed!!strFwFullName[" + path + "], (-4)\n";
+        "Failed!!strFwFullName[" +
+        path + "], (-4)\n";
     EXPECT_EQ(h.MessageTexts(), std::vector<std::string>{expected});
     std::vector<std::string> lines = h.eventLog.Lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(),
                         "\r\nCVLM270FWUpdateDlg::RunFirmwareUpgrade:758:   Open Frimware bin file "
-                        "Failed!!strFwFullName[" + path + "], (-4)\n"),
+                        "Failed!!strFwFullName[" +
+                            path + "], (-4)\n"),
               lines.end());
     EXPECT_EQ(g_Utility.m_pFWBinBuffer, nullptr);
     // The old firmware is untouched.
     std::vector<uint8_t> flashBytes = h.Flash(3, 0, 0);
-    EXPECT_FALSE(std::all_of(flashBytes.begin(), flashBytes.end(), [](uint8_t b) { return b == 0xFF; }));
+    EXPECT_FALSE(
+        std::all_of(flashBytes.begin(), flashBytes.end(), [](uint8_t b) { return b == 0xFF; }));
 }
 
 TEST(UpgradeRun, ImageDeletedBeforeTheJobChecksItLeavesTheControllerUntouched) {

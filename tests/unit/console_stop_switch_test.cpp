@@ -10,7 +10,7 @@
 namespace {
 
 // A library that records what reaches it and can hold a call inside until released.
-class RecordingIo final : public flash::IVlmIo {
+class RecordingIo final : public pci::IVlmIo {
 public:
     uint32_t LoadVlmIODriver() override { return 1; }
     void UnloadVlmIODriver() override {}

@@ -6,9 +6,9 @@
 #include <tuple>
 #include <vector>
 
-#include "console/controller_ids.h"
 #include "fake_bridge.h"
-#include "flash/interctl.h"
+#include "flash/update_engine.h"
+#include "pci/controller_ids.h"
 #include "util/result_codes.h"
 
 namespace {
@@ -16,7 +16,7 @@ namespace {
 using Address = std::tuple<uint32_t, uint32_t, uint32_t>;
 
 class DiscoveryScan : public ::testing::Test {
-  protected:
+protected:
     DiscoveryScan()
         : m_bridge(m_clock), m_spi(&m_bridge, &m_clock), m_engine(m_count, m_records, m_spi) {}
 

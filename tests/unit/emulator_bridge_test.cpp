@@ -3,7 +3,7 @@
 
 #include <thread>
 
-#include "console/controller_ids.h"
+#include "pci/controller_ids.h"
 #include "tests/unit/bridge_driver.h"
 #include "tests/unit/emulator_test_util.h"
 

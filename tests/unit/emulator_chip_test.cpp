@@ -5,10 +5,10 @@
 #include <string>
 #include <utility>
 
+#include "emulator/flash_chip_model.h"
 #include "flash/flash_part_table.h"
 #include "tests/unit/bridge_driver.h"
 #include "tests/unit/emulator_test_util.h"
-#include "vlmio/emulator/flash_chip_model.h"
 
 namespace {
 

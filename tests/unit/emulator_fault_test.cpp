@@ -1,7 +1,7 @@
 // Injectable faults of the emulated PC.
 #include <gtest/gtest.h>
 
-#include "console/controller_ids.h"
+#include "pci/controller_ids.h"
 #include "tests/unit/bridge_driver.h"
 #include "tests/unit/emulator_test_util.h"
 

@@ -11,9 +11,9 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "console/controller_ids.h"
+#include "pci/controller_ids.h"
+#include "pci/vlmio.h"
 #include "tests/unit/emulator_test_util.h"
-#include "vlmio/vlmio.h"
 
 #ifdef VLMIO_EMULATOR_LIBRARY
 
@@ -26,7 +26,7 @@ using WriteFn = void (*)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t);
 
 // The library opened from a path, with its entries.
 class Library {
-  public:
+public:
     explicit Library(const std::string& path) {
         m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (m_handle == nullptr) return;
@@ -55,7 +55,7 @@ class Library {
     WriteFn writeDword = nullptr;
     LoadFn isEmulated = nullptr;
 
-  private:
+private:
     template <typename T>
     T Entry(const char* name) {
         return reinterpret_cast<T>(dlsym(m_handle, name));

@@ -1,7 +1,7 @@
 // The machine file: what it accepts, and a clear error for every bad line.
 #include <gtest/gtest.h>
 
-#include "console/controller_ids.h"
+#include "pci/controller_ids.h"
 #include "tests/unit/emulator_test_util.h"
 
 namespace {

@@ -1,10 +1,10 @@
 // Flash files of the emulated PC, power cycles, and the in-process access library.
 #include <gtest/gtest.h>
 
+#include "emulator/emulator_vlmio.h"
+#include "emulator/machine_file.h"
 #include "tests/unit/bridge_driver.h"
 #include "tests/unit/emulator_test_util.h"
-#include "vlmio/emulator/emulator_vlmio.h"
-#include "vlmio/emulator/machine_file.h"
 
 namespace {
 

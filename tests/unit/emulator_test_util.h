@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "emulator/emulated_pc.h"
 #include "framework/clock.h"
-#include "vlmio/emulator/emulated_pc.h"
 
 namespace emu_test {
 
@@ -26,7 +26,7 @@ inline std::unique_ptr<vlmio::emu::EmulatedPc> MakePc(const std::string& text,
 
 // A fresh, empty folder for this test, removed again at the end of the test.
 class TempDir {
-  public:
+public:
     TempDir() {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         m_path = std::filesystem::path(::testing::TempDir()) /
@@ -41,7 +41,7 @@ class TempDir {
     std::string Path() const { return m_path.string(); }
     std::string File(const std::string& name) const { return (m_path / name).string(); }
 
-  private:
+private:
     std::filesystem::path m_path;
 };
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "flash/interctl.h"
-#include "flash/spi_ctl.h"
+#include "emulator/emulator_vlmio.h"
+#include "flash/spi_protocol.h"
+#include "flash/update_engine.h"
 #include "tests/unit/emulator_test_util.h"
 #include "util/utility.h"
-#include "vlmio/emulator/emulator_vlmio.h"
 
 namespace {
 

@@ -9,14 +9,14 @@
 #include <thread>
 #include <vector>
 
+#include "emulator/emulated_pc.h"
+#include "emulator/emulator_vlmio.h"
 #include "event_capture.h"
 #include "fake_bridge.h"
 #include "flash/flash_part_table.h"
-#include "flash/interctl.h"
+#include "flash/update_engine.h"
 #include "util/result_codes.h"
 #include "util/utility.h"
-#include "vlmio/emulator/emulated_pc.h"
-#include "vlmio/emulator/emulator_vlmio.h"
 
 namespace {
 
@@ -56,7 +56,7 @@ std::vector<uint8_t> ImageBuffer(uint32_t length) {
 
 // One emulated PC, its access library, the SPI layer and the engine on a virtual clock.
 class Bench {
-  public:
+public:
     explicit Bench(const std::string& machine) {
         std::string error;
         m_pc = vlmio::emu::EmulatedPc::FromText(machine, "engine.conf", "/nonexistent", m_clock,

@@ -11,7 +11,7 @@ namespace capture {
 
 // Points the process's reporter at an in-memory log for the life of the object.
 class EventCapture {
-  public:
+public:
     EventCapture() : m_saved(g_pEventLog) {
         Reporter();  // opened once
         Backend().Clear();
@@ -30,7 +30,7 @@ class EventCapture {
         return true;
     }
 
-  private:
+private:
     static framework::MemoryEventLog& Backend() {
         static framework::MemoryEventLog backend;
         return backend;

@@ -11,11 +11,10 @@ namespace {
 
 TEST(ResultCodes, Texts) {
     const std::pair<int32_t, const char*> cases[] = {
-        {0, "Unknown error"},           {-1, "Operation timed out"},
-        {-2, "Transfer error"},         {-3, "Data not match"},
-        {-4, "Invalid parameter"},      {-5, "Insufficient memory"},
-        {-6, "Entity not found"},       {-7, "Unknown error"},
-        {5, "Unknown error"},           {INT32_MIN, "Unknown error"},
+        {0, "Unknown error"},         {-1, "Operation timed out"}, {-2, "Transfer error"},
+        {-3, "Data not match"},       {-4, "Invalid parameter"},   {-5, "Insufficient memory"},
+        {-6, "Entity not found"},     {-7, "Unknown error"},       {5, "Unknown error"},
+        {INT32_MIN, "Unknown error"},
     };
     for (const auto& [code, text] : cases) EXPECT_EQ(GetResultString(code), text) << code;
 }
@@ -58,8 +57,9 @@ TEST_F(EventLogTest, LinesAreErrorEventsWithTheirExactText) {
                    "CInterctl::Update_Firmware", 1302, 1, 2);
     auto events = m_backend.Events();
     ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].text,
-              "\r\nCInterctl::Update_Firmware:1302: ucTargetNumber[1], ChipErase Fail!!, ucRetry[2] ");
+    EXPECT_EQ(
+        events[0].text,
+        "\r\nCInterctl::Update_Firmware:1302: ucTargetNumber[1], ChipErase Fail!!, ucRetry[2] ");
     EXPECT_EQ(events[0].type, 1);
     EXPECT_EQ(events[0].category, 0);
     EXPECT_EQ(events[0].eventId, 0x20000001u);

@@ -9,8 +9,8 @@
 #include <tuple>
 #include <vector>
 
-#include "flash/vlmio_access.h"
 #include "framework/clock.h"
+#include "pci/vlmio_access.h"
 
 namespace fake {
 
@@ -20,23 +20,23 @@ struct Access {
     uint32_t value;
 };
 
-class FakeBridge final : public flash::IVlmIo {
-  public:
+class FakeBridge final : public pci::IVlmIo {
+public:
     explicit FakeBridge(framework::VirtualClock& clock, uint64_t usStep = 2)
         : usPerAccess(usStep), m_clock(clock) {}
 
     uint32_t LoadVlmIODriver() override { return 1; }
     void UnloadVlmIODriver() override {}
     uint32_t PCI_Read_BYTE(uint32_t b, uint32_t d, uint32_t f, uint32_t offset) override {
-        const uint32_t value = offset == flash::kSpiControlRegister ? control() : 0xFFu;
+        const uint32_t value = offset == pci::kSpiControlRegister ? control() : 0xFFu;
         Record(b, d, f, offset, false, value);
         return value;
     }
     uint32_t PCI_Read_DWORD(uint32_t b, uint32_t d, uint32_t f, uint32_t offset) override {
         uint32_t value = 0xFFFFFFFFu;
-        if (offset == flash::kSpiDataRegister) {
+        if (offset == pci::kSpiDataRegister) {
             value = data();
-        } else if (offset == flash::kPciIdOffset) {
+        } else if (offset == pci::kPciIdOffset) {
             auto it = ids.find({b, d, f});
             if (it != ids.end()) value = it->second;
             ++idReads;
@@ -63,8 +63,8 @@ class FakeBridge final : public flash::IVlmIo {
         }
         return out;
     }
-    std::vector<uint32_t> ControlWrites() const { return Writes(flash::kSpiControlRegister); }
-    std::vector<uint32_t> DataWrites() const { return Writes(flash::kSpiDataRegister); }
+    std::vector<uint32_t> ControlWrites() const { return Writes(pci::kSpiControlRegister); }
+    std::vector<uint32_t> DataWrites() const { return Writes(pci::kSpiDataRegister); }
     std::size_t Count(uint32_t offset, bool write) const {
         std::size_t n = 0;
         for (const Access& a : log) n += (a.offset == offset && a.write == write) ? 1 : 0;
@@ -82,10 +82,10 @@ class FakeBridge final : public flash::IVlmIo {
     uint64_t idReads = 0;
     uint32_t maxBusRead = 0;
 
-  private:
+private:
     void Record(uint32_t b, uint32_t d, uint32_t f, uint32_t offset, bool write, uint32_t value) {
         m_clock.Elapse(usPerAccess);
-        if (!write && offset == flash::kSpiControlRegister && !recordControlReads) return;
+        if (!write && offset == pci::kSpiControlRegister && !recordControlReads) return;
         log.push_back({b, d, f, offset, write, value});
     }
 

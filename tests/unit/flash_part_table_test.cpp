@@ -18,8 +18,7 @@ TEST(FlashPartTable, EveryRowIsWellFormed) {
         SCOPED_TRACE("row " + std::to_string(i) + " " + row.szPartName);
         EXPECT_NE(row.ucIdOpcode, flash::kUnidentifiedOpcode);
         EXPECT_TRUE(row.ucIdMode == 0 || row.ucIdMode == 3);
-        EXPECT_TRUE(row.ucSectionUnits == 1 || row.ucSectionUnits == 8 ||
-                    row.ucSectionUnits == 16);
+        EXPECT_TRUE(row.ucSectionUnits == 1 || row.ucSectionUnits == 8 || row.ucSectionUnits == 16);
         EXPECT_EQ(row.ucReserved, 0x16);
         EXPECT_GT(std::strlen(row.szVendor), 0u);
         EXPECT_GT(std::strlen(row.szPartName), 0u);
@@ -36,8 +35,7 @@ TEST(FlashPartTable, NoRowIsShadowedByAnEarlierOne) {
             const FlashPartInfo& b = g_FlashParts[i];
             bool sameCommand = a.ucIdOpcode == b.ucIdOpcode && a.ucIdMode == b.ucIdMode;
             uint8_t cap = b.ucCapacityId == flash::kAnyCapacityId ? 0x00 : b.ucCapacityId;
-            EXPECT_FALSE(sameCommand &&
-                         flash::MatchesId(a, b.ucManufacturerId, b.ucDeviceId, cap))
+            EXPECT_FALSE(sameCommand && flash::MatchesId(a, b.ucManufacturerId, b.ucDeviceId, cap))
                 << b.szPartName << " is shadowed by " << a.szPartName;
         }
     }
@@ -78,10 +76,9 @@ TEST(FlashPartTable, RowsKeepTheirPlaces) {
         SCOPED_TRACE(e.part);
         EXPECT_STREQ(r.szVendor, e.vendor);
         EXPECT_STREQ(r.szPartName, e.part);
-        EXPECT_EQ(std::make_tuple(r.ucIdOpcode, r.ucManufacturerId, r.ucDeviceId,
-                                  r.ucCapacityId, r.ucChipEraseOpcode, r.ucSectionUnits),
-                  std::make_tuple(e.idOpcode, e.mfr, e.dev, e.cap, e.chipErase,
-                                  e.sectionUnits));
+        EXPECT_EQ(std::make_tuple(r.ucIdOpcode, r.ucManufacturerId, r.ucDeviceId, r.ucCapacityId,
+                                  r.ucChipEraseOpcode, r.ucSectionUnits),
+                  std::make_tuple(e.idOpcode, e.mfr, e.dev, e.cap, e.chipErase, e.sectionUnits));
         EXPECT_EQ(r.usCapacity4K, e.capacity4K);
     }
 }

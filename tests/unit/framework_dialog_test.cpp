@@ -29,17 +29,32 @@ struct RoutingCase {
 TEST(FrameworkDialog, UserInputIsRoutedAsInARealDialog) {
     const RoutingCase cases[] = {
         // The main window's OK button is hidden, but Enter still triggers it.
-        {"enter hits hidden default", kMainId, UserAction::Enter(), kIdOkCommand,
+        {"enter hits hidden default",
+         kMainId,
+         UserAction::Enter(),
+         kIdOkCommand,
          {"command 1", "ok"}},
         {"escape", kMainId, UserAction::Escape(), kIdCancelCommand, {"command 2", "cancel"}},
-        {"cancel button", kMainId, UserAction::Press(kIdCancelCommand), kIdCancelCommand,
+        {"cancel button",
+         kMainId,
+         UserAction::Press(kIdCancelCommand),
+         kIdCancelCommand,
          {"command 2", "cancel"}},
-        {"close box", kMainId, UserAction::CloseBox(), kIdCancelCommand,
+        {"close box",
+         kMainId,
+         UserAction::CloseBox(),
+         kIdCancelCommand,
          {"syscommand 61536", "close", "command 2", "cancel"}},
-        {"enter on restart prompt", res::IDD_REBOOT, UserAction::Enter(), kIdOkCommand,
+        {"enter on restart prompt",
+         res::IDD_REBOOT,
+         UserAction::Enter(),
+         kIdOkCommand,
          {"command 1", "ok"}},
         // Its Cancel button is hidden: Escape still cancels.
-        {"escape on restart prompt", res::IDD_REBOOT, UserAction::Escape(), kIdCancelCommand,
+        {"escape on restart prompt",
+         res::IDD_REBOOT,
+         UserAction::Escape(),
+         kIdCancelCommand,
          {"command 2", "cancel"}},
     };
     for (const RoutingCase& c : cases) {
@@ -60,9 +75,9 @@ TEST(FrameworkDialog, UserInputIsRoutedAsInARealDialog) {
 TEST(FrameworkDialog, HiddenOrMissingButtonsCannotBePressed) {
     ScopedWindowSystem ws;
     // The restart prompt's Cancel is hidden; 4242 does not exist; the menu has no item 77.
-    ws.system.SetDialogResponder(Script({UserAction::Press(kIdCancelCommand),
-                                         UserAction::Press(4242), UserAction::SystemMenu(77),
-                                         UserAction::Press(kIdOkCommand)}));
+    ws.system.SetDialogResponder(
+        Script({UserAction::Press(kIdCancelCommand), UserAction::Press(4242),
+                UserAction::SystemMenu(77), UserAction::Press(kIdOkCommand)}));
     TestDialog dialog(res::IDD_REBOOT);
     EXPECT_EQ(dialog.DoModal(), kIdOkCommand);
     auto window = ws.system.FindWindow(res::IDD_REBOOT);
@@ -78,10 +93,9 @@ TEST(FrameworkDialog, HiddenOrMissingButtonsCannotBePressed) {
 TEST(FrameworkDialog, RadioClickChecksItAndClearsItsGroup) {
     ScopedWindowSystem ws;
     std::vector<std::pair<int, int>> seen;  // (clicked id, its check state in the handler)
-    ws.system.SetDialogResponder(Script({UserAction::Press(res::IDC_RESTART_LATER),
-                                         UserAction::Press(res::IDC_RESTART_NOW),
-                                         UserAction::Press(res::IDC_RESTART_LATER),
-                                         UserAction::Enter()}));
+    ws.system.SetDialogResponder(
+        Script({UserAction::Press(res::IDC_RESTART_LATER), UserAction::Press(res::IDC_RESTART_NOW),
+                UserAction::Press(res::IDC_RESTART_LATER), UserAction::Enter()}));
     TestDialog dialog(res::IDD_REBOOT);
     dialog.onInit = [](TestDialog& d) {
         d.CheckDlgButton(res::IDC_RESTART_NOW, kBstChecked);

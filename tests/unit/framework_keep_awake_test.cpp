@@ -55,13 +55,16 @@ private:
 
 TEST(KeepAwakeLinux, HoldsAnInhibitorChildAndEndsItWithWhatItStarted) {
     testsupport::TempFolder folder;
-    std::string script = folder.Write(
-        "systemd-inhibit",
-        "#!/bin/sh\n"
-        "echo \"$@\" > \"" + folder.path() + "/args\"\n"
-        "/bin/sleep 1000 &\n"
-        "echo $! > \"" + folder.path() + "/grandchild\"\n"
-        "wait\n");
+    std::string script = folder.Write("systemd-inhibit",
+                                      "#!/bin/sh\n"
+                                      "echo \"$@\" > \"" +
+                                          folder.path() +
+                                          "/args\"\n"
+                                          "/bin/sleep 1000 &\n"
+                                          "echo $! > \"" +
+                                          folder.path() +
+                                          "/grandchild\"\n"
+                                          "wait\n");
     chmod(script.c_str(), 0755);
     PathGuard path(folder.path() + ":/usr/bin:/bin");
     framework::SetKeepAwakeBackend(nullptr);

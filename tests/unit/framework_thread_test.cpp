@@ -48,7 +48,9 @@ TEST(FrameworkThread, HandleOutlivesTheSelfDeletingThreadObject) {
     EXPECT_FALSE(CurrentThreadStopRequested()) << "the main thread was never asked";
 }
 
-unsigned FailUnexpectedly(void*) { throw std::bad_alloc(); }
+unsigned FailUnexpectedly(void*) {
+    throw std::bad_alloc();
+}
 
 TEST(FrameworkThread, UnexpectedFailureEndsOnlyTheThread) {
     ThreadHandle handle;

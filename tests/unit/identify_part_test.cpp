@@ -6,14 +6,14 @@
 
 #include "fake_bridge.h"
 #include "flash/flash_part_table.h"
-#include "flash/spi_ctl.h"
+#include "flash/spi_protocol.h"
 
 namespace {
 
 constexpr uint16_t kUnsetPageSize = 77;
 
 class IdentifyPart : public ::testing::Test {
-  protected:
+protected:
     IdentifyPart() : m_bridge(m_clock), m_spi(&m_bridge, &m_clock) {
         m_record.usPageSize = kUnsetPageSize;
     }
@@ -26,7 +26,7 @@ class IdentifyPart : public ::testing::Test {
             return asked ? id : 0xFFFFFFFFu;
         };
     }
-    std::size_t IdReads() const { return m_bridge.Count(flash::kSpiDataRegister, false); }
+    std::size_t IdReads() const { return m_bridge.Count(pci::kSpiDataRegister, false); }
     bool IsRow(const FlashPartInfo& part, std::size_t row) {
         return std::memcmp(&part, &flash::g_FlashParts[row], sizeof part) == 0;
     }

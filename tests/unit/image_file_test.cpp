@@ -25,7 +25,7 @@ using testsupport::TempFolder;
 // A test's own program folder, made the current directory as the main dialog does, with the
 // diagnostic lines and message boxes of the test captured.
 class ImageFileTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_TRUE(m_dir.ok());
         ASSERT_TRUE(framework::SetCurrentDirectory(m_dir.path()));

@@ -1,6 +1,6 @@
 // Loading the access library from the program's folder: its entries reach the library, and a
 // missing, incomplete or unsafe library is refused with a message naming it.
-#include "framework/library_loader.h"
+#include "pci/access_library.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,12 +13,12 @@
 
 namespace {
 
-using framework::LoadedVlmIo;
+using pci::LoadedVlmIo;
 using testsupport::TempFolder;
 
 // Puts the built library into the folder under the name the program loads.
 void Install(const char* built, const TempFolder& dir, mode_t mode = 0755) {
-    std::string target = dir / framework::AccessLibraryFileName();
+    std::string target = dir / pci::kAccessLibraryFileName;
     std::filesystem::copy_file(built, target, std::filesystem::copy_options::overwrite_existing);
     ASSERT_EQ(chmod(target.c_str(), mode), 0);
 }
@@ -29,7 +29,7 @@ TEST(LibraryLoader, EveryEntryReachesTheLibrary) {
     Install(VLM_FAKE_VLMIO_WHOLE, dir);
     std::unique_ptr<LoadedVlmIo> io;
     std::string error;
-    ASSERT_TRUE(framework::LoadAccessLibrary(dir.path(), io, error)) << error;
+    ASSERT_TRUE(pci::LoadAccessLibrary(dir.path(), io, error)) << error;
     EXPECT_EQ(error, "");
     EXPECT_EQ(io->Path(), dir / "libvlmio.so");
     EXPECT_EQ(io->LoadVlmIODriver(), 1u);
@@ -52,7 +52,7 @@ TEST(LibraryLoader, TheEmulatedPcSaysSo) {
     Install(VLM_FAKE_VLMIO_EMULATED, dir);
     std::unique_ptr<LoadedVlmIo> io;
     std::string error;
-    ASSERT_TRUE(framework::LoadAccessLibrary(dir.path(), io, error)) << error;
+    ASSERT_TRUE(pci::LoadAccessLibrary(dir.path(), io, error)) << error;
     EXPECT_TRUE(io->IsEmulated());
 }
 
@@ -82,7 +82,7 @@ TEST(LibraryLoader, RefusalsNameTheFileOrEntry) {
         ASSERT_EQ(chmod(dir.path().c_str(), c.folderMode), 0);
         std::unique_ptr<LoadedVlmIo> io;
         std::string error;
-        EXPECT_FALSE(framework::LoadAccessLibrary(dir.path(), io, error)) << c.what;
+        EXPECT_FALSE(pci::LoadAccessLibrary(dir.path(), io, error)) << c.what;
         EXPECT_EQ(io, nullptr) << c.what;
         EXPECT_EQ(error.rfind("The access library " + (dir / "libvlmio.so") + c.expected, 0), 0u)
             << c.what << ": " << error;
@@ -95,10 +95,10 @@ TEST(LibraryLoader, AFileThatIsNoLibraryIsRefusedWithoutHarm) {
     dir.Write("libvlmio.so", "not a shared library");
     std::unique_ptr<LoadedVlmIo> io;
     std::string error;
-    EXPECT_FALSE(framework::LoadAccessLibrary(dir.path(), io, error));
+    EXPECT_FALSE(pci::LoadAccessLibrary(dir.path(), io, error));
     EXPECT_NE(error.find("could not be loaded"), std::string::npos) << error;
 
-    EXPECT_FALSE(framework::LoadAccessLibrary("relative/folder", io, error));
+    EXPECT_FALSE(pci::LoadAccessLibrary("relative/folder", io, error));
     EXPECT_NE(error.find("full path"), std::string::npos) << error;
 }
 

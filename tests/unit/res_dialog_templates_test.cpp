@@ -9,6 +9,9 @@
 namespace {
 
 using namespace res;
+using framework::ControlKind;
+using framework::ControlTemplate;
+using framework::DialogTemplate;
 using framework::kWsVisible;
 
 TEST(ResDialogTemplates, EveryTemplateIsConsistent) {
@@ -50,8 +53,8 @@ TEST(ResDialogTemplates, EveryBoundControlExistsWithTheRightKind) {
     const DialogTemplate* main = FindDialogTemplate(IDD_VLM270FWUPDATE_DIALOG);
     for (int id : kJobBars) EXPECT_EQ(main->FindControl(id)->kind, ControlKind::kProgressBar);
     for (const NumberRow& row : kNumberRows) {
-        for (int id : {row.busCaption, row.bus, row.deviceCaption, row.device,
-                       row.functionCaption, row.function}) {
+        for (int id : {row.busCaption, row.bus, row.deviceCaption, row.device, row.functionCaption,
+                       row.function}) {
             EXPECT_EQ(main->FindControl(id)->kind, ControlKind::kStatic) << id;
         }
     }

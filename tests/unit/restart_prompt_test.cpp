@@ -20,7 +20,8 @@ TEST(RestartPrompt, AnswersDecideWhetherTheMachineRestarts) {
         {"Finish at once", {UserAction::Enter()}, 1},
         {"later, then Finish", {UserAction::Press(1006), UserAction::Press(1)}, 0},
         {"later, now, then Finish",
-         {UserAction::Press(1006), UserAction::Press(1005), UserAction::Press(1)}, 1},
+         {UserAction::Press(1006), UserAction::Press(1005), UserAction::Press(1)},
+         1},
         {"restart now kept, Escape", {UserAction::Escape()}, 0},
         {"restart now kept, close box", {UserAction::CloseBox()}, 0},
     };
@@ -61,7 +62,8 @@ TEST(RestartPrompt, RadioButtonsStartAtRestartNowAndExcludeEachOther) {
     EXPECT_EQ(prompt.Control(1006)->check, framework::kBstChecked);
     bool firstChecked = false;
     for (const auto& r : h.windows.History()) {
-        if (r.templateId == res::IDD_REBOOT && r.controlId == 1005 && r.property == Property::kCheck) {
+        if (r.templateId == res::IDD_REBOOT && r.controlId == 1005 &&
+            r.property == Property::kCheck) {
             firstChecked = r.value == framework::kBstChecked;
             break;
         }
@@ -93,9 +95,9 @@ TEST(RestartPrompt, OnTheEmulatedPcARestartPowerCyclesItAndSaysSo) {
     h.Script(res::IDD_REBOOT, {UserAction::Enter()});
     EXPECT_EQ(h.Run(), 0);
     EXPECT_EQ(h.restart.restarts.load(), 0);
-    EXPECT_EQ(h.MessageTexts(), std::vector<std::string>{
-                                    "The emulated PC was power-cycled; this computer was not "
-                                    "restarted."});
+    EXPECT_EQ(h.MessageTexts(),
+              std::vector<std::string>{"The emulated PC was power-cycled; this computer was not "
+                                       "restarted."});
     // Unloaded and loaded again for the power cycle, then unloaded at the end of the run.
     EXPECT_EQ(h.library->loads.load(), 2);
     EXPECT_EQ(h.library->unloads.load(), 3);

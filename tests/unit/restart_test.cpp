@@ -1,6 +1,6 @@
 // Restarting the computer: the steps on recorded restart services, and the Linux services with
 // a recording systemctl (nothing here can restart the machine that runs the tests).
-#include "util/restart.h"
+#include "util/reboot_system.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -19,7 +19,7 @@ namespace {
 
 // Restart services that record every call and answer as told.
 class RecordingRestart final : public framework::RestartBackend {
-  public:
+public:
     bool openSucceeds = true;
     bool lookupSucceeds = true;
     bool adjustSucceeds = true;
@@ -114,7 +114,7 @@ TEST(RebootSystem, ProcessWideServicesCanBeReplaced) {
 
 // PATH reduced to one folder holding a systemctl that records its arguments.
 class LinuxRestartTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_TRUE(m_dir.ok());
         const char* path = std::getenv("PATH");

@@ -25,7 +25,9 @@ TEST(RtfText, ReadsTheDocumentsText) {
         {"source line ends ignored", "{\\rtf1 one\r\ntwo}", "onetwo"},
         {"escaped symbols", "{\\rtf1 \\\\ \\{ \\}}", "\\ { }"},
         {"cp1252 bytes", "{\\rtf1 caf\\'e9 \\'80 \\'96}", "caf\xC3\xA9 \xE2\x82\xAC \xE2\x80\x93"},
-        {"unicode with fallback", "{\\rtf1 \\u8364?x}", "\xE2\x82\xAC" "x"},
+        {"unicode with fallback", "{\\rtf1 \\u8364?x}",
+         "\xE2\x82\xAC"
+         "x"},
         {"uc2 skips two fallbacks", "{\\rtf1\\uc2 \\u233ab c}", "\xC3\xA9 c"},
         {"uc0 skips nothing", "{\\rtf1\\uc0 \\u233 x}", "\xC3\xA9x"},
         {"negative unicode", "{\\rtf1 \\u-3913?}", "\xEF\x82\xB7"},
@@ -42,7 +44,9 @@ TEST(RtfText, ReadsTheDocumentsText) {
         {"named punctuation", "{\\rtf1 \\lquote x\\rquote  \\emdash}",
          "\xE2\x80\x98x\xE2\x80\x99 \xE2\x80\x94"},
         {"nested formatting groups", "{\\rtf1 a{\\b b{\\i c}}d}", "abcd"},
-        {"non-breaking space", "{\\rtf1 a\\~b}", "a\xC2\xA0" "b"},
+        {"non-breaking space", "{\\rtf1 a\\~b}",
+         "a\xC2\xA0"
+         "b"},
         {"unbalanced and truncated", "{\\rtf1 abc\\", "abc"},
         {"stray close braces", "}}{\\rtf1 ok}}}", "ok"},
         {"bad hex left out", "{\\rtf1 a\\'zzb}", "azzb"},

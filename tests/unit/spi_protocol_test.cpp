@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "fake_bridge.h"
-#include "flash/spi_ctl.h"
+#include "flash/spi_protocol.h"
 #include "util/result_codes.h"
 
 namespace {
@@ -16,7 +16,7 @@ constexpr uint64_t kUsPerSecond = 1000000;
 constexpr uint64_t kStuckUsPerAccess = 100;  // keeps the stuck-bridge tests short
 
 class SpiProtocol : public ::testing::Test {
-  protected:
+protected:
     SpiProtocol() : m_bridge(m_clock), m_spi(&m_bridge, &m_clock) {
         m_record.ucBus = 3;
         m_record.ucDevice = 4;
@@ -61,7 +61,7 @@ TEST_F(SpiProtocol, BadCountsAreRefusedAfterTheFirstWait) {
         EXPECT_EQ(out, 0xAAAAAAAAu);
         EXPECT_TRUE(m_bridge.ControlWrites().empty()) << count;
         EXPECT_TRUE(m_bridge.DataWrites().empty()) << count;
-        EXPECT_EQ(m_bridge.Count(flash::kSpiControlRegister, false), 2u);
+        EXPECT_EQ(m_bridge.Count(pci::kSpiControlRegister, false), 2u);
     }
 }
 
@@ -239,7 +239,7 @@ TEST_F(SpiProtocol, FailedFirstStatusReadKeepsPolling) {
     m_spi.WaitWhileBusy(m_record);
     EXPECT_GE(m_clock.NowUs(), 3 * kUsPerSecond / 2);
     EXPECT_LT(m_clock.NowUs(), 3 * kUsPerSecond);
-    EXPECT_EQ(m_bridge.Count(flash::kSpiDataRegister, false), 1u) << "one good status read";
+    EXPECT_EQ(m_bridge.Count(pci::kSpiDataRegister, false), 1u) << "one good status read";
     EXPECT_EQ(m_bridge.ControlWrites().back(), 0x10u);
 }
 
@@ -261,7 +261,7 @@ TEST_F(SpiProtocol, AaiProgramPollsBetweenBytes) {
     m_bridge.data = [] { return uint32_t{flash::kStatusBusy}; };
     m_bridge.log.clear();
     ASSERT_EQ(m_spi.AaiProgram(m_record, 0, data, 2), kResultSuccess);
-    EXPECT_EQ(m_bridge.Count(flash::kSpiDataRegister, false), 2000u);
+    EXPECT_EQ(m_bridge.Count(pci::kSpiDataRegister, false), 2000u);
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/library_loader.h"
+#include "pci/access_library.h"
 #include "tests/support/temp_folder.h"
 
 #ifdef VLM_SYSFS_VLMIO
@@ -25,7 +25,7 @@ constexpr const char* kRootVariable = "VLMIO_SYSFS_ROOT";
 
 // Sets or clears an environment variable for the test's life.
 class EnvironmentGuard {
-  public:
+public:
     EnvironmentGuard(const char* name, const char* value) : m_name(name) {
         const char* old = std::getenv(name);
         m_had = old != nullptr;
@@ -44,18 +44,18 @@ class EnvironmentGuard {
     EnvironmentGuard(const EnvironmentGuard&) = delete;
     EnvironmentGuard& operator=(const EnvironmentGuard&) = delete;
 
-  private:
+private:
     const char* m_name;
     bool m_had = false;
     std::string m_old;
 };
 
-std::unique_ptr<framework::LoadedVlmIo> LoadSysfsLibrary(const TempFolder& dir) {
+std::unique_ptr<pci::LoadedVlmIo> LoadSysfsLibrary(const TempFolder& dir) {
     std::filesystem::copy_file(VLM_SYSFS_VLMIO, dir / "libvlmio.so");
     chmod((dir / "libvlmio.so").c_str(), 0755);
-    std::unique_ptr<framework::LoadedVlmIo> io;
+    std::unique_ptr<pci::LoadedVlmIo> io;
     std::string error;
-    EXPECT_TRUE(framework::LoadAccessLibrary(dir.path(), io, error)) << error;
+    EXPECT_TRUE(pci::LoadAccessLibrary(dir.path(), io, error)) << error;
     return io;
 }
 
@@ -67,7 +67,7 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
 // A stand-in tree with a storage controller at 03:00.0, a network controller at 04:00.0 and
 // a function whose config file cannot be read at 05:00.0.
 class SysfsStandInTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_TRUE(m_tree.ok() && m_lib.ok());
         m_storage = AddFunction("0000:03:00.0", 0x01);
@@ -98,7 +98,7 @@ class SysfsStandInTest : public ::testing::Test {
     std::string m_storage;
     std::string m_network;
     std::unique_ptr<EnvironmentGuard> m_env;
-    std::unique_ptr<framework::LoadedVlmIo> m_io;
+    std::unique_ptr<pci::LoadedVlmIo> m_io;
 };
 
 TEST_F(SysfsStandInTest, ReadsTheRightFileOffsetAndWidth) {

@@ -16,10 +16,10 @@
 
 #include "framework/dialog.h"
 #include "framework/message_box.h"
-#include "framework/posix/terminal_front_end.h"
 #include "framework/posix/terminal_io.h"
-#include "framework/posix/terminal_render.h"
 #include "framework/window_system.h"
+#include "programs/linux/terminal_front_end.h"
+#include "programs/linux/terminal_render.h"
 #include "res/resource_ids.h"
 
 namespace {
@@ -48,8 +48,8 @@ public:
         close(m_out);
         close(m_err);
     }
-    framework::TerminalOptions Options(bool silent, bool inPlace = false, bool colour = false) {
-        framework::TerminalOptions o;
+    terminal::TerminalOptions Options(bool silent, bool inPlace = false, bool colour = false) {
+        terminal::TerminalOptions o;
         o.inputFd = m_in;
         o.outputFd = m_out;
         o.errorFd = m_err;
@@ -143,15 +143,16 @@ public:
 class MainDialog : public Dialog {
 public:
     explicit MainDialog(std::function<void(MainDialog&)> steps, bool endItself = true)
-        : Dialog(res::IDD_VLM270FWUPDATE_DIALOG), m_steps(std::move(steps)),
+        : Dialog(res::IDD_VLM270FWUPDATE_DIALOG),
+          m_steps(std::move(steps)),
           m_endItself(endItself) {}
     bool OnInitDialog() override {
         Dialog::OnInitDialog();
         SetWindowText("Velmora 270 Firmware Upgrade Tool Ver 1.0.2.0");
         // The labels are cleared before the window is first shown.
         for (const res::NumberRow& n : res::kNumberRows) {
-            for (int id : {n.busCaption, n.bus, n.deviceCaption, n.device, n.functionCaption,
-                           n.function}) {
+            for (int id :
+                 {n.busCaption, n.bus, n.deviceCaption, n.device, n.functionCaption, n.function}) {
                 SetDlgItemText(id, "");
             }
         }
@@ -219,7 +220,7 @@ TEST(TerminalFrontEnd, LicenceAnswers) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);
         Streams s(c.input);
-        framework::TerminalFrontEnd frontEnd(s.Options(false));
+        terminal::TerminalFrontEnd frontEnd(s.Options(false));
         frontEnd.Install();
         ASSERT_TRUE(framework::LoadControlLibrary("RICHED20.DLL"));
         LicenceDialog licence(kLicenceRtf);
@@ -252,9 +253,9 @@ TEST(TerminalFrontEnd, LicenceIsShownAPageAtATime) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);
         Streams s(c.input);
-        framework::TerminalOptions o = s.Options(false);
+        terminal::TerminalOptions o = s.Options(false);
         o.rows = 7;  // pages of five lines
-        framework::TerminalFrontEnd frontEnd(o);
+        terminal::TerminalFrontEnd frontEnd(o);
         frontEnd.Install();
         ASSERT_TRUE(framework::LoadControlLibrary("RICHED20.DLL"));
         LicenceDialog licence(rtf);
@@ -285,7 +286,7 @@ TEST(TerminalFrontEnd, RestartPromptAnswers) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);
         Streams s(c.input);
-        framework::TerminalFrontEnd frontEnd(s.Options(false));
+        terminal::TerminalFrontEnd frontEnd(s.Options(false));
         frontEnd.Install();
         RestartDialog prompt;
         EXPECT_EQ(prompt.DoModal(), c.result);
@@ -306,7 +307,7 @@ TEST(TerminalFrontEnd, MessageBoxesGoToStandardErrorAndWaitForEnterOnlyWhenInter
     for (bool silent : {true, false}) {
         SCOPED_TRACE(silent);
         Streams s("\nrest");
-        framework::TerminalFrontEnd frontEnd(s.Options(silent));
+        terminal::TerminalFrontEnd frontEnd(s.Options(silent));
         frontEnd.Install();
         EXPECT_EQ(framework::MessageBox("\r\n\r\nHost:12: went wrong\r\n", "Caption",
                                         framework::kMbOk | framework::kMbIconExclamation),
@@ -335,7 +336,7 @@ void PlayUpdate(MainDialog& d) {
 
 TEST(TerminalFrontEnd, MainWindowAsPlainLinesWhenOutputIsNoTerminal) {
     Streams s("");
-    framework::TerminalFrontEnd frontEnd(s.Options(false));
+    terminal::TerminalFrontEnd frontEnd(s.Options(false));
     frontEnd.Install();
     MainDialog main(PlayUpdate);
     EXPECT_EQ(main.DoModal(), framework::kIdOkCommand);
@@ -355,7 +356,7 @@ TEST(TerminalFrontEnd, MainWindowDrawnInPlaceInItsColoursUnlessColoursAreOff) {
     for (bool colour : {true, false}) {
         SCOPED_TRACE(colour);
         Streams s("");
-        framework::TerminalFrontEnd frontEnd(s.Options(false, true, colour));
+        terminal::TerminalFrontEnd frontEnd(s.Options(false, true, colour));
         frontEnd.Install();
         MainDialog main(PlayUpdate);
         main.DoModal();
@@ -373,7 +374,7 @@ TEST(TerminalFrontEnd, MainWindowDrawnInPlaceInItsColoursUnlessColoursAreOff) {
 
 TEST(TerminalFrontEnd, SilentModePrintsNothingButMessageBoxes) {
     Streams s("");
-    framework::TerminalFrontEnd frontEnd(s.Options(true));
+    terminal::TerminalFrontEnd frontEnd(s.Options(true));
     frontEnd.Install();
     MainDialog main([](MainDialog& d) {
         PlayUpdate(d);
@@ -387,7 +388,7 @@ TEST(TerminalFrontEnd, SilentModePrintsNothingButMessageBoxes) {
 
 TEST(TerminalFrontEnd, SignalsAreTheMainWindowsCloseRequest) {
     Streams s("");
-    framework::TerminalFrontEnd frontEnd(s.Options(false));
+    terminal::TerminalFrontEnd frontEnd(s.Options(false));
     frontEnd.Install();
     MainDialog main([](MainDialog&) { std::raise(SIGINT); }, false);
     EXPECT_EQ(main.DoModal(), framework::kIdCancelCommand);  // the close request ended it
@@ -405,8 +406,7 @@ TEST(TerminalFrontEnd, CloseRequestCancelsAQuestion) {
     framework::InstallTerminalSignalHandlers();
     uint64_t seen = framework::CloseRequestCount();
     std::raise(SIGTERM);
-    EXPECT_EQ(framework::ReadAnswer(fds[0], out, answer, seen),
-              framework::AnswerEnd::kInterrupted);
+    EXPECT_EQ(framework::ReadAnswer(fds[0], out, answer, seen), framework::AnswerEnd::kInterrupted);
     close(fds[0]);
     close(fds[1]);
     close(out);
@@ -424,7 +424,9 @@ TEST(TerminalFrontEnd, AnswersOnATerminalUseRawModeAndPutTheTerminalBack) {
         framework::AnswerEnd end;
         const char* answer;
     } cases[] = {
-        {"ab\x7f" "c\r", framework::AnswerEnd::kLine, "ac"},
+        {"ab\x7f"
+         "c\r",
+         framework::AnswerEnd::kLine, "ac"},
         {"\x1b[A", framework::AnswerEnd::kEscape, ""},  // an arrow key counts as Escape
         {"\x04", framework::AnswerEnd::kEndOfInput, ""},
     };
@@ -456,17 +458,19 @@ TEST(TerminalFrontEnd, KeysTypedBeforeAQuestionDoNotAnswerIt) {
     int slave = -1;
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
     int out = memfd_create("out", 0);
-    framework::TerminalOptions o;
+    terminal::TerminalOptions o;
     o.inputFd = slave;
     o.outputFd = out;
     o.errorFd = out;
     o.drawInPlace = true;
     o.columns = 100;
-    framework::TerminalFrontEnd frontEnd(o);
+    terminal::TerminalFrontEnd frontEnd(o);
     frontEnd.Install();
     // Enter pressed while the run was going on would mean "restart now".
     ASSERT_TRUE(framework::WriteAll(master, "\r"));
-    struct pollfd typed {slave, POLLIN, 0};
+    struct pollfd typed {
+        slave, POLLIN, 0
+    };
     ASSERT_EQ(poll(&typed, 1, 5000), 1);  // the key waits in the terminal's input
     // The answer is typed once the question awaits it (in raw mode).
     std::thread person([master, slave] {
@@ -516,16 +520,16 @@ TEST(TerminalRender, WrapsTextAtSpacesAndKeepsParagraphs) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        EXPECT_EQ(framework::WrapText(c.text, c.columns), c.lines);
+        EXPECT_EQ(terminal::WrapText(c.text, c.columns), c.lines);
     }
 }
 
 TEST(TerminalRender, BlockLinesNeverExceedTheWidth) {
-    framework::MainWindowView view;
+    terminal::MainWindowView view;
     view.title = std::string(200, 'T');
     view.activityPercent = 100;
     view.activityColour = kRed;
-    framework::ControllerRowView row;
+    terminal::ControllerRowView row;
     row.name = "270X 4:";
     row.numbers = "Bus: 255 Device: 31 Function: 07";
     row.flashPart = "Giga Device:[GD25Q512]";
@@ -534,7 +538,7 @@ TEST(TerminalRender, BlockLinesNeverExceedTheWidth) {
     row.barColour = kRed;
     view.rows.push_back(row);
     for (int columns : {20, 79}) {
-        for (const std::string& line : framework::RenderMainWindowBlock(view, columns, true)) {
+        for (const std::string& line : terminal::RenderMainWindowBlock(view, columns, true)) {
             std::string visible;
             for (std::size_t i = 0; i < line.size(); ++i) {
                 if (line[i] == '\x1b') {
@@ -546,8 +550,8 @@ TEST(TerminalRender, BlockLinesNeverExceedTheWidth) {
             EXPECT_LE(visible.size(), static_cast<std::size_t>(columns)) << visible;
         }
     }
-    EXPECT_EQ(framework::ColourName(kRed), "red");
-    EXPECT_EQ(framework::ColourName(framework::Rgb(1, 2, 3)), "rgb(1,2,3)");
+    EXPECT_EQ(terminal::ColourName(kRed), "red");
+    EXPECT_EQ(terminal::ColourName(framework::Rgb(1, 2, 3)), "rgb(1,2,3)");
 }
 
 }  // namespace

@@ -34,10 +34,10 @@ public:
     explicit TemplateDialog(int id) : Dialog(id) {}
     bool OnInitDialog() override {
         Dialog::OnInitDialog();
-        const res::DialogTemplate* t = res::FindDialogTemplate(TemplateId());
+        const framework::DialogTemplate* t = res::FindDialogTemplate(TemplateId());
         bool all = t != nullptr;
         if (t != nullptr) {
-            for (const res::ControlTemplate& c : t->controls) {
+            for (const framework::ControlTemplate& c : t->controls) {
                 if (c.id != res::IDC_STATIC && !HostRef()->HasControl(c.id)) all = false;
             }
             all = all && GetWindowText() == std::string(t->caption);
@@ -66,7 +66,8 @@ public:
             m_threads.emplace_back([this, i] {
                 for (int n = 0; n <= kChangesPerThread; ++n) {
                     HostRef()->SetProgressPos(res::kJobBars[i], n % 101);
-                    HostRef()->SetControlText(res::kFlashPartLabels[i], "change " + std::to_string(n));
+                    HostRef()->SetControlText(res::kFlashPartLabels[i],
+                                              "change " + std::to_string(n));
                 }
                 HostRef()->SetProgressBarColour(res::kJobBars[i], framework::Rgb(0, 0, 255));
                 SetTimer(kPollTimer, kPollMs);  // from a thread that does not own the window
@@ -130,7 +131,8 @@ public:
         ReleaseDC(bar, dc);
         char text[64];
         std::snprintf(text, sizeof text, "%06lX", static_cast<unsigned long>(seen));
-        Check(seen == kRed, std::string("the overall bar is drawn in its colour (saw ") + text + ")");
+        Check(seen == kRed,
+              std::string("the overall bar is drawn in its colour (saw ") + text + ")");
         EndDialog(framework::kIdOkCommand);
     }
 
@@ -157,16 +159,17 @@ public:
         Dialog::OnInitDialog();
         const std::string document = "{\\rtf1\\ansi Line one\\par Line two}";
         std::size_t at = 0;
-        bool streamed = HostRef()->StreamInRtf(res::IDC_LICENCE_TEXT, [&](char* buffer,
-                                                                          std::size_t capacity) {
-            std::size_t n = std::min(capacity, document.size() - at);
-            document.copy(buffer, n, at);
-            at += n;
-            return n;
-        });
+        bool streamed =
+            HostRef()->StreamInRtf(res::IDC_LICENCE_TEXT, [&](char* buffer, std::size_t capacity) {
+                std::size_t n = std::min(capacity, document.size() - at);
+                document.copy(buffer, n, at);
+                at += n;
+                return n;
+            });
         std::string text = GetDlgItemText(res::IDC_LICENCE_TEXT);
         Check(streamed && text.find("Line one") != std::string::npos &&
-                  text.find("Line two") != std::string::npos && text.find("rtf1") == std::string::npos,
+                  text.find("Line two") != std::string::npos &&
+                  text.find("rtf1") == std::string::npos,
               "the rich-text pane shows the streamed document as text");
         PostMessage(framework::kWmCommand, framework::kIdCancelCommand);
         return true;
@@ -199,6 +202,7 @@ void CheckEventLog(const char* messageFile) {
 
 int main(int argc, char** argv) {
     framework::Win32WindowSystem windowSystem;
+    framework::SetResources(&res::Resources());
     windowSystem.Install();
     Check(framework::InitCommonControlsEx(8, 0xFF), "common controls registered");
 

@@ -1,0 +1,66 @@
+#include "framework/dialog_template.h"
+
+#include <algorithm>
+#include <atomic>
+
+namespace framework {
+namespace {
+
+std::atomic<const ResourceTable*> g_resources{nullptr};
+
+}  // namespace
+
+const ControlTemplate* DialogTemplate::FindControl(int controlId) const {
+    if (controlId == kIdcStatic) return nullptr;
+    auto it = std::find_if(controls.begin(), controls.end(),
+                           [controlId](const ControlTemplate& c) { return c.id == controlId; });
+    return it == controls.end() ? nullptr : &*it;
+}
+
+std::string_view ControlClassName(ControlKind kind) {
+    switch (kind) {
+        case ControlKind::kPushButton:
+        case ControlKind::kDefPushButton:
+        case ControlKind::kGroupBox:
+        case ControlKind::kRadioButton:
+            return "Button";
+        case ControlKind::kStatic:
+        case ControlKind::kIcon:
+            return "Static";
+        case ControlKind::kProgressBar:
+            return "msctls_progress32";
+        case ControlKind::kRichEdit:
+            return "RichEdit20A";
+    }
+    return "Static";
+}
+
+void SetResources(const ResourceTable* table) {
+    g_resources.store(table, std::memory_order_release);
+}
+
+const DialogTemplate* FindDialogTemplate(int templateId) {
+    const ResourceTable* table = g_resources.load(std::memory_order_acquire);
+    if (table == nullptr) return nullptr;
+    for (const DialogTemplate& t : table->dialogs) {
+        if (t.id == templateId) return &t;
+    }
+    return nullptr;
+}
+
+std::string_view FindResourceString(int stringId) {
+    const ResourceTable* table = g_resources.load(std::memory_order_acquire);
+    if (table == nullptr) return {};
+    for (const StringResource& s : table->strings) {
+        if (s.id == stringId) return s.text;
+    }
+    return {};
+}
+
+bool HasIconResource(int iconId) {
+    const ResourceTable* table = g_resources.load(std::memory_order_acquire);
+    return table != nullptr &&
+           std::find(table->icons.begin(), table->icons.end(), iconId) != table->icons.end();
+}
+
+}  // namespace framework

@@ -1,0 +1,39 @@
+// The PCI configuration access library as the rest of the system calls it.
+#pragma once
+
+#include <cstdint>
+
+namespace pci {
+
+// Configuration-space offsets the system uses.
+inline constexpr uint32_t kPciIdOffset = 0x00;         // vendor id low half, device id high half
+inline constexpr uint32_t kSpiDataRegister = 0xF0;     // 32-bit SPI bridge data register
+inline constexpr uint32_t kSpiControlRegister = 0xF4;  // 8-bit SPI bridge control register
+
+// The six entries of the access library, plus whether it is the emulated PC.
+// Every call is complete by itself; implementations serialise register accesses.
+class IVlmIo {
+public:
+    virtual ~IVlmIo() = default;
+    virtual uint32_t LoadVlmIODriver() = 0;
+    virtual void UnloadVlmIODriver() = 0;
+    virtual uint32_t PCI_Read_BYTE(uint32_t bus, uint32_t device, uint32_t function,
+                                   uint32_t offset) = 0;
+    virtual uint32_t PCI_Read_DWORD(uint32_t bus, uint32_t device, uint32_t function,
+                                    uint32_t offset) = 0;
+    virtual void PCI_Write_Byte(uint32_t bus, uint32_t device, uint32_t function, uint32_t offset,
+                                uint32_t value) = 0;
+    virtual void PCI_Write_DWORD(uint32_t bus, uint32_t device, uint32_t function, uint32_t offset,
+                                 uint32_t value) = 0;
+    // True only for the emulated PC (the library exports VlmIoIsEmulated returning 1).
+    virtual bool IsEmulated() { return false; }
+};
+
+// The process-wide access library: the one the program loaded, or the one a test installed.
+// Until one is installed, every read returns all ones and writes go nowhere.
+IVlmIo& VlmIo();
+// Installs the process-wide access library (nullptr: none). Not thread-safe: call it before
+// any thread that uses the library starts.
+void SetVlmIo(IVlmIo* io);
+
+}  // namespace pci

@@ -1,0 +1,346 @@
+#include "programs/linux/terminal_front_end.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+#include "framework/message_box.h"
+#include "programs/linux/terminal_render.h"
+#include "res/resource_ids.h"
+
+namespace terminal {
+
+using namespace framework;
+namespace {
+
+// How often the main window looks for close requests while nothing else happens.
+constexpr uint64_t kWatchMs = 50;
+constexpr int kDefaultColumns = 80;
+constexpr int kDefaultRows = 24;
+constexpr int kSmallestPage = 5;
+constexpr int kPromptLines = 2;  // the lines a licence page leaves for its prompt
+
+constexpr char kLicenceQuestion[] = "Accept the licence agreement? [y/N] ";
+constexpr char kMorePrompt[] = "-- More: Enter for the next page, q for the question --";
+constexpr char kRestartQuestion[] = "Restart now? [Y/n] ";
+constexpr char kPressEnter[] = "Press Enter to continue.";
+constexpr char kClosing[] = "Closing: an update in progress is finished first.\n";
+
+// Cuts leading and trailing carriage returns and line feeds.
+std::string TrimLineBreaks(const std::string& s) {
+    std::size_t begin = s.find_first_not_of("\r\n");
+    if (begin == std::string::npos) return {};
+    std::size_t end = s.find_last_not_of("\r\n");
+    return s.substr(begin, end - begin + 1);
+}
+
+// The answer without surrounding blanks, in lower case.
+std::string Normalised(const std::string& s) {
+    std::size_t begin = s.find_first_not_of(" \t");
+    if (begin == std::string::npos) return {};
+    std::size_t end = s.find_last_not_of(" \t");
+    std::string out = s.substr(begin, end - begin + 1);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// Whether the control holds part of a controller row's text (its name, numbers, flash part).
+bool IsRowText(int id) {
+    auto in = [id](const auto& ids) { return std::find(ids.begin(), ids.end(), id) != ids.end(); };
+    if (in(res::kControllerNames) || in(res::kFlashPartLabels)) return true;
+    for (const res::NumberRow& r : res::kNumberRows) {
+        if (in(std::array<int, 6>{r.busCaption, r.bus, r.deviceCaption, r.device, r.functionCaption,
+                                  r.function})) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string ControlText(const WindowState& window, int id) {
+    const ControlState* c = window.Control(id);
+    return c ? c->text : std::string();
+}
+
+}  // namespace
+
+TerminalOptions StandardTerminalOptions(bool silent) {
+    TerminalOptions options;
+    options.silent = silent;
+    const char* term = std::getenv("TERM");
+    const char* noColour = std::getenv("NO_COLOR");
+    options.drawInPlace =
+        isatty(STDOUT_FILENO) == 1 && !(term != nullptr && std::string(term) == "dumb");
+    options.colour = options.drawInPlace && (noColour == nullptr || noColour[0] == '\0');
+    return options;
+}
+
+TerminalFrontEnd::TerminalFrontEnd(const TerminalOptions& options)
+    : m_options(options),
+      m_promptFd(isatty(options.outputFd) != 1 && isatty(options.errorFd) == 1 ? options.errorFd
+                                                                               : options.outputFd) {
+}
+
+TerminalFrontEnd::~TerminalFrontEnd() {
+    Uninstall();
+}
+
+void TerminalFrontEnd::Install() {
+    m_closeRequestsSeen = CloseRequestCount();
+    InstallTerminalSignalHandlers();
+    m_windows.Install();
+    m_windows.SetObserver(this);
+    m_windows.SetDialogResponder([this](const WindowState& w) { return Respond(w); });
+    m_windows.SetMessageBoxResponder(
+        [this](const MessageBoxRecord& box) { return AnswerMessageBox(box); });
+    m_installed = true;
+}
+
+void TerminalFrontEnd::Uninstall() {
+    if (!m_installed) return;
+    m_installed = false;
+    m_windows.SetObserver(nullptr);
+    m_windows.SetDialogResponder(nullptr);
+    m_windows.SetMessageBoxResponder(nullptr);
+    m_windows.Uninstall();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    LeaveBlock();
+    RestoreTerminal();
+}
+
+int TerminalFrontEnd::Columns() const {
+    int columns = m_options.columns;
+    int rows = 0;
+    if (columns <= 0 && !TerminalSize(m_options.outputFd, columns, rows)) {
+        columns = kDefaultColumns;
+    }
+    return columns;
+}
+
+int TerminalFrontEnd::Rows() const {
+    int rows = m_options.rows;
+    int columns = 0;
+    if (rows <= 0 && !TerminalSize(m_options.outputFd, columns, rows)) rows = kDefaultRows;
+    return rows;
+}
+
+// ---- The main window ----------------------------------------------------------------------
+
+void TerminalFrontEnd::OnChange(const ChangeRecord& change) {
+    if (change.templateId != res::IDD_VLM270FWUPDATE_DIALOG || m_options.silent) return;
+    switch (change.property) {
+        case Property::kUserAction:
+        case Property::kPainted:
+        case Property::kDragIcon:
+        case Property::kIcon:
+        case Property::kMenuItem:
+        case Property::kTimerSet:
+        case Property::kTimerKilled:
+        case Property::kWindowPos:
+            return;
+        default:
+            break;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    bool printRows = true;
+    if (change.property == Property::kText) {
+        // A refresh of the rows sets their texts one by one and ends with the update-to value:
+        // the plain lines wait for the whole refresh.
+        if (IsRowText(change.controlId)) {
+            m_rowTextsPending = true;
+            printRows = false;
+        } else if (change.controlId == res::IDC_UPDATE_TO_VALUE) {
+            m_rowTextsPending = false;
+        }
+    }
+    if (m_rowTextsPending) printRows = false;
+    if (change.property == Property::kDestroyed) {
+        LeaveBlock();
+        return;
+    }
+    ShowMainWindow(printRows);
+}
+
+void TerminalFrontEnd::ShowMainWindow(bool printPlainRows) {
+    std::optional<WindowState> window = m_windows.FindWindow(res::IDD_VLM270FWUPDATE_DIALOG);
+    if (!window || !window->alive || !window->visible) {
+        LeaveBlock();  // what was drawn stays on the screen
+        return;
+    }
+    MainWindowView view = ViewOfMainWindow(*window);
+    if (m_options.drawInPlace) {
+        if (m_prompting > 0) return;
+        std::vector<std::string> lines =
+            RenderMainWindowBlock(view, Columns() - 1, m_options.colour);
+        std::string out;
+        if (m_blockLines == 0) {
+            SetCursorVisible(m_options.outputFd, false);
+            SetTypingHidden(m_options.inputFd, true);
+        } else {
+            out += "\x1b[";
+            out += std::to_string(m_blockLines);
+            out += "A\r";
+        }
+        for (const std::string& line : lines) out += line + "\n";
+        if (lines.size() < m_blockLines) out += "\x1b[J";
+        m_blockLines = lines.size();
+        WriteAll(m_options.outputFd, out);
+        return;
+    }
+    std::string out;
+    if (!m_titlePrinted) {
+        m_titlePrinted = true;
+        out += view.title + "\n";
+    }
+    if (printPlainRows) {
+        for (const ControllerRowView& row : view.rows) {
+            std::string line = RenderPlainRow(row);
+            std::string& last = m_plainRows[static_cast<std::size_t>(row.index)];
+            if (line != last) {
+                last = line;
+                out += line + "\n";
+            }
+        }
+    }
+    if (!out.empty()) WriteAll(m_options.outputFd, out);
+}
+
+void TerminalFrontEnd::LeaveBlock() {
+    if (m_blockLines == 0) return;
+    m_blockLines = 0;
+    SetCursorVisible(m_options.outputFd, true);
+    SetTypingHidden(m_options.inputFd, false);
+}
+
+void TerminalFrontEnd::PrintBelow(const std::string& text) {
+    LeaveBlock();
+    WriteAll(m_promptFd, text);
+}
+
+// ---- Answers --------------------------------------------------------------------------------
+
+AnswerEnd TerminalFrontEnd::Ask(const std::string& prompt, std::string& answer) {
+    uint64_t seen = CloseRequestCount();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_prompting;
+        // Only what is typed once the question shows answers it: a key pressed earlier by
+        // chance must not accept a licence or restart a computer.
+        DiscardTypedInput(m_options.inputFd);
+        PrintBelow(prompt);
+    }
+    AnswerEnd end = ReadAnswer(m_options.inputFd, m_promptFd, answer, seen);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    // Typed answers are echoed by the terminal; others end the prompt's line here.
+    if (isatty(m_options.inputFd) != 1) WriteAll(m_promptFd, "\n");
+    --m_prompting;  // the main window is drawn anew below at its next change
+    return end;
+}
+
+UserAction TerminalFrontEnd::Respond(const WindowState& dialog) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto next = m_nextAction.find(dialog.windowId);
+        if (next != m_nextAction.end()) {
+            UserAction action = next->second;
+            m_nextAction.erase(next);
+            return action;
+        }
+        if (dialog.templateId != res::IDD_VLM270FWUPDATE_DIALOG) {
+            if (m_asked[dialog.windowId]) return UserAction::Wait(kWatchMs);
+            m_asked[dialog.windowId] = true;
+        }
+    }
+    switch (dialog.templateId) {
+        case res::IDD_VLM270FWUPDATE_DIALOG:
+            return WatchMainWindow(dialog);
+        case res::IDD_AGREEMENT:
+            return m_options.silent ? UserAction::Escape() : AskLicence(dialog);
+        case res::IDD_REBOOT:
+            return m_options.silent ? UserAction::Escape() : AskRestart(dialog);
+        case res::IDD_ABOUTBOX:
+            return UserAction::Enter();
+        default:
+            return UserAction::Escape();
+    }
+}
+
+UserAction TerminalFrontEnd::WatchMainWindow(const WindowState& dialog) {
+    (void)dialog;
+    uint64_t requests = CloseRequestCount();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (requests > m_closeRequestsSeen) {
+        m_closeRequestsSeen = requests;
+        if (!m_options.silent) PrintBelow(kClosing);
+        return UserAction::CloseBox();
+    }
+    return UserAction::Wait(kWatchMs);
+}
+
+UserAction TerminalFrontEnd::AskLicence(const WindowState& dialog) {
+    std::vector<std::string> lines =
+        WrapText(ControlText(dialog, res::IDC_LICENCE_TEXT), Columns() - 1);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        PrintBelow(dialog.title + "\n" + ControlText(dialog, res::IDC_LICENCE_PROMPT) + "\n\n");
+    }
+    const std::size_t page =
+        static_cast<std::size_t>(std::max(kSmallestPage, Rows() - kPromptLines));
+    std::string answer;
+    for (std::size_t first = 0; first < lines.size(); first += page) {
+        std::string text;
+        std::size_t last = std::min(lines.size(), first + page);
+        for (std::size_t i = first; i < last; ++i) text += lines[i] + "\n";
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            PrintBelow(text);
+        }
+        if (last == lines.size()) break;
+        AnswerEnd end = Ask(kMorePrompt, answer);
+        if (end != AnswerEnd::kLine) return UserAction::Escape();
+        if (Normalised(answer) == "q") break;
+    }
+    AnswerEnd end = Ask(std::string("\n") + kLicenceQuestion, answer);
+    std::string a = Normalised(answer);
+    if (end == AnswerEnd::kLine && (a == "y" || a == "yes")) {
+        return UserAction::Press(kIdOkCommand);
+    }
+    return UserAction::Escape();
+}
+
+UserAction TerminalFrontEnd::AskRestart(const WindowState& dialog) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::string headline = "\n";
+        headline += ControlText(dialog, res::IDC_RESTART_HEADLINE);
+        PrintBelow(headline + "\n");
+    }
+    for (;;) {
+        std::string answer;
+        AnswerEnd end = Ask(kRestartQuestion, answer);
+        if (end != AnswerEnd::kLine) return UserAction::Escape();
+        std::string a = Normalised(answer);
+        if (a.empty() || a == "y" || a == "yes") return UserAction::Enter();
+        if (a == "n" || a == "no") {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_nextAction[dialog.windowId] = UserAction::Enter();
+            return UserAction::Press(res::IDC_RESTART_LATER);
+        }
+    }
+}
+
+int TerminalFrontEnd::AnswerMessageBox(const MessageBoxRecord& box) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        LeaveBlock();
+        WriteAll(m_options.errorFd, box.caption + ": " + TrimLineBreaks(box.text) + "\n");
+        if (m_options.silent) return kIdOk;
+    }
+    std::string answer;
+    Ask(kPressEnter, answer);  // whatever ends the wait closes the box
+    return kIdOk;
+}
+
+}  // namespace terminal
