@@ -146,9 +146,10 @@ ChipConfig ChipConfigForRow(int row, uint32_t sizeOverride, bool instantTiming) 
     c.idBytes[0] = part.ucManufacturerId;
     c.chipEraseOpcode = part.ucChipEraseOpcode;
     c.sectorEraseOpcode = part.ucSectorEraseOpcode;
-    c.sst = part.ucManufacturerId == flash::kSstManufacturerId;
+    const flash::FlashPartTraits traits = flash::TraitsOf(part);
+    c.aaiFamily = traits.bAaiProgram;
     c.sizeBytes = sizeOverride != 0 ? sizeOverride : model.sizeBytes;
-    c.pageSize = flash::PageSizeOf(part);
+    c.pageSize = traits.usPageSize;
     c.timing = instantTiming ? kInstant : TimingOf(model.timingFamily);
     return c;
 }
@@ -180,7 +181,7 @@ SpiFlashChip::SpiFlashChip(ChipConfig config, framework::Clock& clock)
 }
 
 void SpiFlashChip::PowerUp() {
-    m_status = (m_config.sst || m_config.writeProtect) ? kProtectionBits : 0;
+    m_status = (m_config.aaiFamily || m_config.writeProtect) ? kProtectionBits : 0;
     m_writeEnabled = false;
     m_statusWriteEnabled = false;
     m_aai = false;
@@ -266,7 +267,7 @@ uint8_t SpiFlashChip::CommandByte(uint32_t index, uint8_t mosi) {
         m_pageBuffer[(m_address % pageSize + m_dataCount) % pageSize] = mosi;
         ++m_dataCount;
     }
-    if (m_opcode == kOpAaiProgram && m_config.sst) {
+    if (m_opcode == kOpAaiProgram && m_config.aaiFamily) {
         bool dataByte = m_aai ? index == 1 : index == kAddressBytes + 1;
         if (dataByte) {
             m_firstData = mosi;
@@ -314,11 +315,11 @@ void SpiFlashChip::Complete() {
             m_aai = false;
             return;
         case kOpEnableWriteStatus:
-            if (m_config.sst) m_statusWriteEnabled = true;
+            if (m_config.aaiFamily) m_statusWriteEnabled = true;
             return;
         case kOpWriteStatus:
             if (afterOpcode < 1) return;
-            if (!m_writeEnabled && !(m_config.sst && statusWriteEnable)) return;
+            if (!m_writeEnabled && !(m_config.aaiFamily && statusWriteEnable)) return;
             if (!m_config.writeProtect) {
                 m_status = m_statusValue & kWritableStatusBits;
             }
@@ -328,7 +329,7 @@ void SpiFlashChip::Complete() {
             if (afterOpcode < kAddressBytes + 1 || !m_writeEnabled) return;
             m_writeEnabled = false;
             if (Protected()) return;
-            if (m_config.sst) {
+            if (m_config.aaiFamily) {
                 // Byte program: the first data byte only.
                 m_array[m_address % m_array.size()] &= m_firstData;
                 StartBusy(m_config.timing.byteProgramUs);
@@ -344,7 +345,7 @@ void SpiFlashChip::Complete() {
             }
             return;
         case kOpAaiProgram:
-            if (!m_config.sst) return;
+            if (!m_config.aaiFamily) return;
             if (m_aai) {
                 if (afterOpcode < 1) return;
                 m_array[m_aaiAddress % m_array.size()] &= m_firstData;

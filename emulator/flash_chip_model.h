@@ -49,7 +49,7 @@ struct ChipConfig {
     std::array<uint8_t, 3> idBytes{};
     uint8_t chipEraseOpcode = 0;
     uint8_t sectorEraseOpcode = 0;  // 0: none
-    bool sst = false;               // powers up protected, 0x50 status-write enable, 0xAF program
+    bool aaiFamily = false;         // powers up protected, 0x50 status-write enable, 0xAF program
     uint32_t sizeBytes = 0;
     uint32_t pageSize = 0;
     ChipTiming timing{};

@@ -17,7 +17,7 @@ FlashPartInfo CSPICtl::QueryFlashPart(ControllerInfo& record) {
         const auto b1 = static_cast<uint8_t>(id >> 8);
         const auto b2 = static_cast<uint8_t>(id >> 16);
         if (MatchesId(row, b0, b1, b2)) {
-            record.usPageSize = PageSizeOf(row);
+            record.usPageSize = TraitsOf(row).usPageSize;
             return row;
         }
     }

@@ -5,13 +5,6 @@
 namespace flash {
 namespace {
 
-// Parts with a 32-byte page: their identification bytes.
-constexpr uint8_t kSmallPageMfr = 0xC2;
-constexpr uint8_t kSmallPageDevice = 0x22;
-constexpr uint8_t kSmallPageCaps[] = {0x10, 0x11};
-constexpr uint16_t kSmallPageSize = 32;
-constexpr uint16_t kPageSize = 256;
-
 constexpr FlashPartInfo Part(const char* vendor, const char* name, uint8_t idOpcode, uint8_t idMode,
                              uint8_t mfr, uint8_t device, uint8_t capacityId, uint8_t chipErase,
                              uint8_t sectionUnits, uint16_t capacity4K, uint8_t sectorErase) {
@@ -104,6 +97,27 @@ constexpr FlashPartInfo kSst[] = {
     Part("SST", "SST25VF010A", 0x90, 3, 0xBF, 0x49, 0xBF, 0x60, 1, 32, 0x20),
 };
 
+// A part whose identification bytes match (kAnyIdByte matches every value) has these traits
+// instead of the common ones. The first rule that matches wins.
+constexpr int16_t kAnyIdByte = -1;
+struct TraitsRule {
+    int16_t manufacturerId;
+    int16_t deviceId;
+    int16_t capacityId;
+    FlashPartTraits traits;
+};
+constexpr uint16_t kSmallPageBytes = 32;
+constexpr TraitsRule kTraitsRules[] = {
+    {0xC2, 0x22, 0x10, {.usPageSize = kSmallPageBytes}},  // MX25L5121E
+    {0xC2, 0x22, 0x11, {.usPageSize = kSmallPageBytes}},  // MX25L1021E
+    // SST25VF512X, SST25VF010A
+    {0xBF, kAnyIdByte, kAnyIdByte, {.bAaiProgram = true, .bEnableWriteStatus = true}},
+};
+
+bool RuleByteMatches(int16_t rule, uint8_t id) {
+    return rule == kAnyIdByte || rule == id;
+}
+
 // Joins the makers' tables in search order.
 template <std::size_t... N>
 constexpr std::array<FlashPartInfo, (N + ...)> Join(const FlashPartInfo (&... tables)[N]) {
@@ -137,13 +151,15 @@ bool MatchesId(const FlashPartInfo& part, uint8_t b0, uint8_t b1, uint8_t b2) {
            (part.ucCapacityId == kAnyCapacityId || b2 == part.ucCapacityId);
 }
 
-uint16_t PageSizeOf(const FlashPartInfo& part) {
-    if (part.ucManufacturerId == kSmallPageMfr && part.ucDeviceId == kSmallPageDevice) {
-        for (uint8_t cap : kSmallPageCaps) {
-            if (part.ucCapacityId == cap) return kSmallPageSize;
+FlashPartTraits TraitsOf(const FlashPartInfo& part) {
+    for (const TraitsRule& rule : kTraitsRules) {
+        if (RuleByteMatches(rule.manufacturerId, part.ucManufacturerId) &&
+            RuleByteMatches(rule.deviceId, part.ucDeviceId) &&
+            RuleByteMatches(rule.capacityId, part.ucCapacityId)) {
+            return rule.traits;
         }
     }
-    return kPageSize;
+    return FlashPartTraits{};
 }
 
 int FindFlashPartByName(const char* name) {

@@ -28,9 +28,9 @@ inline constexpr uint8_t kIdModeOpcodeOnly = 0;
 inline constexpr uint8_t kIdModeThreeZeroBytes = 3;
 inline constexpr uint8_t kAnyCapacityId = 0xFF;
 inline constexpr uint8_t kUnidentifiedOpcode = 0xFF;  // ucIdOpcode of the "not identified" row
-inline constexpr uint8_t kSstManufacturerId = 0xBF;   // AAI programming, 0x50 unprotect
 inline constexpr uint8_t kPartReservedByte = 0x16;
 inline constexpr uint32_t kSectionUnitBytes = 0x10000;
+inline constexpr uint16_t kCommonPageBytes = 256;
 
 // The table in its search order: the first row that matches wins.
 extern const std::array<FlashPartInfo, kFlashPartCount> g_FlashParts;
@@ -40,8 +40,18 @@ FlashPartInfo UnidentifiedFlashPart();
 bool IsIdentified(const FlashPartInfo& part);
 // True when the identification bytes read (b0 first) match the row.
 bool MatchesId(const FlashPartInfo& part, uint8_t b0, uint8_t b1, uint8_t b2);
-// Page-program size for an identified row: 32 for the two small-page parts, else 256.
-uint16_t PageSizeOf(const FlashPartInfo& part);
+
+// What writing a part needs beyond its row. Most parts take the common commands with 256-byte
+// pages; the exceptions are listed by identification bytes in one table (flash_part_table.cpp).
+struct FlashPartTraits {
+    bool bAaiProgram = false;         // programmed by auto-address-increment, a byte at a time
+    bool bEnableWriteStatus = false;  // status register made writable by 0x50, not write enable
+    uint16_t usPageSize = kCommonPageBytes;  // page-program size in bytes
+};
+
+// The traits of an identified row.
+FlashPartTraits TraitsOf(const FlashPartInfo& part);
+
 // Row number of the part spelt exactly so, or -1.
 int FindFlashPartByName(const char* name);
 

@@ -177,7 +177,7 @@ int32_t CSPICtl::WriteStatusZero(const ControllerInfo& record) {
 }
 
 void CSPICtl::Unprotect(const ControllerInfo& record, const FlashPartInfo& part) {
-    if (part.ucManufacturerId == kSstManufacturerId) {
+    if (TraitsOf(part).bEnableWriteStatus) {
         WriteData(record, kOpEnableWriteStatus, 1);
         EndCommand(record);
     } else {

@@ -42,7 +42,7 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
     const uint32_t dwSectionSize = part.ucSectionUnits * flash::kSectionUnitBytes;
     if (pImage == nullptr || dwImageLength > kImageBufferBytes || dwSectionSize == 0 ||
         !flash::IsIdentified(part) ||
-        (part.ucManufacturerId != flash::kSstManufacturerId && record.usPageSize == 0)) {
+        (!flash::TraitsOf(part).bAaiProgram && record.usPageSize == 0)) {
         return kResultInvalidParameter;
     }
     int32_t result = kResultSuccess;
@@ -109,7 +109,7 @@ int32_t CInterctl::Write_Section(const ControllerInfo& record, const FlashPartIn
                                  const uint8_t* pImage, uint32_t dwOffset, uint32_t dwLength) {
     if (dwLength == 0) return kResultSuccess;
     if (!InsideImageBuffer(dwOffset, dwLength)) return kResultInvalidParameter;
-    const bool bAai = part.ucManufacturerId == flash::kSstManufacturerId;
+    const bool bAai = flash::TraitsOf(part).bAaiProgram;
     // Without a page size the page loop would never advance.
     if (!bAai && record.usPageSize == 0) return kResultInvalidParameter;
     m_spi.Unprotect(record, part);

@@ -69,7 +69,7 @@ double FloorMs(int row, uint32_t length, uint16_t pageSize) {
         written += std::min(section, length);
     }
     double us = static_cast<double>(kAfterEraseWaitMs) * kUsPerMs + t.eraseUs;
-    if (part.ucManufacturerId == flash::kSstManufacturerId) {
+    if (flash::TraitsOf(part).bAaiProgram) {
         us += static_cast<double>(written) * t.byteProgramUs;
     } else {
         const uint64_t pages = (written + pageSize - 1) / pageSize;

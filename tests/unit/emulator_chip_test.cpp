@@ -343,8 +343,7 @@ TEST(EmulatedChip, EveryPartErasesWithItsRowsOpcode) {
         Rig rig("part=" + std::to_string(r) + " timing=instant");
         rig.chip->SetContents(std::vector<uint8_t>(rig.chip->Size(), 0x5A));
         BridgeDriver b = rig.bridge();
-        b.Command(
-            {row.ucManufacturerId == flash::kSstManufacturerId ? uint8_t{0x50} : uint8_t{0x06}});
+        b.Command({flash::TraitsOf(row).bEnableWriteStatus ? uint8_t{0x50} : uint8_t{0x06}});
         b.WriteStatus(0);
         b.WriteEnable();
         b.Command({row.ucChipEraseOpcode});

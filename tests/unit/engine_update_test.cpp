@@ -121,7 +121,7 @@ TEST_P(EveryPart, UpdatedByteForByte) {
         if (length > k64K && flashSize < k128K) continue;  // the image does not fit this part
         const FlashPartInfo part = bench.m_spi->QueryFlashPart(bench.m_records[0]);
         ASSERT_EQ(std::memcmp(&part, &expectedPart, sizeof part), 0) << part.szPartName;
-        EXPECT_EQ(bench.m_records[0].usPageSize, flash::PageSizeOf(expectedPart));
+        EXPECT_EQ(bench.m_records[0].usPageSize, flash::TraitsOf(expectedPart).usPageSize);
 
         const std::vector<uint8_t> buffer = ImageBuffer(length);
         const int32_t result =
@@ -157,7 +157,7 @@ UpdateOutcome UpdateWith(const std::string& options, int row, uint32_t length, u
     if (!bench.Ok()) return {1, {}, false};
     ControllerInfo record{};
     record.ucBus = 1;
-    record.usPageSize = flash::PageSizeOf(flash::g_FlashParts[row]);
+    record.usPageSize = flash::TraitsOf(flash::g_FlashParts[row]).usPageSize;
     const std::vector<uint8_t> buffer = ImageBuffer(length);
     const FlashPartInfo& part = flash::g_FlashParts[row];
     const int32_t result =
@@ -359,7 +359,7 @@ TEST(EngineUpdate, ImageLargerThanTheFlashIsNeverReportedWritten) {
     ASSERT_TRUE(bench.Ok());
     ControllerInfo record{};
     record.ucBus = 1;
-    record.usPageSize = flash::PageSizeOf(flash::g_FlashParts[kMx512Kbit]);
+    record.usPageSize = flash::TraitsOf(flash::g_FlashParts[kMx512Kbit]).usPageSize;
     std::vector<uint8_t> buffer = ImageBuffer(k128K);
     std::fill(buffer.begin() + k64K, buffer.end(), 0x00);
     const int32_t result = bench.m_engine->Update_Firmware(

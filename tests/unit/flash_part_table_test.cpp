@@ -83,11 +83,39 @@ TEST(FlashPartTable, RowsKeepTheirPlaces) {
     }
 }
 
-TEST(FlashPartTable, PageSizeAndIdentification) {
+TEST(FlashPartTable, TraitsAndIdentification) {
+    // The exceptions to 256-byte pages programmed with the common commands, by row.
+    struct Exception {
+        std::size_t row;
+        bool aai;
+        bool enableWriteStatus;
+        uint16_t pageSize;
+    };
+    const Exception exceptions[] = {
+        {2, false, false, 32},  // MX25L5121E
+        {3, false, false, 32},  // MX25L1021E
+        {45, true, true, 256},  // SST25VF512X
+        {46, true, true, 256},  // SST25VF010A
+    };
     for (std::size_t i = 0; i < g_FlashParts.size(); ++i) {
-        uint16_t expected = (i == 2 || i == 3) ? 32 : 256;
-        EXPECT_EQ(flash::PageSizeOf(g_FlashParts[i]), expected) << g_FlashParts[i].szPartName;
+        Exception expected{i, false, false, 256};
+        for (const Exception& e : exceptions) {
+            if (e.row == i) expected = e;
+        }
+        const flash::FlashPartTraits traits = flash::TraitsOf(g_FlashParts[i]);
+        SCOPED_TRACE(g_FlashParts[i].szPartName);
+        EXPECT_EQ(traits.bAaiProgram, expected.aai);
+        EXPECT_EQ(traits.bEnableWriteStatus, expected.enableWriteStatus);
+        EXPECT_EQ(traits.usPageSize, expected.pageSize);
     }
+    // Traits follow the identification bytes, not the row's place: a part answering like the
+    // small-page parts but with another capacity byte keeps the common page.
+    FlashPartInfo sibling = g_FlashParts[3];
+    sibling.ucCapacityId = 0x12;
+    EXPECT_EQ(flash::TraitsOf(sibling).usPageSize, 256);
+    FlashPartInfo otherDevice = g_FlashParts[45];
+    otherDevice.ucDeviceId = 0x8E;
+    EXPECT_TRUE(flash::TraitsOf(otherDevice).bAaiProgram);
     FlashPartInfo none = flash::UnidentifiedFlashPart();
     EXPECT_FALSE(flash::IsIdentified(none));
     const auto* bytes = reinterpret_cast<const uint8_t*>(&none);
