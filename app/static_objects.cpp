@@ -18,7 +18,7 @@ EventLogReporter s_eventLogReporter;
 }  // namespace
 
 CUtility g_Utility;
-CInterctl g_Interctl(g_Utility.m_ucControllerCount, g_Utility.m_Controllers, g_SPICtl);
+flash::CInterctl g_Interctl(g_Utility.m_ucControllerCount, g_Utility.m_Controllers, g_SPICtl);
 UpdateJob g_UpdateJobs[kMaxControllers];
 CVLM270FWUpdateApp theApp;
 flash::CSPICtl g_SPICtl;

@@ -7,7 +7,7 @@
 // Walks every identifier row over buses 0-15, devices 0-31 and functions 0-7, recording each
 // function whose identifier word matches the row, in that order; matches past the table's
 // room are ignored.
-int32_t CInterctl::ScanControllers() {
+int32_t flash::CInterctl::ScanControllers() {
     std::lock_guard<std::mutex> lock(m_csEngine);
     pci::IVlmIo& io = m_spi.Io();
     m_rucControllerCount = 0;

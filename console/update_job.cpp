@@ -79,7 +79,7 @@ int32_t UpdateController(uint8_t ucTargetNumber, std::string strFWFilePath) {
     }
     bar.SetPos(kBarFileChecked);
 
-    FlashPartInfo part{};
+    flash::FlashPartInfo part{};
     {
         framework::CriticalSection::Lock identify(dlg.m_csIdentify);
         if (!identify.Owns() || Stopped()) {

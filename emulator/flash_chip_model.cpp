@@ -132,7 +132,7 @@ uint32_t SectorSizeOfOpcode(uint8_t opcode) {
 }
 
 ChipConfig ChipConfigForRow(int row, uint32_t sizeOverride, bool instantTiming) {
-    const FlashPartInfo& part = flash::g_FlashParts[static_cast<std::size_t>(row)];
+    const flash::FlashPartInfo& part = flash::g_FlashParts[static_cast<std::size_t>(row)];
     const ChipModelData& model = kModels[static_cast<std::size_t>(row)];
     ChipConfig c;
     c.partRow = row;

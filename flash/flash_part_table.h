@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace flash {
+
 // One row of the flash part table; copied and passed by value.
 struct FlashPartInfo {
     uint8_t ucIdOpcode;           // identification command
@@ -20,8 +22,6 @@ struct FlashPartInfo {
     char szVendor[255];
     char szPartName[255];
 };
-
-namespace flash {
 
 inline constexpr std::size_t kFlashPartCount = 47;
 inline constexpr uint8_t kIdModeOpcodeOnly = 0;

@@ -7,6 +7,7 @@
 #include "util/result_codes.h"
 #include "util/utility.h"
 
+namespace flash {
 namespace {
 
 constexpr const char* kUpdateFirmwareName = "CInterctl::Update_Firmware";
@@ -27,7 +28,7 @@ bool InsideImageBuffer(uint32_t dwOffset, uint32_t dwLength) {
 }  // namespace
 
 CInterctl::CInterctl(uint8_t& rucControllerCount, ControllerInfo (&controllers)[kMaxControllers],
-                     flash::CSPICtl& spi)
+                     CSPICtl& spi)
     : m_rucControllerCount(rucControllerCount), m_pControllers(controllers), m_spi(spi) {}
 
 CInterctl::~CInterctl() = default;
@@ -39,10 +40,9 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
                                    FlashPartInfo part, const uint8_t* pImage,
                                    uint32_t dwImageLength) {
     // Refuse what cannot be written before the flash is erased: a blank flash does not boot.
-    const uint32_t dwSectionSize = part.ucSectionUnits * flash::kSectionUnitBytes;
+    const uint32_t dwSectionSize = part.ucSectionUnits * kSectionUnitBytes;
     if (pImage == nullptr || dwImageLength > kImageBufferBytes || dwSectionSize == 0 ||
-        !flash::IsIdentified(part) ||
-        (!flash::TraitsOf(part).bAaiProgram && record.usPageSize == 0)) {
+        !IsIdentified(part) || (!TraitsOf(part).bAaiProgram && record.usPageSize == 0)) {
         return kResultInvalidParameter;
     }
     int32_t result = kResultSuccess;
@@ -109,12 +109,12 @@ int32_t CInterctl::Write_Section(const ControllerInfo& record, const FlashPartIn
                                  const uint8_t* pImage, uint32_t dwOffset, uint32_t dwLength) {
     if (dwLength == 0) return kResultSuccess;
     if (!InsideImageBuffer(dwOffset, dwLength)) return kResultInvalidParameter;
-    const bool bAai = flash::TraitsOf(part).bAaiProgram;
+    const bool bAai = TraitsOf(part).bAaiProgram;
     // Without a page size the page loop would never advance.
     if (!bAai && record.usPageSize == 0) return kResultInvalidParameter;
     m_spi.Unprotect(record, part);
     if (bAai) {
-        const int32_t result = m_spi.WriteData(record, flash::kOpWriteEnable, 1);
+        const int32_t result = m_spi.WriteData(record, kOpWriteEnable, 1);
         m_spi.EndCommand(record);
         if (result < 0) return result;
         m_spi.WaitWriteEnable(record);
@@ -125,7 +125,7 @@ int32_t CInterctl::Write_Section(const ControllerInfo& record, const FlashPartIn
     uint32_t dwPosition = 0;
     while (dwPosition < dwLength) {
         const uint32_t dwPage = std::min<uint32_t>(record.usPageSize, dwLength - dwPosition);
-        const int32_t result = m_spi.WriteData(record, flash::kOpWriteEnable, 1);
+        const int32_t result = m_spi.WriteData(record, kOpWriteEnable, 1);
         m_spi.EndCommand(record);
         if (result < 0) return result;
         m_spi.WaitWriteEnable(record);
@@ -171,3 +171,5 @@ int32_t CInterctl::Compare_Section(const uint8_t* pImage, const ControllerInfo& 
     }
     return kResultSuccess;
 }
+
+}  // namespace flash

@@ -9,6 +9,8 @@
 #include "flash/spi_protocol.h"
 #include "util/controller_info.h"
 
+namespace flash {
+
 // Attempts of the whole erase-check-write-compare sequence.
 inline constexpr uint8_t kUpdateAttempts = 3;
 // Time the flash is left to settle between the chip erase and the blank check.
@@ -21,14 +23,15 @@ inline constexpr uint32_t kCompareBufferBytes = 255;
 
 // One instance for the process, built at static initialisation over the utility object's
 // controller table and the SPI layer object, e.g.
-//   CInterctl g_Interctl(g_Utility.m_ucControllerCount, g_Utility.m_Controllers, g_SPICtl);
+//   flash::CInterctl g_Interctl(g_Utility.m_ucControllerCount, g_Utility.m_Controllers,
+//                               g_SPICtl);
 // (only references are kept, so the SPI layer object may be constructed after it).
 class CInterctl {
 public:
     // The engine fills the controller table given (count and four records) and drives the
     // flash through spi.
     CInterctl(uint8_t& rucControllerCount, ControllerInfo (&controllers)[kMaxControllers],
-              flash::CSPICtl& spi);
+              CSPICtl& spi);
     virtual ~CInterctl();
     CInterctl(const CInterctl&) = delete;
     CInterctl& operator=(const CInterctl&) = delete;
@@ -58,9 +61,11 @@ private:
     std::mutex m_csEngine;
     uint8_t& m_rucControllerCount;
     ControllerInfo* m_pControllers;
-    flash::CSPICtl& m_spi;
+    CSPICtl& m_spi;
 };
+
+}  // namespace flash
 
 // The update engine, over the utility object's controller table and the SPI layer (built with
 // the other process-wide objects, in their order).
-extern CInterctl g_Interctl;
+extern flash::CInterctl g_Interctl;

@@ -29,7 +29,7 @@ struct Rig {
         io = std::make_unique<vlmio::emu::EmulatorVlmIo>(*pc);
         io->LoadVlmIODriver();
         spi = std::make_unique<flash::CSPICtl>(io.get(), &clock);
-        engine = std::make_unique<CInterctl>(count, records, *spi);
+        engine = std::make_unique<flash::CInterctl>(count, records, *spi);
     }
     framework::VirtualClock clock;
     std::unique_ptr<vlmio::emu::EmulatedPc> pc;
@@ -37,7 +37,7 @@ struct Rig {
     std::unique_ptr<flash::CSPICtl> spi;
     uint8_t count = 0;
     ControllerInfo records[kMaxControllers] = {};
-    std::unique_ptr<CInterctl> engine;
+    std::unique_ptr<flash::CInterctl> engine;
     uint64_t accesses = 0;
 };
 
@@ -60,7 +60,7 @@ BENCHMARK(BM_ScanControllers)->Unit(benchmark::kMillisecond);
 // The least modelled time an update can take: the wait after the erase, the erase, and every
 // program command's busy time (page by page, or byte by byte for auto-increment parts).
 double FloorMs(int row, uint32_t length, uint16_t pageSize) {
-    const FlashPartInfo& part = flash::g_FlashParts[row];
+    const flash::FlashPartInfo& part = flash::g_FlashParts[row];
     const vlmio::emu::ChipTiming& t =
         vlmio::emu::TimingOf(vlmio::emu::ChipModels()[row].timingFamily);
     const uint32_t section = part.ucSectionUnits * flash::kSectionUnitBytes;
@@ -68,7 +68,7 @@ double FloorMs(int row, uint32_t length, uint16_t pageSize) {
     for (uint32_t offset = 0; offset < length; offset += section) {
         written += std::min(section, length);
     }
-    double us = static_cast<double>(kAfterEraseWaitMs) * kUsPerMs + t.eraseUs;
+    double us = static_cast<double>(flash::kAfterEraseWaitMs) * kUsPerMs + t.eraseUs;
     if (flash::TraitsOf(part).bAaiProgram) {
         us += static_cast<double>(written) * t.byteProgramUs;
     } else {
@@ -93,7 +93,7 @@ void BM_UpdateFirmware(benchmark::State& state) {
         state.PauseTiming();
         Rig rig("controller 01:00.0 part=" + std::to_string(row) + " timing=datasheet\n");
         rig.engine->ScanControllers();
-        const FlashPartInfo part = rig.spi->QueryFlashPart(rig.records[0]);
+        const flash::FlashPartInfo part = rig.spi->QueryFlashPart(rig.records[0]);
         pageSize = rig.records[0].usPageSize;
         const uint64_t startUs = rig.clock.NowUs();
         const uint64_t startAccesses = rig.accesses;

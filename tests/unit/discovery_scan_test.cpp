@@ -34,7 +34,7 @@ protected:
     flash::CSPICtl m_spi;
     uint8_t m_count = 0xEE;
     ControllerInfo m_records[kMaxControllers] = {};
-    CInterctl m_engine;
+    flash::CInterctl m_engine;
 };
 
 TEST_F(DiscoveryScan, NothingFound) {

@@ -213,7 +213,7 @@ TEST(EmulatedChip, IncompleteCommandsAreIgnored) {
 
 TEST(EmulatedChip, M45PE10EraseOpcodeNeedsAnAddressSoItsChipEraseNeverErases) {
     Rig rig("part=M45PE10 timing=instant");
-    const FlashPartInfo& row = flash::g_FlashParts[27];
+    const flash::FlashPartInfo& row = flash::g_FlashParts[27];
     ASSERT_STREQ(row.szPartName, "M45PE10");
     rig.chip->SetContents(std::vector<uint8_t>(rig.chip->Size(), 0x00));
     BridgeDriver b = rig.bridge();
@@ -287,10 +287,10 @@ TEST(EmulatedChip, DatasheetTimingHoldsBusyForTheFamilysTimes) {
 // finds exactly that row, and reads 0xFF for every other identification command.
 TEST(EmulatedChip, EveryPartIdentifiesAsItsOwnRow) {
     std::set<std::pair<uint8_t, uint8_t>> commands;
-    for (const FlashPartInfo& row : flash::g_FlashParts)
+    for (const flash::FlashPartInfo& row : flash::g_FlashParts)
         commands.insert({row.ucIdOpcode, row.ucIdMode});
     for (std::size_t r = 0; r < flash::kFlashPartCount; ++r) {
-        const FlashPartInfo& row = flash::g_FlashParts[r];
+        const flash::FlashPartInfo& row = flash::g_FlashParts[r];
         SCOPED_TRACE(std::to_string(r) + " " + row.szPartName);
         Rig rig("part=" + std::to_string(r) + " timing=instant");
         BridgeDriver b = rig.bridge();
@@ -311,7 +311,7 @@ TEST(EmulatedChip, EveryPartIdentifiesAsItsOwnRow) {
         // The search in table order stops at this row.
         int found = -1;
         for (std::size_t t = 0; t < flash::kFlashPartCount && found < 0; ++t) {
-            const FlashPartInfo& candidate = flash::g_FlashParts[t];
+            const flash::FlashPartInfo& candidate = flash::g_FlashParts[t];
             std::array<uint8_t, 3> id = b.ReadId(candidate.ucIdOpcode, candidate.ucIdMode);
             if (flash::MatchesId(candidate, id[0], id[1], id[2])) found = static_cast<int>(t);
         }
@@ -322,7 +322,7 @@ TEST(EmulatedChip, EveryPartIdentifiesAsItsOwnRow) {
 
 TEST(EmulatedChip, SizesAndPageSizesFollowThePartNames) {
     for (std::size_t r = 0; r < flash::kFlashPartCount; ++r) {
-        const FlashPartInfo& row = flash::g_FlashParts[r];
+        const flash::FlashPartInfo& row = flash::g_FlashParts[r];
         SCOPED_TRACE(std::to_string(r) + " " + row.szPartName);
         Rig rig("part=" + std::to_string(r));
         std::size_t expected = std::size_t{row.usCapacity4K} * 4096;
@@ -338,7 +338,7 @@ TEST(EmulatedChip, SizesAndPageSizesFollowThePartNames) {
 // Every part but the M45PE10 ends blank after the host's unprotect and its row's chip erase.
 TEST(EmulatedChip, EveryPartErasesWithItsRowsOpcode) {
     for (std::size_t r = 0; r < flash::kFlashPartCount; ++r) {
-        const FlashPartInfo& row = flash::g_FlashParts[r];
+        const flash::FlashPartInfo& row = flash::g_FlashParts[r];
         SCOPED_TRACE(std::to_string(r) + " " + row.szPartName);
         Rig rig("part=" + std::to_string(r) + " timing=instant");
         rig.chip->SetContents(std::vector<uint8_t>(rig.chip->Size(), 0x5A));

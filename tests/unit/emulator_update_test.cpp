@@ -29,12 +29,12 @@ TEST_P(EmulatedUpdate, EveryPartButTheM45PE10TakesTheImage) {
     flash::CSPICtl spi(&io, &clock);
     uint8_t count = 0;
     ControllerInfo controllers[kMaxControllers] = {};
-    CInterctl engine(count, controllers, spi);
+    flash::CInterctl engine(count, controllers, spi);
     ASSERT_EQ(engine.ScanControllers(), 0);
     ASSERT_EQ(count, 1);
     ControllerInfo& record = controllers[0];
 
-    FlashPartInfo part = spi.QueryFlashPart(record);
+    flash::FlashPartInfo part = spi.QueryFlashPart(record);
     ASSERT_TRUE(flash::IsIdentified(part));
     EXPECT_STREQ(part.szPartName, flash::g_FlashParts[static_cast<std::size_t>(row)].szPartName);
 

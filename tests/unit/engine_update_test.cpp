@@ -69,7 +69,7 @@ public:
         m_io = std::make_unique<vlmio::emu::EmulatorVlmIo>(*m_pc);
         m_io->LoadVlmIODriver();
         m_spi = std::make_unique<flash::CSPICtl>(m_io.get(), &m_clock);
-        m_engine = std::make_unique<CInterctl>(m_count, m_records, *m_spi);
+        m_engine = std::make_unique<flash::CInterctl>(m_count, m_records, *m_spi);
     }
     bool Ok() const { return m_engine != nullptr; }
 
@@ -85,14 +85,14 @@ public:
     std::unique_ptr<flash::CSPICtl> m_spi;
     uint8_t m_count = 0;
     ControllerInfo m_records[kMaxControllers] = {};
-    std::unique_ptr<CInterctl> m_engine;
+    std::unique_ptr<flash::CInterctl> m_engine;
     uint64_t m_accesses = 0;
 };
 
 // What the flash must hold after an update: the written extent (whole sections, the last one
 // reaching into the buffer's zero tail) from the buffer, erased bytes after it.
 std::vector<uint8_t> Expected(const std::vector<uint8_t>& buffer, uint32_t length,
-                              const FlashPartInfo& part, std::size_t flashSize) {
+                              const flash::FlashPartInfo& part, std::size_t flashSize) {
     const uint32_t section = part.ucSectionUnits * flash::kSectionUnitBytes;
     uint32_t extent = 0;
     for (uint32_t offset = 0; offset < length; offset += section) {
@@ -109,7 +109,7 @@ class EveryPart : public ::testing::TestWithParam<int> {};
 // flash then holds the image byte for byte.
 TEST_P(EveryPart, UpdatedByteForByte) {
     const int row = GetParam();
-    const FlashPartInfo& expectedPart = flash::g_FlashParts[row];
+    const flash::FlashPartInfo& expectedPart = flash::g_FlashParts[row];
     capture::EventCapture events;
     for (uint32_t length : {k64K, k96K, k128K}) {
         SCOPED_TRACE(std::string(expectedPart.szPartName) + " image " + std::to_string(length));
@@ -119,7 +119,7 @@ TEST_P(EveryPart, UpdatedByteForByte) {
         ASSERT_EQ(bench.m_count, 1);
         const std::size_t flashSize = bench.Flash().size();
         if (length > k64K && flashSize < k128K) continue;  // the image does not fit this part
-        const FlashPartInfo part = bench.m_spi->QueryFlashPart(bench.m_records[0]);
+        const flash::FlashPartInfo part = bench.m_spi->QueryFlashPart(bench.m_records[0]);
         ASSERT_EQ(std::memcmp(&part, &expectedPart, sizeof part), 0) << part.szPartName;
         EXPECT_EQ(bench.m_records[0].usPageSize, flash::TraitsOf(expectedPart).usPageSize);
 
@@ -159,7 +159,7 @@ UpdateOutcome UpdateWith(const std::string& options, int row, uint32_t length, u
     record.ucBus = 1;
     record.usPageSize = flash::TraitsOf(flash::g_FlashParts[row]).usPageSize;
     const std::vector<uint8_t> buffer = ImageBuffer(length);
-    const FlashPartInfo& part = flash::g_FlashParts[row];
+    const flash::FlashPartInfo& part = flash::g_FlashParts[row];
     const int32_t result =
         bench.m_engine->Update_Firmware(target, record, part, buffer.data(), length);
     const auto& flash = bench.m_pc->Chip(1, 0, 0)->Contents();
@@ -225,7 +225,7 @@ TEST(EngineFaults, UnidentifiedPartsAreNeverWritten) {
         ASSERT_EQ(bench.m_engine->ScanControllers(), kResultSuccess);
         EXPECT_EQ(bench.m_records[0].ucDevice, 0x1F);
         EXPECT_EQ(bench.m_records[0].ucFunction, 7);
-        const FlashPartInfo found = bench.m_spi->QueryFlashPart(bench.m_records[0]);
+        const flash::FlashPartInfo found = bench.m_spi->QueryFlashPart(bench.m_records[0]);
         EXPECT_FALSE(flash::IsIdentified(found));
         const std::vector<uint8_t> before = bench.Flash();
         const uint64_t accesses = bench.m_accesses;
@@ -247,13 +247,13 @@ TEST(EngineFaults, RefusedBeforeErasing) {
     record.ucBus = 1;
     record.usPageSize = 256;
     const std::vector<uint8_t> buffer = ImageBuffer(k128K);
-    FlashPartInfo noSections = flash::g_FlashParts[1];
+    flash::FlashPartInfo noSections = flash::g_FlashParts[1];
     noSections.ucSectionUnits = 0;
     ControllerInfo noPageSize = record;
     noPageSize.usPageSize = 0;
     struct Case {
         const ControllerInfo* record;
-        FlashPartInfo part;
+        flash::FlashPartInfo part;
         const uint8_t* image;
         uint32_t length;
     };
@@ -309,12 +309,12 @@ TEST(EngineUpdate, IdentificationBesideAnUpdate) {
     ASSERT_TRUE(bench.Ok());
     ASSERT_EQ(bench.m_engine->ScanControllers(), kResultSuccess);
     ASSERT_EQ(bench.m_count, 2);
-    const FlashPartInfo part = bench.m_spi->QueryFlashPart(bench.m_records[0]);
+    const flash::FlashPartInfo part = bench.m_spi->QueryFlashPart(bench.m_records[0]);
     const std::vector<uint8_t> buffer = ImageBuffer(k64K);
     int identified = 0;
     std::thread identifier([&] {
         for (int i = 0; i < 20; ++i) {
-            const FlashPartInfo other = bench.m_spi->QueryFlashPart(bench.m_records[1]);
+            const flash::FlashPartInfo other = bench.m_spi->QueryFlashPart(bench.m_records[1]);
             identified += std::string(other.szPartName) == "MX25L5121E" ? 1 : 0;
         }
     });
@@ -339,7 +339,7 @@ TEST(EngineCompare, UnreadableChunkIsAMismatch) {
     flash::CSPICtl spi(&bridge, &clock);
     uint8_t count = 0;
     ControllerInfo records[kMaxControllers] = {};
-    CInterctl engine(count, records, spi);
+    flash::CInterctl engine(count, records, spi);
     const std::vector<uint8_t> zeros(kImageBufferBytes, 0);
     EXPECT_EQ(engine.Compare_Section(zeros.data(), records[0], 0, 16), kResultDataNotMatch);
     Lines expected;

@@ -14,7 +14,7 @@ using flash::g_FlashParts;
 
 TEST(FlashPartTable, EveryRowIsWellFormed) {
     for (std::size_t i = 0; i < g_FlashParts.size(); ++i) {
-        const FlashPartInfo& row = g_FlashParts[i];
+        const flash::FlashPartInfo& row = g_FlashParts[i];
         SCOPED_TRACE("row " + std::to_string(i) + " " + row.szPartName);
         EXPECT_NE(row.ucIdOpcode, flash::kUnidentifiedOpcode);
         EXPECT_TRUE(row.ucIdMode == 0 || row.ucIdMode == 3);
@@ -31,8 +31,8 @@ TEST(FlashPartTable, NoRowIsShadowedByAnEarlierOne) {
     // A row whose command and bytes an earlier row already matches could never be found.
     for (std::size_t i = 0; i < g_FlashParts.size(); ++i) {
         for (std::size_t j = 0; j < i; ++j) {
-            const FlashPartInfo& a = g_FlashParts[j];
-            const FlashPartInfo& b = g_FlashParts[i];
+            const flash::FlashPartInfo& a = g_FlashParts[j];
+            const flash::FlashPartInfo& b = g_FlashParts[i];
             bool sameCommand = a.ucIdOpcode == b.ucIdOpcode && a.ucIdMode == b.ucIdMode;
             uint8_t cap = b.ucCapacityId == flash::kAnyCapacityId ? 0x00 : b.ucCapacityId;
             EXPECT_FALSE(sameCommand && flash::MatchesId(a, b.ucManufacturerId, b.ucDeviceId, cap))
@@ -72,7 +72,7 @@ TEST(FlashPartTable, RowsKeepTheirPlaces) {
         {46, "SST", "SST25VF010A", 0x90, 0xBF, 0x49, 0xBF, 0x60, 1, 32},
     };
     for (const Expect& e : rows) {
-        const FlashPartInfo& r = g_FlashParts[e.row];
+        const flash::FlashPartInfo& r = g_FlashParts[e.row];
         SCOPED_TRACE(e.part);
         EXPECT_STREQ(r.szVendor, e.vendor);
         EXPECT_STREQ(r.szPartName, e.part);
@@ -110,13 +110,13 @@ TEST(FlashPartTable, TraitsAndIdentification) {
     }
     // Traits follow the identification bytes, not the row's place: a part answering like the
     // small-page parts but with another capacity byte keeps the common page.
-    FlashPartInfo sibling = g_FlashParts[3];
+    flash::FlashPartInfo sibling = g_FlashParts[3];
     sibling.ucCapacityId = 0x12;
     EXPECT_EQ(flash::TraitsOf(sibling).usPageSize, 256);
-    FlashPartInfo otherDevice = g_FlashParts[45];
+    flash::FlashPartInfo otherDevice = g_FlashParts[45];
     otherDevice.ucDeviceId = 0x8E;
     EXPECT_TRUE(flash::TraitsOf(otherDevice).bAaiProgram);
-    FlashPartInfo none = flash::UnidentifiedFlashPart();
+    flash::FlashPartInfo none = flash::UnidentifiedFlashPart();
     EXPECT_FALSE(flash::IsIdentified(none));
     const auto* bytes = reinterpret_cast<const uint8_t*>(&none);
     for (std::size_t i = 0; i < sizeof none; ++i) ASSERT_EQ(bytes[i], 0xFF);

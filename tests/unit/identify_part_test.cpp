@@ -27,7 +27,7 @@ protected:
         };
     }
     std::size_t IdReads() const { return m_bridge.Count(pci::kSpiDataRegister, false); }
-    bool IsRow(const FlashPartInfo& part, std::size_t row) {
+    bool IsRow(const flash::FlashPartInfo& part, std::size_t row) {
         return std::memcmp(&part, &flash::g_FlashParts[row], sizeof part) == 0;
     }
 
@@ -59,7 +59,7 @@ TEST_F(IdentifyPart, FirstMatchingRowAndItsPageSize) {
         m_bridge.log.clear();
         m_record.usPageSize = kUnsetPageSize;
         Answer(c.opcode, c.id);
-        const FlashPartInfo part = m_spi.QueryFlashPart(m_record);
+        const flash::FlashPartInfo part = m_spi.QueryFlashPart(m_record);
         EXPECT_TRUE(IsRow(part, c.row)) << part.szPartName;
         EXPECT_EQ(m_record.usPageSize, c.pageSize);
         EXPECT_EQ(IdReads(), c.reads);
@@ -68,9 +68,9 @@ TEST_F(IdentifyPart, FirstMatchingRowAndItsPageSize) {
 
 TEST_F(IdentifyPart, NothingAnswering) {
     Answer(0x00, 0);
-    const FlashPartInfo part = m_spi.QueryFlashPart(m_record);
+    const flash::FlashPartInfo part = m_spi.QueryFlashPart(m_record);
     EXPECT_FALSE(flash::IsIdentified(part));
-    const FlashPartInfo none = flash::UnidentifiedFlashPart();
+    const flash::FlashPartInfo none = flash::UnidentifiedFlashPart();
     EXPECT_EQ(std::memcmp(&part, &none, sizeof part), 0);
     EXPECT_EQ(IdReads(), flash::kFlashPartCount);
     EXPECT_EQ(m_record.usPageSize, kUnsetPageSize);
@@ -82,7 +82,7 @@ TEST_F(IdentifyPart, StuckBridgeIsNotIdentified) {
     m_bridge.control = [] { return uint32_t{flash::kControlBusy}; };
     m_bridge.recordControlReads = false;
     m_bridge.usPerAccess = 1000;
-    const FlashPartInfo part = m_spi.QueryFlashPart(m_record);
+    const flash::FlashPartInfo part = m_spi.QueryFlashPart(m_record);
     EXPECT_FALSE(flash::IsIdentified(part));
     EXPECT_EQ(m_record.usPageSize, kUnsetPageSize);
     EXPECT_LT(m_clock.NowSeconds(), 3u) << "the search stops at the first failed read";
