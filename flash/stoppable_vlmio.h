@@ -28,8 +28,6 @@ public:
     // How many calls are inside the wrapped library at this moment.
     uint32_t CallsInside() const { return m_dwCallsInside.load(std::memory_order_acquire); }
 
-    pci::IVlmIo& Inner() { return m_inner; }
-
     uint32_t LoadVlmIODriver() override;
     void UnloadVlmIODriver() override;
     uint32_t PCI_Read_BYTE(uint32_t bus, uint32_t device, uint32_t function,

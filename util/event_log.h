@@ -32,8 +32,6 @@ public:
     // Writes one event with the text; false when nothing was written.
     bool Report(uint16_t wType, const char* pszText);
 
-    bool IsOpen() const { return m_hEventSource != 0; }
-
 private:
     uintptr_t m_hEventSource = 0;
     char* m_pszSourceName = nullptr;  // 520-byte buffer, allocated by the first Open

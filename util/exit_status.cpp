@@ -20,10 +20,6 @@ int ExitStatusOfRun() {
     return status == kNoStatus ? static_cast<int>(ExitStatus::kUnexpectedFailure) : status;
 }
 
-bool ExitStatusRecorded() {
-    return g_nExitStatus.load(std::memory_order_acquire) != kNoStatus;
-}
-
 void ResetExitStatus() {
     g_nExitStatus.store(kNoStatus, std::memory_order_release);
 }

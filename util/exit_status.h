@@ -21,7 +21,5 @@ enum class ExitStatus : int {
 void RecordExitStatus(ExitStatus status);
 // The recorded outcome as the process exit status; kUnexpectedFailure when none was recorded.
 int ExitStatusOfRun();
-// Whether an outcome was recorded.
-bool ExitStatusRecorded();
 // Forgets the recorded outcome (tests that run the program several times in one process).
 void ResetExitStatus();
