@@ -9,7 +9,6 @@
 #include "util/exit_status.h"
 #include "util/utility.h"
 
-std::atomic<uint8_t> g_bWorkerDone{0};
 CVLM270FWUpdateDlg* g_pMainDlg = nullptr;
 
 namespace {

@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <string>
 
+#include "console/upgrade_run.h"
 #include "framework/critical_section.h"
 #include "framework/dialog.h"
+#include "framework/keep_awake.h"
 #include "framework/thread.h"
 #include "licence/agreement.h"
 #include "restart/reboot_dialog.h"
@@ -37,9 +39,6 @@ inline constexpr uint64_t kWorkerWaitSliceMs = 1000;
 inline constexpr uint8_t kResultNotUpdated = 0;
 inline constexpr uint8_t kResultUpdated = 1;
 
-// The run's worker: 0 while it runs, 1 once it has made its closing steps.
-extern std::atomic<uint8_t> g_bWorkerDone;
-
 class CVLM270FWUpdateDlg;
 // The main dialog, set once before any other thread starts and never cleared.
 extern CVLM270FWUpdateDlg* g_pMainDlg;
@@ -64,18 +63,19 @@ public:
     // The activity bar and the job bars: range, step, position 0 and green; job bars hidden.
     void SetUpProgressBars();
 
-    // The whole run, on the worker thread: true only when every controller was updated.
-    bool RunFirmwareUpgrade();
+    // The run on the worker thread, from the controller walk to the jobs' results: how it
+    // ends. The ending's own steps (message, bar, exit status) are EndRun's.
+    RunEnding RunFirmwareUpgrade();
+    // Shows how the run ended: the ending's timer stop, window hide, red and full bar, exit
+    // status and message, each in the order that ending has them.
+    void EndRun(RunEnding ending);
     // The worker's closing steps after the run: restart prompt, restart, driver unload, close.
     void FinishWorker();
 
-    // Whether the worker or a job thread has not ended yet.
-    bool ThreadsStillRunning() const;
     // Waits for the worker to end, then for the job threads, giving up only when a call has
     // stayed inside the access library for ullStuckLimitMs; true when every thread has ended.
+    // Then no thread of the run can reach the image buffer, and it is freed.
     bool WaitForThreadsToEnd(uint64_t ullStuckLimitMs);
-    // Whether a close was asked for while the run was in progress.
-    bool CloseDeferred() const { return m_bCloseDeferred.load(std::memory_order_acquire); }
 
     // Whether the upgrade run's worker is running (a close now is deferred).
     bool RunInProgress() const;
@@ -119,6 +119,10 @@ protected:
 private:
     friend unsigned FirmwareUpgradeThreadProc(void* pParam);
 
+    // How WaitForJobThreads counts its limit: from its start, or only while a call of a job
+    // stays inside the access library (a stopped job outside it ends by itself).
+    enum class JobWait { kFromStart, kWhileInsideLibrary };
+
     // The command line's comparison with the silent switch: ASCII letters without regard to
     // case, every other byte as it is.
     static bool EqualsIgnoringCase(const std::string& a, const std::string& b);
@@ -127,22 +131,27 @@ private:
     void CloseHandler();
     // The failure endings' common step: the activity bar red and full.
     void ShowFailureOnBar();
-    // Waits for the job threads that have not ended, up to the limit; true when none still
-    // runs inside the access library.
-    bool WaitForJobThreads(uint64_t ullLimitMs);
+    // Allocates the image buffer and loads the image into it; false (with the diagnostic line
+    // written) when it could not be loaded.
+    bool LoadImage();
     // Starts job i's thread; false when it could not start.
-    bool StartJob(uint8_t ucIndex, const std::string& strFwFullName);
+    bool StartJob(uint8_t ucIndex);
     // Waits for every job to finish, within the run's time limit: false at the time-out.
     bool WaitForJobs(uint8_t ucCount);
-    // The time-out ending.
-    void TimeOutEnding(uint8_t ucCount);
+    // The time-out's first step: stops the unfinished jobs and waits a while for their threads.
+    void StopUnfinishedJobs(uint8_t ucCount);
+    // Whether job i's thread was started and has not ended yet.
+    bool JobThreadRunning(uint8_t ucIndex) const;
+    // Waits until no job thread runs (true), or until the limit has passed (false).
+    bool WaitForJobThreads(uint64_t ullLimitMs, JobWait wait);
 
     std::atomic<bool> m_bJobBarsPlaced{false};
     std::atomic<bool> m_bInitialised{false};
     std::atomic<bool> m_bWorkerStarted{false};
-    std::atomic<bool> m_bCloseDeferred{false};
     std::atomic<bool> m_bSkipUnload{false};
+    // The run's image file (full path) and what its load returned; the worker's alone.
+    std::string m_strFwFullName;
+    int32_t m_nImageLoadResult = 0;
+    // Holds the computer awake from the first job start until the run's ending is shown.
+    framework::KeepAwake m_KeepAwake;
 };
-
-// The worker thread's procedure: the run and its closing steps. Returns 1.
-unsigned FirmwareUpgradeThreadProc(void* pParam);

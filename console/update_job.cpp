@@ -104,8 +104,8 @@ int32_t UpdateController(uint8_t ucTargetNumber, std::string strFWFilePath) {
         SetResult(dlg, t, kResultNotUpdated);
         return kResultTimedOut;
     }
-    const int32_t result = g_Interctl.Update_Firmware(t, record, part, g_Utility.m_pFWBinBuffer,
-                                                      g_Utility.m_dwFWBinSize);
+    const int32_t result = g_Interctl.Update_Firmware(
+        t, record, part, g_Utility.m_pFWBinBuffer.get(), g_Utility.m_dwFWBinSize);
     if (Stopped()) {
         SetResult(dlg, t, kResultNotUpdated);
         return result == kResultSuccess ? kResultTimedOut : result;

@@ -1,6 +1,11 @@
-// The upgrade run on its worker thread, the activity timer and the dialog's close handling.
+// The upgrade run on its worker thread, its endings, the activity timer and the dialog's close
+// handling.
+#include "console/upgrade_run.h"
+
+#include <cstddef>
 #include <cstdio>
 #include <exception>
+#include <iterator>
 #include <new>
 #include <string>
 
@@ -10,7 +15,6 @@
 #include "flash/stoppable_vlmio.h"
 #include "flash/update_engine.h"
 #include "framework/clock.h"
-#include "framework/keep_awake.h"
 #include "framework/message_box.h"
 #include "framework/window_system.h"
 #include "pci/vlmio_access.h"
@@ -20,6 +24,8 @@
 #include "util/reboot_system.h"
 #include "util/result_codes.h"
 #include "util/utility.h"
+
+std::atomic<uint8_t> g_bWorkerDone{0};
 
 namespace {
 
@@ -56,10 +62,50 @@ flash::CStoppableVlmIo* StopSwitch() {
     return dynamic_cast<flash::CStoppableVlmIo*>(&pci::VlmIo());
 }
 
-void FreeImageBuffer() {
-    delete[] g_Utility.m_pFWBinBuffer;
-    g_Utility.m_pFWBinBuffer = nullptr;
+// When an ending turns the activity bar red (and full): before its message, after it, or never.
+enum class BarRed { kNever, kBeforeMessage, kAfterMessage };
+
+// Steps an ending may take besides its bar and message.
+constexpr unsigned kStopTimer = 1u << 0;
+constexpr unsigned kHideWindow = 1u << 1;
+constexpr unsigned kBoxOwnedByMainWindow = 1u << 2;
+constexpr unsigned kBarFullLast = 1u << 3;
+constexpr unsigned kEndingBoxType = framework::kMbOk | framework::kMbIconExclamation;
+
+// What one ending shows, one row per ending in the order of RunEnding. EndRun takes the steps
+// in this order: timer stopped, window hidden, bar red before the message, exit status,
+// message, bar red after it, bar set full.
+struct EndingSteps {
+    RunEnding ending;
+    ExitStatus status;
+    BarRed barRed;
+    unsigned uSteps;              // kStopTimer, kHideWindow, kBoxOwnedByMainWindow, kBarFullLast
+    const char* pszMessage;       // none when null; the image-load ending's is a format
+    const char* pszCaption = "";  // empty: the application's name
+    unsigned uBoxType = kEndingBoxType;
+};
+
+constexpr EndingSteps kEndingSteps[] = {
+    {RunEnding::kControllerNotReady, ExitStatus::kControllerNotReady, BarRed::kBeforeMessage,
+     kStopTimer | kHideWindow, kControllerNotReadyText},
+    {RunEnding::kImageNotFound, ExitStatus::kImageNotFound, BarRed::kBeforeMessage,
+     kBoxOwnedByMainWindow, kImageNotFoundText, kImageNotFoundCaption,
+     framework::kMbOk | framework::kMbIconError},
+    {RunEnding::kImageLoadFailed, ExitStatus::kImageLoadFailed, BarRed::kBeforeMessage, 0,
+     kImageLoadMessageFormat},
+    {RunEnding::kTimeOut, ExitStatus::kTimeOut, BarRed::kAfterMessage, kStopTimer, kTimeOutText},
+    {RunEnding::kHostNotReady, ExitStatus::kHostNotReady, BarRed::kAfterMessage,
+     kStopTimer | kBarFullLast, kHostNotReadyText},
+    {RunEnding::kAllUpdated, ExitStatus::kAllUpdated, BarRed::kNever, kBarFullLast, nullptr},
+};
+
+constexpr bool RowsInEndingOrder() {
+    for (std::size_t i = 0; i < std::size(kEndingSteps); ++i) {
+        if (static_cast<std::size_t>(kEndingSteps[i].ending) != i) return false;
+    }
+    return std::size(kEndingSteps) == static_cast<std::size_t>(RunEnding::kAllUpdated) + 1;
 }
+static_assert(RowsInEndingOrder(), "one row per ending, in the order of RunEnding");
 
 }  // namespace
 
@@ -79,11 +125,12 @@ unsigned FirmwareUpgradeThreadProc(void* pParam) {
     dlg.m_bInitialised.wait(false, std::memory_order_acquire);
     dlg.SetTimer(kProgressTimerId, kProgressTimerMs);
     try {
-        dlg.RunFirmwareUpgrade();
+        dlg.EndRun(dlg.RunFirmwareUpgrade());
     } catch (const std::exception&) {
         // The run ends where it failed; the closing steps still follow.
         RecordExitStatus(ExitStatus::kUnexpectedFailure);
     }
+    dlg.m_KeepAwake.Release();
     dlg.KillTimer(kProgressTimerId);
     dlg.FinishWorker();
     pbWorkerDone->store(1, std::memory_order_release);
@@ -121,63 +168,31 @@ void CVLM270FWUpdateDlg::FinishWorker() {
     }
 }
 
-bool CVLM270FWUpdateDlg::RunFirmwareUpgrade() {
+RunEnding CVLM270FWUpdateDlg::RunFirmwareUpgrade() {
     for (auto& result : m_ucResult) result.store(kResultNotUpdated, std::memory_order_release);
 
-    if (g_Interctl.ScanControllers() != 0) {
-        KillTimer(kProgressTimerId);
-        SetWindowPos(framework::kHwndNoTopmost, 0, 0, 0, 0, kHideWindowFlags);
-        ShowFailureOnBar();
-        RecordExitStatus(ExitStatus::kControllerNotReady);
-        framework::AfxMessageBox(kControllerNotReadyText);
-        return false;
-    }
+    if (g_Interctl.ScanControllers() != 0) return RunEnding::kControllerNotReady;
     const uint8_t ucCount = g_Utility.m_ucControllerCount;
 
     const std::string strName = LocateFWBinFile(g_Utility.m_szModuleDir);
-    if (strName.empty()) {
-        ShowFailureOnBar();
-        RecordExitStatus(ExitStatus::kImageNotFound);
-        framework::MessageBox(kImageNotFoundText, kImageNotFoundCaption,
-                              framework::kMbOk | framework::kMbIconError, true);
-        return false;
-    }
-    const std::string strFwFullName = FWFullName(g_Utility.m_szModuleDir, strName);
-
-    auto* pBuffer = new (std::nothrow) uint8_t[kImageBufferBytes]();
-    int32_t nLoad = kResultInsufficientMemory;
-    if (pBuffer != nullptr) {
-        g_Utility.m_pFWBinBuffer = pBuffer;
-        nLoad = g_Utility.bOpenFWBinFile(strFwFullName, pBuffer);
-    }
-    if (nLoad != kResultSuccess) {
-        FreeImageBuffer();
-        EventLogPrintf(kEventTypeError, kImageLoadLogFormat, kRunName, kLineImageLoadLog,
-                       strFwFullName.c_str(), nLoad);
-        char szMessage[kDiagnosticLineBytes] = {};
-        std::snprintf(szMessage, sizeof szMessage, kImageLoadMessageFormat, kRunName,
-                      kLineImageLoadMessage, strFwFullName.c_str(), nLoad);
-        ShowFailureOnBar();
-        RecordExitStatus(ExitStatus::kImageLoadFailed);
-        framework::AfxMessageBox(szMessage);
-        return false;
-    }
+    if (strName.empty()) return RunEnding::kImageNotFound;
+    m_strFwFullName = FWFullName(g_Utility.m_szModuleDir, strName);
+    if (!LoadImage()) return RunEnding::kImageLoadFailed;
 
     ShowControllers(ucCount);
 
-    // The computer stays awake from the first job start to the end of the run.
-    framework::KeepAwake keepAwake;
     for (uint8_t i = 0; i < ucCount; ++i) {
         UpdateJob& job = g_UpdateJobs[i];
-        job.strFwFullName = strFwFullName;
+        job.strFwFullName = m_strFwFullName;
         job.ucTargetNumber = i;
         job.ucStatus.store(kJobRunning, std::memory_order_release);
         // In silent mode the window is never shown, also not by this change.
         const unsigned flags =
             m_bSilent ? (kJobStartWindowFlags & ~framework::kSwpShowWindow) : kJobStartWindowFlags;
         SetWindowPos(framework::kHwndNoTopmost, 0, 0, 0, 0, flags);
-        keepAwake.Hold();
-        if (!StartJob(i, strFwFullName)) {
+        // The computer stays awake from the first job start until the ending is shown.
+        m_KeepAwake.Hold();
+        if (!StartJob(i)) {
             // A job that never started is a controller not updated.
             m_ucResult[i].store(kResultNotUpdated, std::memory_order_release);
             job.ucStatus.store(kJobFinished, std::memory_order_release);
@@ -186,32 +201,56 @@ bool CVLM270FWUpdateDlg::RunFirmwareUpgrade() {
     }
 
     if (!WaitForJobs(ucCount)) {
-        TimeOutEnding(ucCount);
-        return false;
+        StopUnfinishedJobs(ucCount);
+        return RunEnding::kTimeOut;
     }
-
-    uint8_t ucUpdated = 0;
     for (uint8_t i = 0; i < ucCount; ++i) {
-        if (m_ucResult[i].load(std::memory_order_acquire) == kResultUpdated) ++ucUpdated;
+        if (m_ucResult[i].load(std::memory_order_acquire) != kResultUpdated) {
+            return RunEnding::kHostNotReady;
+        }
     }
-    bool bResult = false;
-    if (ucUpdated == ucCount) {
-        g_Utility.m_bAllUpdated.store(1, std::memory_order_release);
-        RecordExitStatus(ExitStatus::kAllUpdated);
-        bResult = true;
-    } else {
-        KillTimer(kProgressTimerId);
-        RecordExitStatus(ExitStatus::kHostNotReady);
-        framework::AfxMessageBox(kHostNotReadyText);
-        ShowFailureOnBar();
-    }
-    FreeImageBuffer();
-    m_OverallProgress.SetPos(kProgressHigh);
-    return bResult;
+    return RunEnding::kAllUpdated;
 }
 
-bool CVLM270FWUpdateDlg::StartJob(uint8_t ucIndex, const std::string& strFwFullName) {
-    (void)strFwFullName;
+void CVLM270FWUpdateDlg::EndRun(RunEnding ending) {
+    const EndingSteps& steps = kEndingSteps[static_cast<std::size_t>(ending)];
+    if ((steps.uSteps & kStopTimer) != 0) KillTimer(kProgressTimerId);
+    if ((steps.uSteps & kHideWindow) != 0) {
+        SetWindowPos(framework::kHwndNoTopmost, 0, 0, 0, 0, kHideWindowFlags);
+    }
+    if (steps.barRed == BarRed::kBeforeMessage) ShowFailureOnBar();
+    if (ending == RunEnding::kAllUpdated) {
+        g_Utility.m_bAllUpdated.store(1, std::memory_order_release);
+    }
+    RecordExitStatus(steps.status);
+    if (steps.pszMessage != nullptr) {
+        std::string strMessage = steps.pszMessage;
+        if (ending == RunEnding::kImageLoadFailed) {
+            char szMessage[kDiagnosticLineBytes] = {};
+            std::snprintf(szMessage, sizeof szMessage, kImageLoadMessageFormat, kRunName,
+                          kLineImageLoadMessage, m_strFwFullName.c_str(), m_nImageLoadResult);
+            strMessage = szMessage;
+        }
+        framework::MessageBox(strMessage, steps.pszCaption, steps.uBoxType,
+                              (steps.uSteps & kBoxOwnedByMainWindow) != 0);
+    }
+    if (steps.barRed == BarRed::kAfterMessage) ShowFailureOnBar();
+    if ((steps.uSteps & kBarFullLast) != 0) m_OverallProgress.SetPos(kProgressHigh);
+}
+
+bool CVLM270FWUpdateDlg::LoadImage() {
+    g_Utility.m_pFWBinBuffer.reset(new (std::nothrow) uint8_t[kImageBufferBytes]());
+    m_nImageLoadResult =
+        g_Utility.m_pFWBinBuffer == nullptr
+            ? kResultInsufficientMemory
+            : g_Utility.bOpenFWBinFile(m_strFwFullName, g_Utility.m_pFWBinBuffer.get());
+    if (m_nImageLoadResult == kResultSuccess) return true;
+    EventLogPrintf(kEventTypeError, kImageLoadLogFormat, kRunName, kLineImageLoadLog,
+                   m_strFwFullName.c_str(), m_nImageLoadResult);
+    return false;
+}
+
+bool CVLM270FWUpdateDlg::StartJob(uint8_t ucIndex) {
     m_pJobThread[ucIndex] =
         framework::BeginThread(UpdateJobThreadProc, &g_UpdateJobs[ucIndex],
                                framework::ThreadPriority::kTimeCritical, &m_hJobThread[ucIndex]);
@@ -236,53 +275,47 @@ bool CVLM270FWUpdateDlg::WaitForJobs(uint8_t ucCount) {
     }
 }
 
-void CVLM270FWUpdateDlg::TimeOutEnding(uint8_t ucCount) {
+void CVLM270FWUpdateDlg::StopUnfinishedJobs(uint8_t ucCount) {
     // Unfinished jobs are stopped where they are: their controllers get no further register
     // access, so each job fails fast, records not updated and leaves its bar.
     flash::CStoppableVlmIo* pSwitch = StopSwitch();
     for (uint8_t i = 0; i < ucCount; ++i) {
         if (g_UpdateJobs[i].ucStatus.load(std::memory_order_acquire) == kJobFinished) continue;
-        const framework::ThreadHandle& handle = m_hJobThread[i];
-        if (handle && !handle->Ended()) {
+        if (JobThreadRunning(i)) {
             const ControllerInfo& record = g_Utility.m_Controllers[i];
             if (pSwitch) pSwitch->StopController(record.ucBus, record.ucDevice, record.ucFunction);
-            handle->RequestStop();
+            m_hJobThread[i]->RequestStop();
         }
         m_pJobThread[i] = nullptr;  // never touched again: it deletes itself
     }
-    const bool bAllEnded = WaitForJobThreads(kStoppedJobWaitMs);
+    const bool bAllEnded = WaitForJobThreads(kStoppedJobWaitMs, JobWait::kFromStart);
     if (!bAllEnded && (pSwitch == nullptr || pSwitch->CallsInside() != 0)) {
         // A job is still inside the access library: unloading it now could pull the library
         // from under that call.
         m_bSkipUnload.store(true, std::memory_order_release);
     }
-    if (bAllEnded) FreeImageBuffer();
-    KillTimer(kProgressTimerId);
-    RecordExitStatus(ExitStatus::kTimeOut);
-    framework::AfxMessageBox(kTimeOutText);
-    ShowFailureOnBar();
 }
 
-bool CVLM270FWUpdateDlg::WaitForJobThreads(uint64_t ullLimitMs) {
+bool CVLM270FWUpdateDlg::JobThreadRunning(uint8_t ucIndex) const {
+    const framework::ThreadHandle& handle = m_hJobThread[ucIndex];
+    return handle && !handle->Ended();
+}
+
+bool CVLM270FWUpdateDlg::WaitForJobThreads(uint64_t ullLimitMs, JobWait wait) {
     framework::Clock& clock = framework::ProcessClock();
-    const uint64_t ullDeadline = clock.NowMs() + ullLimitMs;
+    flash::CStoppableVlmIo* pSwitch = wait == JobWait::kWhileInsideLibrary ? StopSwitch() : nullptr;
+    uint64_t ullCountedFrom = clock.NowMs();
     for (;;) {
         bool bAllEnded = true;
-        for (const framework::ThreadHandle& handle : m_hJobThread) {
-            if (handle && !handle->Ended()) bAllEnded = false;
+        for (uint8_t i = 0; i < kMaxControllers; ++i) {
+            if (JobThreadRunning(i)) bAllEnded = false;
         }
         if (bAllEnded) return true;
-        if (clock.NowMs() >= ullDeadline) return false;
+        const uint64_t ullNow = clock.NowMs();
+        if (pSwitch != nullptr && pSwitch->CallsInside() == 0) ullCountedFrom = ullNow;
+        if (ullNow - ullCountedFrom >= ullLimitMs) return false;
         clock.SleepMs(kThreadPollMs);
     }
-}
-
-bool CVLM270FWUpdateDlg::ThreadsStillRunning() const {
-    if (m_hWorkerThread && !m_hWorkerThread->Ended()) return true;
-    for (const framework::ThreadHandle& handle : m_hJobThread) {
-        if (handle && !handle->Ended()) return true;
-    }
-    return false;
 }
 
 bool CVLM270FWUpdateDlg::WaitForThreadsToEnd(uint64_t ullStuckLimitMs) {
@@ -293,22 +326,9 @@ bool CVLM270FWUpdateDlg::WaitForThreadsToEnd(uint64_t ullStuckLimitMs) {
     }
     // A stopped job only meets no-op register accesses and ends once its waits have run out;
     // only a call that stays inside the access library can keep it for good.
-    framework::Clock& clock = framework::ProcessClock();
-    flash::CStoppableVlmIo* pSwitch = StopSwitch();
-    uint64_t ullStuckSince = clock.NowMs();
-    for (;;) {
-        bool bAllEnded = true;
-        for (const framework::ThreadHandle& handle : m_hJobThread) {
-            if (handle && !handle->Ended()) bAllEnded = false;
-        }
-        if (bAllEnded) break;
-        const uint64_t ullNow = clock.NowMs();
-        if (pSwitch != nullptr && pSwitch->CallsInside() == 0) ullStuckSince = ullNow;
-        if (ullNow - ullStuckSince >= ullStuckLimitMs) return false;
-        clock.SleepMs(kThreadPollMs);
-    }
-    // The image buffer is freed here when a stopped job still used it as the run ended.
-    FreeImageBuffer();
+    if (!WaitForJobThreads(ullStuckLimitMs, JobWait::kWhileInsideLibrary)) return false;
+    // No thread of the run can reach the image buffer any more.
+    g_Utility.m_pFWBinBuffer.reset();
     return true;
 }
 
@@ -330,19 +350,13 @@ void CVLM270FWUpdateDlg::OnCancel() {
 
 void CVLM270FWUpdateDlg::OnOK() {
     // Enter would end the dialog at once: while the run writes, it waits like a close does.
-    if (RunInProgress()) {
-        m_bCloseDeferred.store(true, std::memory_order_release);
-        return;
-    }
+    if (RunInProgress()) return;
     framework::Dialog::OnOK();
 }
 
 void CVLM270FWUpdateDlg::CloseHandler() {
-    if (RunInProgress()) {
-        // No flash write is cut short: the worker closes the dialog itself once it is done.
-        m_bCloseDeferred.store(true, std::memory_order_release);
-        return;
-    }
+    // No flash write is cut short: the worker closes the dialog itself once it is done.
+    if (RunInProgress()) return;
     try {
         if (m_csWrite.IsInitialized()) m_csWrite.Delete();
         if (m_csIdentify.IsInitialized()) m_csIdentify.Delete();

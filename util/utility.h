@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "util/controller_info.h"
@@ -37,7 +38,9 @@ public:
     uint8_t m_ucControllerCount = 0;
     ControllerInfo m_Controllers[kMaxControllers] = {};
     std::atomic<uint8_t> m_bAllUpdated{0};
-    uint8_t* m_pFWBinBuffer = nullptr;
+    // The image buffer (kImageBufferBytes), owned here: allocated by the run, freed once no
+    // thread of the run can reach it any more.
+    std::unique_ptr<uint8_t[]> m_pFWBinBuffer;
     uint32_t m_dwFWBinSize = 0;
     // The program's path does not fit m_szModulePath: the folder is unknown (empty) and the
     // program must refuse to run.

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "tests/support/program_harness.h"
 
@@ -95,6 +97,37 @@ TEST(TimeLimit, StopsUnfinishedJobsAfterMoreThan200Seconds) {
     EXPECT_TRUE(h.WindowMade(res::IDD_REBOOT));
     EXPECT_EQ(g_Utility.m_bAllUpdated.load(), 0);
     EXPECT_FALSE(h.keepAwake.IsHeld());
+}
+
+TEST(TimeLimit, AStoppedJobInsideTheLibraryKeepsTheImageBufferAndTheDriverUntilItEnds) {
+    ProgramHarness h("controller 01:00.0 part=M25P10A flash=a.bin timing=instant fault=slow:5\n");
+    // Shortly before the run's time limit, one register access of the job stays inside the
+    // library until the time-out's message is shown: longer than the run waits for the job.
+    const uint64_t startMs = framework::ProcessClock().NowMs();
+    std::atomic<bool> held{false};
+    std::atomic<bool> release{false};
+    h.pc->SetAccessObserver([&](const vlmio::emu::RegisterAccess&) {
+        if (held.load() || framework::ProcessClock().NowMs() - startMs < 195000) return;
+        held.store(true);
+        while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    std::atomic<bool> bufferAtMessage{false};
+    h.onMessageBox = [&](const framework::MessageBoxRecord&) {
+        bufferAtMessage.store(g_Utility.m_pFWBinBuffer != nullptr);
+        release.store(true);
+    };
+    h.Script(res::IDD_REBOOT, {UserAction::Escape()});
+    EXPECT_EQ(h.Run(), 4);
+    h.pc->SetAccessObserver(nullptr);
+
+    EXPECT_TRUE(held.load());
+    EXPECT_EQ(h.MessageTexts(), std::vector<std::string>{"Firmware Update Time Out, Fail!!!"});
+    // The stopped job could still read the image while the ending was shown; the buffer went
+    // only once the job had ended.
+    EXPECT_TRUE(bufferAtMessage.load());
+    EXPECT_EQ(g_Utility.m_pFWBinBuffer, nullptr);
+    // The driver was not unloaded under the call: only the start's unload happened.
+    EXPECT_EQ(h.library->unloads.load(), 1);
 }
 
 }  // namespace
