@@ -7,6 +7,7 @@
 #include "framework/message_box.h"
 #include "framework/win_app.h"
 #include "pci/access_library.h"
+#include "pci/services.h"
 #include "util/exit_status.h"
 #include "util/utility.h"
 
@@ -24,11 +25,14 @@ int RunVlm270FWUpdate(const std::string& strCommandLine) {
     }
     // The jobs reach the library through a switch that can cut a stopped job off it.
     auto* pSwitch = new flash::CStoppableVlmIo(*library);
-    pci::SetVlmIo(pSwitch);
-    const int nStatus = framework::RunApplication(theApp, strCommandLine);
+    int nStatus = 0;
+    {
+        // The run's services: the platform's as the program installed them, and the library.
+        pci::ScopedServices services({framework::InstalledServices(), pSwitch});
+        nStatus = framework::RunApplication(theApp, strCommandLine);
+    }
     // Every thread of the run has ended by now (the application waits for them): the library
     // can be closed.
-    pci::SetVlmIo(nullptr);
     delete pSwitch;
     library.reset();
     return nStatus;

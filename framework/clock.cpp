@@ -3,6 +3,8 @@
 #include <chrono>
 #include <thread>
 
+#include "framework/services.h"
+
 namespace framework {
 namespace {
 
@@ -40,16 +42,11 @@ SteadyClock& RealProcessClock() {
     static SteadyClock clock;
     return clock;
 }
-std::atomic<Clock*> g_installedClock{nullptr};
 }  // namespace
 
 Clock& ProcessClock() {
-    Clock* installed = g_installedClock.load(std::memory_order_acquire);
+    Clock* installed = InstalledServices().clock;
     return installed != nullptr ? *installed : RealProcessClock();
-}
-
-void SetProcessClock(Clock* clock) {
-    g_installedClock.store(clock, std::memory_order_release);
 }
 
 }  // namespace framework

@@ -62,9 +62,7 @@ private:
     uint32_t m_factor;
 };
 
-// The clock of the process: a SteadyClock unless a test installed another one.
+// The clock of the process: the installed services' clock, else a SteadyClock.
 Clock& ProcessClock();
-// Installs the process clock (nullptr: back to the real one). Call it before threads start.
-void SetProcessClock(Clock* clock);
 
 }  // namespace framework

@@ -1,14 +1,10 @@
 #include "framework/dialog_template.h"
 
 #include <algorithm>
-#include <atomic>
+
+#include "framework/services.h"
 
 namespace framework {
-namespace {
-
-std::atomic<const ResourceTable*> g_resources{nullptr};
-
-}  // namespace
 
 const ControlTemplate* DialogTemplate::FindControl(int controlId) const {
     if (controlId == kIdcStatic) return nullptr;
@@ -35,12 +31,8 @@ std::string_view ControlClassName(ControlKind kind) {
     return "Static";
 }
 
-void SetResources(const ResourceTable* table) {
-    g_resources.store(table, std::memory_order_release);
-}
-
 const DialogTemplate* FindDialogTemplate(int templateId) {
-    const ResourceTable* table = g_resources.load(std::memory_order_acquire);
+    const ResourceTable* table = InstalledServices().resources;
     if (table == nullptr) return nullptr;
     for (const DialogTemplate& t : table->dialogs) {
         if (t.id == templateId) return &t;
@@ -49,7 +41,7 @@ const DialogTemplate* FindDialogTemplate(int templateId) {
 }
 
 std::string_view FindResourceString(int stringId) {
-    const ResourceTable* table = g_resources.load(std::memory_order_acquire);
+    const ResourceTable* table = InstalledServices().resources;
     if (table == nullptr) return {};
     for (const StringResource& s : table->strings) {
         if (s.id == stringId) return s.text;
@@ -58,7 +50,7 @@ std::string_view FindResourceString(int stringId) {
 }
 
 bool HasIconResource(int iconId) {
-    const ResourceTable* table = g_resources.load(std::memory_order_acquire);
+    const ResourceTable* table = InstalledServices().resources;
     return table != nullptr &&
            std::find(table->icons.begin(), table->icons.end(), iconId) != table->icons.end();
 }

@@ -1,5 +1,5 @@
 // Dialog templates, strings and icons as data: what a window system builds its windows from.
-// The program hands its own table to the framework once, before any dialog runs.
+// The program hands its own table to the framework with its services, before any dialog runs.
 #pragma once
 
 #include <cstdint>
@@ -67,9 +67,7 @@ struct ResourceTable {
 // The window class a control of that kind is made of.
 std::string_view ControlClassName(ControlKind kind);
 
-// Installs the program's resources (nullptr: none). Call it before any dialog runs.
-void SetResources(const ResourceTable* table);
-// The installed template with that id, or nullptr.
+// The installed resources' template with that id, or nullptr.
 const DialogTemplate* FindDialogTemplate(int templateId);
 // The installed string with that id; empty when there is none.
 std::string_view FindResourceString(int stringId);

@@ -26,5 +26,7 @@ public:
 
 // The platform's event log (Windows event log, or syslog on Linux).
 EventLogBackend& PlatformEventLog();
+// The event log in use: the installed services' one, else the platform's.
+EventLogBackend& CurrentEventLog();
 
 }  // namespace framework

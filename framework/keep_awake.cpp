@@ -1,18 +1,11 @@
 #include "framework/keep_awake.h"
 
+#include "framework/services.h"
+
 namespace framework {
-namespace {
-
-std::atomic<KeepAwakeBackend*> g_keepAwake{nullptr};
-
-}  // namespace
-
-void SetKeepAwakeBackend(KeepAwakeBackend* backend) {
-    g_keepAwake.store(backend, std::memory_order_release);
-}
 
 KeepAwakeBackend& CurrentKeepAwake() {
-    KeepAwakeBackend* installed = g_keepAwake.load(std::memory_order_acquire);
+    KeepAwakeBackend* installed = InstalledServices().keepAwake;
     return installed != nullptr ? *installed : PlatformKeepAwake();
 }
 

@@ -1,15 +1,12 @@
 #include "framework/message_box.h"
 
 #include <cstdio>
-#include <mutex>
 
 #include "framework/platform.h"
+#include "framework/services.h"
 
 namespace framework {
 namespace {
-
-std::mutex g_handlerMutex;
-MessageBoxHandler g_handler;
 
 // Cuts leading and trailing carriage returns and line feeds.
 std::string TrimLineBreaks(const std::string& s) {
@@ -42,22 +39,13 @@ int MessageBox(const std::string& text, const std::string& caption, unsigned typ
                bool ownedByMainWindow) {
     MessageBoxRequest request{text, caption.empty() ? ApplicationName() : caption, type,
                               ownedByMainWindow};
-    MessageBoxHandler handler;
-    {
-        std::lock_guard<std::mutex> lock(g_handlerMutex);
-        handler = g_handler;
-    }
+    const MessageBoxHandler& handler = InstalledServices().messageBoxes;
     return handler ? handler(request) : WriteToStandardError(request);
 }
 
 int AfxMessageBox(const std::string& text, unsigned type) {
     if ((type & kMbIconMask) == 0) type |= kMbIconExclamation;
     return MessageBox(text, std::string(), type);
-}
-
-void SetMessageBoxHandler(MessageBoxHandler handler) {
-    std::lock_guard<std::mutex> lock(g_handlerMutex);
-    g_handler = std::move(handler);
 }
 
 }  // namespace framework

@@ -34,9 +34,8 @@ int AfxMessageBox(const std::string& text, unsigned type = kMbOk | kMbIconExclam
 // The application name: the program file's name without its extension.
 std::string ApplicationName();
 
-// Who shows message boxes: the front end installs its handler (a window system, a terminal, a
-// test's scripted responder). Without one, boxes go to standard error as "CAPTION: TEXT".
+// Who shows message boxes, chosen with the services (a window system, a terminal, a test's
+// scripted answers). Without one, boxes go to standard error as "CAPTION: TEXT".
 using MessageBoxHandler = std::function<int(const MessageBoxRequest&)>;
-void SetMessageBoxHandler(MessageBoxHandler handler);
 
 }  // namespace framework

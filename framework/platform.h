@@ -12,11 +12,15 @@ namespace framework {
 // The separator of the paths this platform builds and splits ('\\' on Windows, '/' elsewhere).
 char PathSeparator();
 
+// The full path of the program file, however long; empty on failure.
+std::string ModulePath();
+
 // The full path of the program file, at most size - 1 bytes (cut there); false on failure.
 bool GetModulePath(char* buffer, std::size_t size);
 
-// The full path of the program file, however long; empty on failure.
-std::string ModulePath();
+// Working memory of that many bytes from the installed services' allocator (new[] when none);
+// null when none could be had. Release it with delete[].
+uint8_t* AllocateWorkingMemory(std::size_t bytes);
 
 // ---- Files ----------------------------------------------------------------------------------
 

@@ -2,9 +2,9 @@
 
 #include <chrono>
 #include <system_error>
-#include <utility>
 
 #include "framework/clock.h"
+#include "framework/services.h"
 
 namespace framework {
 namespace {
@@ -12,8 +12,6 @@ namespace {
 // How often a wait measured on a clock that only tests move looks at the time again.
 constexpr auto kVirtualClockPoll = std::chrono::milliseconds(1);
 
-std::mutex g_filterMutex;
-std::function<bool(ThreadPriority)> g_startFilter;
 thread_local ThreadState* t_currentThread = nullptr;
 
 }  // namespace
@@ -74,10 +72,8 @@ void WinThread::Run() {
 WinThread* BeginThread(ThreadProc proc, void* param, ThreadPriority priority,
                        ThreadHandle* handle) {
     if (handle) handle->reset();
-    {
-        std::lock_guard<std::mutex> lock(g_filterMutex);
-        if (g_startFilter && !g_startFilter(priority)) return nullptr;
-    }
+    const ThreadStartFilter& filter = InstalledServices().threadStartFilter;
+    if (filter && !filter(priority)) return nullptr;
     auto* thread = new WinThread(proc, param, priority);
     if (handle) *handle = thread->Handle();
     try {
@@ -92,11 +88,6 @@ WinThread* BeginThread(ThreadProc proc, void* param, ThreadPriority priority,
 
 bool CurrentThreadStopRequested() {
     return t_currentThread != nullptr && t_currentThread->StopRequested();
-}
-
-void SetThreadStartFilter(std::function<bool(ThreadPriority)> filter) {
-    std::lock_guard<std::mutex> lock(g_filterMutex);
-    g_startFilter = std::move(filter);
 }
 
 }  // namespace framework

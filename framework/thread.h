@@ -4,7 +4,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -80,9 +79,6 @@ WinThread* BeginThread(ThreadProc proc, void* param,
 
 // Whether someone asked the calling thread to stop (false on threads not begun by BeginThread).
 bool CurrentThreadStopRequested();
-
-// Tests: decides whether each following thread start succeeds (nullptr: every start does).
-void SetThreadStartFilter(std::function<bool(ThreadPriority)> filter);
 
 // Requests the calling thread's priority from the platform; false when it refused.
 bool RequestCurrentThreadPriority(ThreadPriority priority);

@@ -5,25 +5,30 @@
 #include <string>
 
 #include "framework/dialog_template.h"
-#include "framework/memory/memory_window_system.h"
+#include "framework/services.h"
 
 namespace framework {
 namespace {
 
-std::atomic<WindowSystem*> g_installed{nullptr};
 constexpr int64_t kNoQuit = INT64_MIN;
 std::atomic<int64_t> g_quitExitCode{kNoQuit};  // the first quit request's code
+
+// Stands in while no window system is installed: no window can be made.
+class NoWindowSystem final : public WindowSystem {
+public:
+    int RunModal(Dialog&, Dialog*) override { return kDialogFailed; }
+    void PostQuit(int) override {}
+    bool LoadControlLibrary(const std::string&) override { return false; }
+    bool InitCommonControls(uint32_t, uint32_t) override { return false; }
+    int GetSystemMetrics(int) override { return 0; }
+};
 
 }  // namespace
 
 WindowSystem& CurrentWindowSystem() {
-    if (WindowSystem* installed = g_installed.load(std::memory_order_acquire)) return *installed;
-    static MemoryWindowSystem s_default;
-    return s_default;
-}
-
-void SetWindowSystem(WindowSystem* windowSystem) {
-    g_installed.store(windowSystem, std::memory_order_release);
+    if (WindowSystem* installed = InstalledServices().windowSystem) return *installed;
+    static NoWindowSystem s_none;
+    return s_none;
 }
 
 void PostQuitMessage(int exitCode) {

@@ -1,5 +1,5 @@
-// The window system behind the dialog layer: one interface, implemented in memory (tests and the
-// terminal front end), by Win32 and by the terminal. The portable Dialog calls only this.
+// The window system behind the dialog layer: one interface, implemented in memory (the terminal
+// front end and the tests) and by Win32. The portable Dialog calls only this.
 #pragma once
 
 #include <cstddef>
@@ -93,10 +93,8 @@ public:
     virtual int GetSystemMetrics(int index) = 0;
 };
 
-// The window system in use: the one installed, else the process's in-memory one.
+// The window system in use: the installed services' one, else one that can make no window.
 WindowSystem& CurrentWindowSystem();
-// Installs a window system (nullptr: back to the default). Call it before any dialog runs.
-void SetWindowSystem(WindowSystem* windowSystem);
 
 // Posts a quit request to the calling thread's loop and keeps the first exit code given.
 void PostQuitMessage(int exitCode);

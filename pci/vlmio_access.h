@@ -29,11 +29,9 @@ public:
     virtual bool IsEmulated() { return false; }
 };
 
-// The process-wide access library: the one the program loaded, or the one a test installed.
-// Until one is installed, every read returns all ones and writes go nowhere.
+// The process-wide access library: the installed services' one (pci/services.h), the one the
+// program loaded or a test's. Until one is installed, every read returns all ones and writes go
+// nowhere.
 IVlmIo& VlmIo();
-// Installs the process-wide access library (nullptr: none). Not thread-safe: call it before
-// any thread that uses the library starts.
-void SetVlmIo(IVlmIo* io);
 
 }  // namespace pci

@@ -57,7 +57,7 @@ bool CEventLog::Report(uint16_t wType, const char* pszText) {
 }
 
 void CreateEventLog() {
-    CEventLog* log = new (std::nothrow) CEventLog(framework::PlatformEventLog());
+    CEventLog* log = new (std::nothrow) CEventLog(framework::CurrentEventLog());
     if (log == nullptr) {
         g_pEventLog = nullptr;
         return;

@@ -41,7 +41,7 @@ private:
 // The reporter; null when it could not be created (diagnostic lines are then dropped).
 extern CEventLog* g_pEventLog;
 
-// Creates the process's reporter on the platform's event log and opens it (start-up).
+// Creates the process's reporter on the installed event log and opens it (start-up).
 void CreateEventLog();
 
 // A copy of the calling thread's user identifier; empty when it cannot be had.

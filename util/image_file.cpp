@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
-#include <new>
 #include <vector>
 
 #include "framework/message_box.h"
@@ -20,11 +19,6 @@ constexpr int kOpenFailedLine = 2769;
 constexpr int kMemoryFailedLine = 2754;
 constexpr const char* kSecondPattern = "*.ROM";
 constexpr const char* kFirstPatternName = "*.rom";
-
-uint8_t* DefaultAllocate(std::size_t bytes) {
-    return new (std::nothrow) uint8_t[bytes];
-}
-WorkingMemoryAllocator g_allocate = DefaultAllocate;
 
 // The extension of a name: from its last full stop on, or the whole name when it has none
 // (the backward scan stops at its first character).
@@ -105,7 +99,7 @@ int32_t CUtility::bOpenFWBinFile(std::string strFWFilePath, uint8_t* pDestinatio
     m_dwFWBinSize = std::max(static_cast<uint32_t>(length), kMinimumImageBytes);
 
     errno = 0;
-    std::unique_ptr<uint8_t[]> working(g_allocate(m_dwFWBinSize));
+    std::unique_ptr<uint8_t[]> working(framework::AllocateWorkingMemory(m_dwFWBinSize));
     if (!working) {
         int code = errno != 0 ? errno : ENOMEM;
         theFile->Close();
@@ -141,8 +135,4 @@ bool bCheckFilePath(bool bShowMessage, std::string strPath) {
         }
     }
     return bOk;
-}
-
-void SetWorkingMemoryAllocator(WorkingMemoryAllocator allocator) {
-    g_allocate = allocator != nullptr ? allocator : DefaultAllocate;
 }

@@ -31,10 +31,3 @@ std::string FWFullName(const char* pszModuleDir, const std::string& strName);
 // True when the path exists and may be both read and written. Otherwise false, and when
 // bShowMessage is set a message box shows the path, one space and "File/Path is not exist".
 bool bCheckFilePath(bool bShowMessage, std::string strPath);
-
-// Working memory of bOpenFWBinFile: where it comes from (new[] by default; what an allocator
-// returns is released with delete[]). Null from the allocator means none could be had. Tests
-// put in a failing one; nullptr restores the default. Not thread-safe: set it only while no
-// image is being loaded.
-using WorkingMemoryAllocator = uint8_t* (*)(std::size_t bytes);
-void SetWorkingMemoryAllocator(WorkingMemoryAllocator allocator);

@@ -170,27 +170,6 @@ bool ListingOrder(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::string FileErrorText(FileErrorKind kind, const std::string& fileName) {
-    std::string text;
-    switch (kind) {
-        case FileErrorKind::kNotFound:
-            text = "%1 was not found.";
-            break;
-        case FileErrorKind::kAccessDenied:
-            text = "Access to %1 was denied.";
-            break;
-        case FileErrorKind::kSharingViolation:
-            text = "Encountered a sharing violation while accessing %1.";
-            break;
-        case FileErrorKind::kNone:
-        case FileErrorKind::kOther:
-            text = "An unknown error occurred while accessing %1.";
-            break;
-    }
-    const std::string placeholder = "%1";
-    return text.replace(text.find(placeholder), placeholder.size(), fileName);
-}
-
 std::unique_ptr<File> OpenFileShared(const std::string& path, FileError& error) {
     int fd = OpenRegularForReading(path, error);
     if (fd < 0) return nullptr;

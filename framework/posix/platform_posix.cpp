@@ -1,6 +1,5 @@
 #include <unistd.h>
 
-#include <cstring>
 #include <vector>
 
 #include "framework/platform.h"
@@ -26,16 +25,6 @@ std::string ModulePath() {
         if (static_cast<std::size_t>(n) < size) return std::string(path.data(), n);
     }
     return {};
-}
-
-bool GetModulePath(char* buffer, std::size_t size) {
-    if (buffer == nullptr || size == 0) return false;
-    buffer[0] = '\0';
-    std::string path = ModulePath();
-    if (path.empty()) return false;
-    std::strncpy(buffer, path.c_str(), size - 1);
-    buffer[size - 1] = '\0';
-    return true;
 }
 
 }  // namespace framework

@@ -117,37 +117,6 @@ std::string ModulePath() {
     return {};
 }
 
-bool GetModulePath(char* buffer, std::size_t size) {
-    if (buffer == nullptr || size == 0) return false;
-    buffer[0] = '\0';
-    std::string path = ModulePath();
-    if (path.empty()) return false;
-    path.copy(buffer, size - 1);
-    buffer[path.size() < size - 1 ? path.size() : size - 1] = '\0';
-    return true;
-}
-
-std::string FileErrorText(FileErrorKind kind, const std::string& fileName) {
-    std::string text;
-    switch (kind) {
-        case FileErrorKind::kNotFound:
-            text = "%1 was not found.";
-            break;
-        case FileErrorKind::kAccessDenied:
-            text = "Access to %1 was denied.";
-            break;
-        case FileErrorKind::kSharingViolation:
-            text = "Encountered a sharing violation while accessing %1.";
-            break;
-        case FileErrorKind::kNone:
-        case FileErrorKind::kOther:
-            text = "An unknown error occurred while accessing %1.";
-            break;
-    }
-    const std::string placeholder = "%1";
-    return text.replace(text.find(placeholder), placeholder.size(), fileName);
-}
-
 std::unique_ptr<File> OpenFileShared(const std::string& path, FileError& error) {
     return OpenForReading(path, kShareReadWrite, error);
 }

@@ -2,20 +2,28 @@
 #include "framework/win32/win32_headers.h"
 
 #include "framework/restart_backend.h"
+#include "framework/win32/restart_steps.h"
 
 namespace framework {
 namespace {
 
-class Win32RestartBackend final : public RestartBackend {
-public:
-    bool OpenProcessToken(uint32_t desiredAccess, uintptr_t& token) override {
+static_assert(win32::kTokenAdjustPrivileges == TOKEN_ADJUST_PRIVILEGES);
+static_assert(win32::kTokenQuery == TOKEN_QUERY);
+static_assert(win32::kSePrivilegeEnabled == SE_PRIVILEGE_ENABLED);
+static_assert(win32::kErrorNotAllAssigned == ERROR_NOT_ALL_ASSIGNED);
+static_assert(win32::kEwxReboot == EWX_REBOOT);
+static_assert(win32::kEwxForce == EWX_FORCE);
+
+// The system calls the restart steps make.
+struct Win32RestartApi {
+    bool OpenProcessToken(uint32_t desiredAccess, uintptr_t& token) {
         HANDLE handle = nullptr;
         if (!::OpenProcessToken(GetCurrentProcess(), desiredAccess, &handle)) return false;
         token = reinterpret_cast<uintptr_t>(handle);
         return true;
     }
 
-    bool LookupPrivilegeValue(const char* privilegeName, PrivilegeLuid& luid) override {
+    bool LookupPrivilegeValue(const char* privilegeName, win32::PrivilegeLuid& luid) {
         LUID value{};
         if (!::LookupPrivilegeValueA(nullptr, privilegeName, &value)) return false;
         luid.lowPart = value.LowPart;
@@ -24,7 +32,7 @@ public:
     }
 
     bool AdjustTokenPrivileges(uintptr_t token, bool disableAll,
-                               const TokenPrivilege& newState) override {
+                               const win32::TokenPrivilege& newState) {
         TOKEN_PRIVILEGES tkp{};
         tkp.PrivilegeCount = newState.privilegeCount;
         tkp.Privileges[0].Luid.LowPart = newState.luid.lowPart;
@@ -34,20 +42,28 @@ public:
                                        &tkp, 0, nullptr, nullptr) != 0;
     }
 
-    uint32_t GetLastError() override { return ::GetLastError(); }
+    uint32_t GetLastError() { return ::GetLastError(); }
 
-    bool ExitWindowsEx(uint32_t flags, uint32_t reason) override {
+    bool ExitWindowsEx(uint32_t flags, uint32_t reason) {
         return ::ExitWindowsEx(flags, reason) != 0;
     }
 
-    void CloseToken(uintptr_t token) override { CloseHandle(reinterpret_cast<HANDLE>(token)); }
+    void CloseToken(uintptr_t token) { CloseHandle(reinterpret_cast<HANDLE>(token)); }
+};
+
+class Win32Restart final : public RestartBackend {
+public:
+    bool RestartNow() override {
+        Win32RestartApi api;
+        return win32::RestartWithShutdownPrivilege(api);
+    }
 };
 
 }  // namespace
 
-RestartBackend& PlatformRestartBackend() {
-    static Win32RestartBackend backend;
-    return backend;
+RestartBackend& PlatformRestart() {
+    static Win32Restart restart;
+    return restart;
 }
 
 }  // namespace framework

@@ -639,11 +639,6 @@ std::vector<uint8_t> BuildDialogTemplate(const DialogTemplate& t) {
     return w.Take();
 }
 
-void Win32WindowSystem::Install() {
-    SetWindowSystem(this);
-    SetMessageBoxHandler(&Win32WindowSystem::ShowMessageBox);
-}
-
 int Win32WindowSystem::RunModal(Dialog& dialog, Dialog* parent) {
     const DialogTemplate* tmpl = FindDialogTemplate(dialog.TemplateId());
     if (tmpl == nullptr) return kDialogFailed;

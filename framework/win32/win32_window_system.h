@@ -21,16 +21,14 @@ public:
     Win32WindowSystem(const Win32WindowSystem&) = delete;
     Win32WindowSystem& operator=(const Win32WindowSystem&) = delete;
 
-    // Makes this the window system and the message-box handler of the process.
-    void Install();
-
     int RunModal(Dialog& dialog, Dialog* parent) override;
     void PostQuit(int exitCode) override;
     bool LoadControlLibrary(const std::string& name) override;
     bool InitCommonControls(uint32_t size, uint32_t classes) override;
     int GetSystemMetrics(int index) override;
 
-    // Shows a real message box; the main window owns it when the request says so.
+    // Shows a real message box; the main window owns it when the request says so. The program's
+    // services name it as their message boxes.
     static int ShowMessageBox(const MessageBoxRequest& request);
 };
 

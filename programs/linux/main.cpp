@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "app/program_entry.h"
 #include "app/vlm270fwupdate_app.h"
+#include "framework/services.h"
 #include "programs/linux/terminal_front_end.h"
 #include "res/dialog_templates.h"
 
@@ -88,8 +90,13 @@ int main(int argc, char** argv) {
         return kExitNoTerminal;
     }
 
-    framework::SetResources(&res::Resources());
     terminal::TerminalFrontEnd frontEnd(terminal::StandardTerminalOptions(silent));
+    // The program's services: the platform's, with the terminal's windows and message boxes
+    // and the program's resources.
+    framework::Services services;
+    services.resources = &res::Resources();
+    frontEnd.Provide(services);
+    framework::ScopedServices installed(std::move(services));
     frontEnd.Install();
     int status = RunVlm270FWUpdate(commandLine);
     frontEnd.Uninstall();

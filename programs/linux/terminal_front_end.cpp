@@ -87,10 +87,16 @@ TerminalFrontEnd::~TerminalFrontEnd() {
     Uninstall();
 }
 
+void TerminalFrontEnd::Provide(framework::Services& services) {
+    services.windowSystem = &m_windows;
+    services.messageBoxes = [this](const MessageBoxRequest& request) {
+        return m_windows.ShowMessageBox(request);
+    };
+}
+
 void TerminalFrontEnd::Install() {
     m_closeRequestsSeen = CloseRequestCount();
     InstallTerminalSignalHandlers();
-    m_windows.Install();
     m_windows.SetObserver(this);
     m_windows.SetDialogResponder([this](const WindowState& w) { return Respond(w); });
     m_windows.SetMessageBoxResponder(
@@ -104,7 +110,6 @@ void TerminalFrontEnd::Uninstall() {
     m_windows.SetObserver(nullptr);
     m_windows.SetDialogResponder(nullptr);
     m_windows.SetMessageBoxResponder(nullptr);
-    m_windows.Uninstall();
     std::lock_guard<std::mutex> lock(m_mutex);
     LeaveBlock();
     RestoreTerminal();

@@ -22,6 +22,7 @@
 
 #include "framework/memory/memory_window_system.h"
 #include "framework/posix/terminal_io.h"
+#include "framework/services.h"
 
 namespace terminal {
 
@@ -55,8 +56,10 @@ public:
     TerminalFrontEnd(const TerminalFrontEnd&) = delete;
     TerminalFrontEnd& operator=(const TerminalFrontEnd&) = delete;
 
-    // Makes the window system, the message boxes and the close signals this front end's;
-    // Uninstall (or the destructor) gives them back and restores the terminal.
+    // Puts this front end's window system and message boxes into the program's services.
+    void Provide(framework::Services& services);
+    // Starts answering the window system's dialogs and message boxes and makes the close signals
+    // this front end's; Uninstall (or the destructor) stops and restores the terminal.
     void Install();
     void Uninstall();
 

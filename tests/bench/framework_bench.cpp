@@ -1,4 +1,4 @@
-// What the dialog layer costs: a control change made from another thread (kept in the history),
+// What the dialog layer costs: a control change made from another thread,
 // and a posted message's round trip through a dialog's loop.
 #include <benchmark/benchmark.h>
 

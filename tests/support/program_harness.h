@@ -1,6 +1,6 @@
-// The whole program run in-process on the in-memory window system and an emulated PC: a
-// temporary program folder with the image and the licence, a scaled clock, recorded restart,
-// keep-awake and event log, and scripted answers to every dialog and message box.
+// The whole program run in-process on the tests' window system and an emulated PC: a temporary
+// program folder with the image and the licence, and services of a scaled clock, recorded
+// restart, keep-awake and event log, with scripted answers to every dialog and message box.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,7 +11,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/vlm270fwupdate_app.h"
@@ -23,17 +25,17 @@
 #include "flash/stoppable_vlmio.h"
 #include "flash/update_engine.h"
 #include "framework/clock.h"
-#include "framework/keep_awake.h"
-#include "framework/memory/memory_event_log.h"
-#include "framework/memory/memory_window_system.h"
 #include "framework/platform.h"
+#include "framework/restart_backend.h"
 #include "framework/win_app.h"
 #include "framework/window_system.h"
 #include "res/resource_ids.h"
+#include "tests/support/memory_event_log.h"
+#include "tests/support/recording_keep_awake.h"
 #include "tests/support/temp_folder.h"
-#include "util/event_log.h"
+#include "tests/support/test_services.h"
+#include "tests/support/test_window_system.h"
 #include "util/exit_status.h"
-#include "util/reboot_system.h"
 #include "util/utility.h"
 
 namespace program_test {
@@ -41,23 +43,13 @@ namespace program_test {
 using framework::Property;
 using framework::UserAction;
 
-// Restart services that only record that a restart was asked for.
+// A restart that only records that it was asked for.
 class RecordingRestart final : public framework::RestartBackend {
 public:
-    bool OpenProcessToken(uint32_t, uintptr_t& token) override {
-        token = 1;
-        return true;
-    }
-    bool LookupPrivilegeValue(const char*, framework::PrivilegeLuid&) override { return true; }
-    bool AdjustTokenPrivileges(uintptr_t, bool, const framework::TokenPrivilege&) override {
-        return true;
-    }
-    uint32_t GetLastError() override { return 0; }
-    bool ExitWindowsEx(uint32_t, uint32_t) override {
+    bool RestartNow() override {
         restarts.fetch_add(1);
         return true;
     }
-    void CloseToken(uintptr_t) override {}
     std::atomic<int> restarts{0};
 };
 
@@ -119,7 +111,6 @@ public:
         EXPECT_TRUE(folder.ok());
         if (withImage) folder.Write("fw.rom", image);
         if (withLicence) folder.Write("License_Agreement.rtf", kLicenceRtf);
-        framework::SetProcessClock(&m_clock);
         std::string error;
         pc = vlmio::emu::EmulatedPc::FromText(machine, "machine.conf", folder.path(), m_clock,
                                               &error);
@@ -128,22 +119,7 @@ public:
             m_io = std::make_unique<vlmio::emu::EmulatorVlmIo>(*pc);
             library = std::make_unique<ForwardingVlmIo>(*m_io);
             m_switch = std::make_unique<flash::CStoppableVlmIo>(*library);
-            pci::SetVlmIo(m_switch.get());
         }
-        SetRestartBackend(&restart);
-        framework::SetKeepAwakeBackend(&keepAwake);
-        m_savedLog = g_pEventLog;
-        m_log = new CEventLog(eventLog);
-        m_log->Open();
-        g_pEventLog = m_log;
-
-        ResetExitStatus();
-        framework::ResetQuitRequest();
-        g_Utility.SetModulePath(folder / "vlm270fwupdate");
-        g_Utility.ClearControllers();
-        g_Utility.m_bAllUpdated.store(0);
-        g_Utility.m_pFWBinBuffer = nullptr;
-        g_Utility.m_dwFWBinSize = 0;
 
         windows.SetDialogResponder([this](const framework::WindowState& w) { return Answer(w); });
         windows.SetMessageBoxResponder([this](const framework::MessageBoxRecord& box) {
@@ -155,25 +131,25 @@ public:
             if (hook) hook(box);
             return framework::kIdOk;
         });
-        windows.Install();
+        pci::Services services;
+        services.platform.clock = &m_clock;
+        services.platform.keepAwake = &keepAwake;
+        services.platform.restart = &restart;
+        services.platform.eventLog = &eventLog;
+        windows.Provide(services.platform);
+        services.vlmIo = m_switch.get();
+        m_services.emplace(std::move(services));
+
+        ResetProgramState();
+        g_Utility.SetModulePath(folder / "vlm270fwupdate");
+        g_Utility.m_pFWBinBuffer = nullptr;
+        g_Utility.m_dwFWBinSize = 0;
     }
 
     ~ProgramHarness() {
-        windows.Uninstall();
-        pci::SetVlmIo(nullptr);
-        framework::SetKeepAwakeBackend(nullptr);
-        SetRestartBackend(nullptr);
-        framework::SetProcessClock(nullptr);
-        g_pEventLog = m_savedLog;
-        // A reporter is never destroyed: it stays reachable for the leak checker.
-        static std::vector<CEventLog*>& s_retired = *new std::vector<CEventLog*>;
-        s_retired.push_back(m_log);
+        m_services.reset();
         g_Utility.SetModulePath(framework::ModulePath());
-        g_Utility.ClearControllers();
-        g_Utility.m_bAllUpdated.store(0);
-        framework::ResetQuitRequest();
-        ResetExitStatus();
-        for (UpdateJob& job : g_UpdateJobs) job.ucStatus.store(kJobRunning);
+        ResetProgramState();
     }
 
     // Runs the program with that command line; returns the exit status.
@@ -242,17 +218,25 @@ public:
     testsupport::TempFolder folder;
     testsupport::CurrentDirectoryGuard cwd;
     std::string image = MakeImage();
-    framework::MemoryWindowSystem windows;
+    testsupport::TestWindowSystem windows;
     std::unique_ptr<vlmio::emu::EmulatedPc> pc;
     std::unique_ptr<ForwardingVlmIo> library;
     RecordingRestart restart;
-    framework::RecordingKeepAwake keepAwake;
-    framework::MemoryEventLog eventLog;
+    testsupport::RecordingKeepAwake keepAwake;
+    testsupport::MemoryEventLog eventLog;
     std::function<void(const framework::MessageBoxRecord&)> onMessageBox;
     // Plays the user at the main window (default: waits); called on the main thread.
     std::function<UserAction(const framework::WindowState&)> mainAnswer;
 
 private:
+    // The program's own process-wide state, as a fresh process would have it.
+    static void ResetProgramState() {
+        ResetExitStatus();
+        g_Utility.ClearControllers();
+        g_Utility.m_bAllUpdated.store(0);
+        for (UpdateJob& job : g_UpdateJobs) job.ucStatus.store(kJobRunning);
+    }
+
     UserAction Answer(const framework::WindowState& w) {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_scripts.find(w.templateId);
@@ -269,8 +253,7 @@ private:
     framework::ScaledClock m_clock;
     std::unique_ptr<vlmio::emu::EmulatorVlmIo> m_io;
     std::unique_ptr<flash::CStoppableVlmIo> m_switch;
-    CEventLog* m_log = nullptr;
-    CEventLog* m_savedLog = nullptr;
+    std::optional<testsupport::ScopedTestServices> m_services;
     mutable std::mutex m_mutex;
     std::map<int, std::vector<UserAction>> m_scripts;
     std::map<int, std::size_t> m_next;

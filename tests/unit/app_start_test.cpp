@@ -219,7 +219,9 @@ TEST(Start, AboutBoxMinimisedIconAndDragIcon) {
 
 TEST(Start, ProgramEntryRefusesAMissingAccessLibrary) {
     ProgramHarness h(kOneController);
-    pci::SetVlmIo(nullptr);
+    pci::Services noLibrary = testsupport::CurrentServices();
+    noLibrary.vlmIo = nullptr;
+    testsupport::ScopedTestServices services(std::move(noLibrary));
     EXPECT_EQ(RunVlm270FWUpdate(""), 7);
     auto texts = h.MessageTexts();
     ASSERT_EQ(texts.size(), 1u);

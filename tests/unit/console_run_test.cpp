@@ -269,13 +269,14 @@ TEST(UpgradeRun, ThreadsThatCannotStartCountAsNotUpdated) {
             "controller 01:00.0 part=M25P10A flash=a.bin timing=instant\n"
             "controller 02:00.0 part=M25P10A flash=b.bin timing=instant\n");
         std::atomic<int> jobStarts{0};
-        framework::SetThreadStartFilter([&](framework::ThreadPriority priority) {
+        pci::Services services = testsupport::CurrentServices();
+        services.platform.threadStartFilter = [&](framework::ThreadPriority priority) {
             return priority != framework::ThreadPriority::kTimeCritical ||
                    jobStarts.fetch_add(1) != 1;
-        });
+        };
+        testsupport::ScopedTestServices filtered(std::move(services));
         RestartLater(h);
         EXPECT_EQ(h.Run(), 5);
-        framework::SetThreadStartFilter(nullptr);
         EXPECT_TRUE(h.HoldsImage(1, 0, 0));
         EXPECT_FALSE(h.HoldsImage(2, 0, 0));
         EXPECT_EQ(h.MessageTexts(), std::vector<std::string>{kHostNotReady});
@@ -283,11 +284,12 @@ TEST(UpgradeRun, ThreadsThatCannotStartCountAsNotUpdated) {
     {
         // A worker that cannot start: nothing is touched, the driver is unloaded, status 8.
         ProgramHarness h("controller 01:00.0 part=M25P10A flash=a.bin timing=instant\n");
-        framework::SetThreadStartFilter([](framework::ThreadPriority priority) {
+        pci::Services services = testsupport::CurrentServices();
+        services.platform.threadStartFilter = [](framework::ThreadPriority priority) {
             return priority != framework::ThreadPriority::kHighest;
-        });
+        };
+        testsupport::ScopedTestServices filtered(std::move(services));
         EXPECT_EQ(h.Run(), 8);
-        framework::SetThreadStartFilter(nullptr);
         EXPECT_EQ(h.library->loads.load(), 1);
         EXPECT_EQ(h.library->unloads.load(), 2);
         EXPECT_FALSE(h.HoldsImage(1, 0, 0));

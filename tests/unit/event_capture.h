@@ -4,46 +4,36 @@
 #include <string>
 #include <vector>
 
-#include "framework/memory/memory_event_log.h"
+#include "tests/support/memory_event_log.h"
+#include "tests/support/test_services.h"
 #include "util/event_log.h"
 
 namespace capture {
 
-// Points the process's reporter at an in-memory log for the life of the object.
+// Installs the services with an in-memory event log for the life of the object.
 class EventCapture {
 public:
-    EventCapture() : m_saved(g_pEventLog) {
-        Reporter();  // opened once
-        Backend().Clear();
-        g_pEventLog = &Reporter();
-    }
-    ~EventCapture() { g_pEventLog = m_saved; }
+    EventCapture() : m_services(WithLog()) {}
     EventCapture(const EventCapture&) = delete;
     EventCapture& operator=(const EventCapture&) = delete;
 
-    std::vector<std::string> Lines() const { return Backend().Lines(); }
+    std::vector<std::string> Lines() const { return m_backend.Lines(); }
     // Every event so far is an error event.
     bool AllErrors() const {
-        for (const auto& e : Backend().Events()) {
+        for (const auto& e : m_backend.Events()) {
             if (e.type != kEventTypeError) return false;
         }
         return true;
     }
 
 private:
-    static framework::MemoryEventLog& Backend() {
-        static framework::MemoryEventLog backend;
-        return backend;
+    pci::Services WithLog() {
+        pci::Services services = testsupport::CurrentServices();
+        services.platform.eventLog = &m_backend;
+        return services;
     }
-    // Like the program's reporter, it lives until the process ends.
-    static CEventLog& Reporter() {
-        static CEventLog log(Backend());
-        static const bool opened = log.Open();
-        (void)opened;
-        return log;
-    }
-
-    CEventLog* m_saved;
+    testsupport::MemoryEventLog m_backend;
+    testsupport::ScopedTestServices m_services;
 };
 
 }  // namespace capture

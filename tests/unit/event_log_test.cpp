@@ -3,7 +3,8 @@
 
 #include <string>
 
-#include "framework/memory/memory_event_log.h"
+#include "tests/support/memory_event_log.h"
+#include "tests/support/test_services.h"
 #include "util/event_log.h"
 #include "util/result_codes.h"
 
@@ -19,23 +20,12 @@ TEST(ResultCodes, Texts) {
     for (const auto& [code, text] : cases) EXPECT_EQ(GetResultString(code), text) << code;
 }
 
+// The process's reporter on an in-memory event log, as the test's services make it.
 class EventLogTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_saved = g_pEventLog;
-        m_log = new CEventLog(m_backend);
-        g_pEventLog = m_log;
-    }
-    void TearDown() override {
-        g_pEventLog = m_saved;
-        // The reporter is never destroyed in the program; tests let it go.
-        m_leaked.push_back(m_log);
-    }
-    framework::MemoryEventLog m_backend;
-    CEventLog* m_log = nullptr;
-    CEventLog* m_saved = nullptr;
-    // Never destroyed either, so the leak checker still finds the reporters at exit.
-    static inline std::vector<CEventLog*>& m_leaked = *new std::vector<CEventLog*>();
+    testsupport::MemoryEventLog m_backend;
+    testsupport::ScopedTestServices m_services{{.platform = {.eventLog = &m_backend}}};
+    CEventLog* m_log = m_services.Reporter();
 };
 
 TEST_F(EventLogTest, OpenRegistersTheSourceBesideTheProgram) {

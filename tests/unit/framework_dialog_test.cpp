@@ -212,8 +212,7 @@ TEST(FrameworkDialog, TimersFollowTheProcessClock) {
     ScaledClock scaledClock(50);
     Clock* clocks[] = {&virtualClock, &scaledClock};
     for (Clock* clock : clocks) {
-        SetProcessClock(clock);
-        ScopedWindowSystem ws;
+        ScopedWindowSystem ws(clock);
         std::atomic<bool> done{false};
         std::thread ticker([&] {  // only needed by the virtual clock
             while (!done.load()) {
@@ -242,7 +241,6 @@ TEST(FrameworkDialog, TimersFollowTheProcessClock) {
         EXPECT_EQ(dialog.DoModal(), kIdOkCommand);
         done = true;
         ticker.join();
-        SetProcessClock(nullptr);
         ASSERT_EQ(firedAt.size(), 3u);
         // Never early: each period counts from the previous firing's dispatch, so the k-th
         // firing comes at least k periods after the timer was set. (The spacing between two

@@ -13,7 +13,9 @@
 #include <thread>
 
 #include "framework/keep_awake.h"
+#include "tests/support/recording_keep_awake.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_services.h"
 
 namespace {
 
@@ -67,7 +69,7 @@ TEST(KeepAwakeLinux, HoldsAnInhibitorChildAndEndsItWithWhatItStarted) {
                                           "wait\n");
     chmod(script.c_str(), 0755);
     PathGuard path(folder.path() + ":/usr/bin:/bin");
-    framework::SetKeepAwakeBackend(nullptr);
+    testsupport::ScopedTestServices services;  // the platform's keep-awake
 
     pid_t grandchild = 0;
     {
@@ -86,14 +88,14 @@ TEST(KeepAwakeLinux, HoldsAnInhibitorChildAndEndsItWithWhatItStarted) {
 TEST(KeepAwakeLinux, WithoutSystemdInhibitNothingIsHeld) {
     testsupport::TempFolder folder;
     PathGuard path(folder.path());
-    framework::SetKeepAwakeBackend(nullptr);
+    testsupport::ScopedTestServices services;  // the platform's keep-awake
     framework::KeepAwake awake(true);
     EXPECT_FALSE(awake.Held());
 }
 
 TEST(KeepAwake, RecordingBackendCountsOneHoldPerScope) {
-    framework::RecordingKeepAwake recording;
-    framework::SetKeepAwakeBackend(&recording);
+    testsupport::RecordingKeepAwake recording;
+    testsupport::ScopedTestServices services({.platform = {.keepAwake = &recording}});
     {
         framework::KeepAwake awake;
         EXPECT_FALSE(recording.IsHeld());
@@ -104,7 +106,6 @@ TEST(KeepAwake, RecordingBackendCountsOneHoldPerScope) {
     EXPECT_EQ(recording.Begins(), 1);
     EXPECT_EQ(recording.Ends(), 1);
     EXPECT_FALSE(recording.IsHeld());
-    framework::SetKeepAwakeBackend(nullptr);
 }
 
 }  // namespace

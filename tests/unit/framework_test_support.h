@@ -8,25 +8,30 @@
 #include <vector>
 
 #include "framework/dialog.h"
-#include "framework/memory/memory_window_system.h"
 #include "framework/window_system.h"
+#include "tests/support/test_services.h"
+#include "tests/support/test_window_system.h"
 
 namespace framework_test {
 
 using namespace framework;
+using testsupport::MessageBoxSeen;
 
-// Installs a fresh in-memory window system for the test and forgets quit requests around it.
+// A fresh window system installed with the test's services (on that clock when given); quit
+// requests are forgotten around it.
 class ScopedWindowSystem {
 public:
-    ScopedWindowSystem() {
-        ResetQuitRequest();
-        system.Install();
+    explicit ScopedWindowSystem(Clock* clock = nullptr) : m_services(Services(clock, system)) {}
+    testsupport::TestWindowSystem system;
+
+private:
+    static pci::Services Services(Clock* clock, testsupport::TestWindowSystem& windows) {
+        pci::Services services;
+        services.platform.clock = clock;
+        windows.Provide(services.platform);
+        return services;
     }
-    ~ScopedWindowSystem() {
-        system.Uninstall();
-        ResetQuitRequest();
-    }
-    MemoryWindowSystem system;
+    testsupport::ScopedTestServices m_services;
 };
 
 class TestDialog : public Dialog {

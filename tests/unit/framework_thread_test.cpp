@@ -8,6 +8,7 @@
 
 #include "framework/critical_section.h"
 #include "framework/thread.h"
+#include "tests/support/test_services.h"
 
 namespace {
 
@@ -61,7 +62,10 @@ TEST(FrameworkThread, UnexpectedFailureEndsOnlyTheThread) {
 }
 
 TEST(FrameworkThread, StartThatFailsReturnsNothing) {
-    SetThreadStartFilter([](ThreadPriority p) { return p != ThreadPriority::kTimeCritical; });
+    testsupport::ScopedTestServices services(
+        {.platform = {.threadStartFilter = [](ThreadPriority p) {
+             return p != ThreadPriority::kTimeCritical;
+         }}});
     Gate gate;
     gate.open = true;
     ThreadHandle handle = std::make_shared<ThreadState>(ThreadPriority::kNormal);
@@ -69,7 +73,6 @@ TEST(FrameworkThread, StartThatFailsReturnsNothing) {
     EXPECT_FALSE(handle);
     ASSERT_NE(BeginThread(WaitAtGate, &gate, ThreadPriority::kHighest, &handle), nullptr);
     EXPECT_TRUE(handle->WaitForEnd(10000));
-    SetThreadStartFilter(nullptr);
 }
 
 TEST(FrameworkCriticalSection, LifecycleAndMutualExclusion) {

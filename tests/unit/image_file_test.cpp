@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "framework/memory/memory_event_log.h"
 #include "framework/message_box.h"
+#include "tests/support/memory_event_log.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_services.h"
 #include "util/event_log.h"
 #include "util/result_codes.h"
 #include "util/utility.h"
@@ -29,21 +31,16 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(m_dir.ok());
         ASSERT_TRUE(framework::SetCurrentDirectory(m_dir.path()));
-        m_savedLog = g_pEventLog;
-        m_log = new CEventLog(m_events);
-        ASSERT_TRUE(m_log->Open());
-        g_pEventLog = m_log;
-        framework::SetMessageBoxHandler([this](const framework::MessageBoxRequest& request) {
-            m_boxes.push_back(request);
-            return framework::kIdOk;
-        });
+        m_services.emplace(
+            pci::Services{.platform = {.messageBoxes =
+                                           [this](const framework::MessageBoxRequest& request) {
+                                               m_boxes.push_back(request);
+                                               return framework::kIdOk;
+                                           },
+                                       .eventLog = &m_events}});
+        ASSERT_TRUE(m_services->Reporter()->Open());
     }
-    void TearDown() override {
-        framework::SetMessageBoxHandler(nullptr);
-        SetWorkingMemoryAllocator(nullptr);
-        g_pEventLog = m_savedLog;
-        m_leaked.push_back(m_log);  // the reporter is never destroyed in the program either
-    }
+    void TearDown() override { m_services.reset(); }
 
     std::string Locate() { return LocateFWBinFile(m_dir.path().c_str()); }
 
@@ -56,12 +53,9 @@ protected:
 
     testsupport::CurrentDirectoryGuard m_cwd;
     TempFolder m_dir;
-    framework::MemoryEventLog m_events;
-    CEventLog* m_log = nullptr;
-    CEventLog* m_savedLog = nullptr;
+    testsupport::MemoryEventLog m_events;
     std::vector<framework::MessageBoxRequest> m_boxes;
-    // Kept reachable for the leak checker: a heap vector that is never destroyed.
-    static inline std::vector<CEventLog*>& m_leaked = *new std::vector<CEventLog*>;
+    std::optional<testsupport::ScopedTestServices> m_services;
 };
 
 TEST_F(ImageFileTest, LocatingTakesTheExactExtensionLowerCaseFirst) {
@@ -184,9 +178,12 @@ TEST_F(ImageFileTest, LoadFailuresWriteTheirLines) {
     EXPECT_EQ(utility.bOpenFWBinFile(m_dir / "x.rom", buffer.data()), kResultEntityNotFound);
 
     std::string image = WriteImage("a.rom", 10);
-    SetWorkingMemoryAllocator([](std::size_t) -> uint8_t* { return nullptr; });
-    EXPECT_EQ(utility.bOpenFWBinFile(image, buffer.data()), kResultInsufficientMemory);
-    SetWorkingMemoryAllocator(nullptr);
+    {
+        pci::Services noMemory = testsupport::CurrentServices();
+        noMemory.platform.allocateWorkingMemory = [](std::size_t) -> uint8_t* { return nullptr; };
+        testsupport::ScopedTestServices services(std::move(noMemory));
+        EXPECT_EQ(utility.bOpenFWBinFile(image, buffer.data()), kResultInsufficientMemory);
+    }
     EXPECT_EQ(utility.bOpenFWBinFile(image, buffer.data()), kResultSuccess)
         << "the failed load left the file closed";
 

@@ -1,5 +1,6 @@
-// Restarting the computer: the steps on recorded restart services, and the Linux services with
-// a recording systemctl (nothing here can restart the machine that runs the tests).
+// Restarting the computer: the Windows steps on recorded system calls, the restart through the
+// installed services, and the Linux restart with a recording systemctl (nothing here can restart
+// the machine that runs the tests).
 #include "util/reboot_system.h"
 
 #include <gtest/gtest.h>
@@ -13,12 +14,17 @@
 #include <string>
 #include <vector>
 
+#include "framework/restart_backend.h"
+#include "framework/win32/restart_steps.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_services.h"
 
 namespace {
 
-// Restart services that record every call and answer as told.
-class RecordingRestart final : public framework::RestartBackend {
+namespace win32 = framework::win32;
+
+// The system calls of the Windows restart, recorded and answered as told.
+class RecordingRestartApi {
 public:
     bool openSucceeds = true;
     bool lookupSucceeds = true;
@@ -26,90 +32,101 @@ public:
     uint32_t errorAfterAdjust = 0;
     bool exitAccepted = true;
     std::vector<std::string> calls;
-    framework::TokenPrivilege adjusted;
+    win32::TokenPrivilege adjusted;
     uint32_t lastError = 0;
 
-    bool OpenProcessToken(uint32_t desiredAccess, uintptr_t& token) override {
+    bool OpenProcessToken(uint32_t desiredAccess, uintptr_t& token) {
         calls.push_back("OpenProcessToken " + std::to_string(desiredAccess));
         token = 42;
         return openSucceeds;
     }
-    bool LookupPrivilegeValue(const char* name, framework::PrivilegeLuid& luid) override {
+    bool LookupPrivilegeValue(const char* name, win32::PrivilegeLuid& luid) {
         calls.push_back(std::string("LookupPrivilegeValue ") + name);
-        if (lookupSucceeds) luid = framework::PrivilegeLuid{19, 0};
+        if (lookupSucceeds) luid = win32::PrivilegeLuid{19, 0};
         return lookupSucceeds;
     }
     bool AdjustTokenPrivileges(uintptr_t token, bool disableAll,
-                               const framework::TokenPrivilege& newState) override {
+                               const win32::TokenPrivilege& newState) {
         calls.push_back("AdjustTokenPrivileges " + std::to_string(token) + " " +
                         std::to_string(disableAll));
         adjusted = newState;
         lastError = errorAfterAdjust;
         return adjustSucceeds;
     }
-    uint32_t GetLastError() override {
+    uint32_t GetLastError() {
         calls.push_back("GetLastError");
         return lastError;
     }
-    bool ExitWindowsEx(uint32_t flags, uint32_t reason) override {
+    bool ExitWindowsEx(uint32_t flags, uint32_t reason) {
         calls.push_back("ExitWindowsEx " + std::to_string(flags) + " " + std::to_string(reason));
         return exitAccepted;
     }
-    void CloseToken(uintptr_t token) override {
-        calls.push_back("CloseToken " + std::to_string(token));
-    }
+    void CloseToken(uintptr_t token) { calls.push_back("CloseToken " + std::to_string(token)); }
 };
 
-TEST(RebootSystem, EnablesTheShutdownPrivilegeThenForcesARestart) {
-    RecordingRestart backend;
-    EXPECT_TRUE(RebootSystem(backend));
-    EXPECT_EQ(backend.calls,
+TEST(WindowsRestart, EnablesTheShutdownPrivilegeThenForcesARestart) {
+    RecordingRestartApi api;
+    EXPECT_TRUE(win32::RestartWithShutdownPrivilege(api));
+    EXPECT_EQ(api.calls,
               (std::vector<std::string>{"OpenProcessToken 40",  // adjust privileges | query
                                         "LookupPrivilegeValue SeShutdownPrivilege",
                                         "AdjustTokenPrivileges 42 0", "GetLastError",
                                         "CloseToken 42", "ExitWindowsEx 6 0"}));
-    EXPECT_EQ(backend.adjusted.privilegeCount, 1u);
-    EXPECT_EQ(backend.adjusted.luid.lowPart, 19u);
-    EXPECT_EQ(backend.adjusted.attributes, framework::kSePrivilegeEnabled);
+    EXPECT_EQ(api.adjusted.privilegeCount, 1u);
+    EXPECT_EQ(api.adjusted.luid.lowPart, 19u);
+    EXPECT_EQ(api.adjusted.attributes, win32::kSePrivilegeEnabled);
 }
 
-TEST(RebootSystem, FailuresEndWithoutARestart) {
+TEST(WindowsRestart, FailuresEndWithoutARestart) {
     struct Case {
         const char* what;
-        void (*setUp)(RecordingRestart&);
+        void (*setUp)(RecordingRestartApi&);
         bool restartAsked;
     };
     const Case cases[] = {
-        {"token cannot be opened", [](RecordingRestart& b) { b.openSucceeds = false; }, false},
+        {"token cannot be opened", [](RecordingRestartApi& b) { b.openSucceeds = false; }, false},
         {"privilege not held",
-         [](RecordingRestart& b) { b.errorAfterAdjust = framework::kErrorNotAllAssigned; }, false},
+         [](RecordingRestartApi& b) { b.errorAfterAdjust = win32::kErrorNotAllAssigned; }, false},
         {"adjustment fails",
-         [](RecordingRestart& b) {
+         [](RecordingRestartApi& b) {
              b.adjustSucceeds = false;
              b.errorAfterAdjust = 5;
          },
          false},
-        {"restart refused", [](RecordingRestart& b) { b.exitAccepted = false; }, true},
+        {"restart refused", [](RecordingRestartApi& b) { b.exitAccepted = false; }, true},
     };
     for (const Case& c : cases) {
-        RecordingRestart backend;
-        c.setUp(backend);
-        EXPECT_FALSE(RebootSystem(backend)) << c.what;
-        bool asked = !backend.calls.empty() && backend.calls.back().rfind("ExitWindowsEx", 0) == 0;
+        RecordingRestartApi api;
+        c.setUp(api);
+        EXPECT_FALSE(win32::RestartWithShutdownPrivilege(api)) << c.what;
+        bool asked = !api.calls.empty() && api.calls.back().rfind("ExitWindowsEx", 0) == 0;
         EXPECT_EQ(asked, c.restartAsked) << c.what;
     }
     // The lookup's outcome is not tested: the adjustment decides.
-    RecordingRestart lookupFails;
+    RecordingRestartApi lookupFails;
     lookupFails.lookupSucceeds = false;
-    EXPECT_TRUE(RebootSystem(lookupFails));
+    EXPECT_TRUE(win32::RestartWithShutdownPrivilege(lookupFails));
 }
 
-TEST(RebootSystem, ProcessWideServicesCanBeReplaced) {
-    RecordingRestart backend;
-    SetRestartBackend(&backend);
-    EXPECT_TRUE(RebootSystem());
-    SetRestartBackend(nullptr);
-    EXPECT_EQ(backend.calls.size(), 6u);
+// A restart that records that it was asked and answers as told.
+class RecordingRestart final : public framework::RestartBackend {
+public:
+    bool accepted = true;
+    int asked = 0;
+    bool RestartNow() override {
+        ++asked;
+        return accepted;
+    }
+};
+
+TEST(RebootSystem, AsksTheInstalledRestart) {
+    for (bool accepted : {true, false}) {
+        RecordingRestart restart;
+        restart.accepted = accepted;
+        testsupport::ScopedTestServices services({.platform = {.restart = &restart}});
+        EXPECT_EQ(RebootSystem(), accepted);
+        EXPECT_EQ(restart.asked, 1);
+    }
 }
 
 // PATH reduced to one folder holding a systemctl that records its arguments.
@@ -140,16 +157,14 @@ protected:
     testsupport::TempFolder m_dir;
     std::string m_savedPath;
     std::string m_record;
+    testsupport::ScopedTestServices m_services;  // the platform's restart
 };
 
 TEST_F(LinuxRestartTest, RestartsThroughSystemctlForcedPastInhibitors) {
     InstallSystemctl(0);
-    SetRestartBackend(nullptr);
     if (geteuid() != 0) {
-        // Only the administrator holds the shutdown privilege.
+        // Only the administrator may restart the computer.
         EXPECT_FALSE(RebootSystem());
-        EXPECT_EQ(framework::PlatformRestartBackend().GetLastError(),
-                  framework::kErrorNotAllAssigned);
         EXPECT_EQ(Recorded(), "");
         return;
     }
@@ -158,15 +173,12 @@ TEST_F(LinuxRestartTest, RestartsThroughSystemctlForcedPastInhibitors) {
 }
 
 TEST_F(LinuxRestartTest, AFailingOrMissingSystemctlIsARefusal) {
-    auto& backend = framework::PlatformRestartBackend();
-    EXPECT_FALSE(backend.ExitWindowsEx(framework::kEwxReboot | framework::kEwxForce, 0))
-        << "no systemctl on PATH";
+    if (geteuid() != 0) GTEST_SKIP() << "only the administrator reaches systemctl";
+    framework::RestartBackend& restart = framework::PlatformRestart();
+    EXPECT_FALSE(restart.RestartNow()) << "no systemctl on PATH";
     InstallSystemctl(1);
-    EXPECT_FALSE(backend.ExitWindowsEx(framework::kEwxReboot | framework::kEwxForce, 0));
+    EXPECT_FALSE(restart.RestartNow());
     EXPECT_EQ(Recorded(), "reboot\n--check-inhibitors=no\n");
-    std::remove(m_record.c_str());
-    EXPECT_FALSE(backend.ExitWindowsEx(framework::kEwxReboot, 0)) << "only a forced restart";
-    EXPECT_EQ(Recorded(), "");
 }
 
 }  // namespace

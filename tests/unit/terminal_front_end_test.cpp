@@ -21,6 +21,7 @@
 #include "programs/linux/terminal_front_end.h"
 #include "programs/linux/terminal_render.h"
 #include "res/resource_ids.h"
+#include "tests/support/test_services.h"
 
 namespace {
 
@@ -87,6 +88,13 @@ private:
     int m_out = -1;
     int m_err = -1;
 };
+
+// The services of a program shown by that front end.
+pci::Services FrontEndServices(terminal::TerminalFrontEnd& frontEnd) {
+    pci::Services services;
+    frontEnd.Provide(services.platform);
+    return services;
+}
 
 std::size_t Count(const std::string& haystack, const std::string& needle) {
     std::size_t count = 0;
@@ -221,6 +229,7 @@ TEST(TerminalFrontEnd, LicenceAnswers) {
         SCOPED_TRACE(c.input);
         Streams s(c.input);
         terminal::TerminalFrontEnd frontEnd(s.Options(false));
+        testsupport::ScopedTestServices services(FrontEndServices(frontEnd));
         frontEnd.Install();
         ASSERT_TRUE(framework::LoadControlLibrary("RICHED20.DLL"));
         LicenceDialog licence(kLicenceRtf);
@@ -256,6 +265,7 @@ TEST(TerminalFrontEnd, LicenceIsShownAPageAtATime) {
         terminal::TerminalOptions o = s.Options(false);
         o.rows = 7;  // pages of five lines
         terminal::TerminalFrontEnd frontEnd(o);
+        testsupport::ScopedTestServices services(FrontEndServices(frontEnd));
         frontEnd.Install();
         ASSERT_TRUE(framework::LoadControlLibrary("RICHED20.DLL"));
         LicenceDialog licence(rtf);
@@ -287,6 +297,7 @@ TEST(TerminalFrontEnd, RestartPromptAnswers) {
         SCOPED_TRACE(c.input);
         Streams s(c.input);
         terminal::TerminalFrontEnd frontEnd(s.Options(false));
+        testsupport::ScopedTestServices services(FrontEndServices(frontEnd));
         frontEnd.Install();
         RestartDialog prompt;
         EXPECT_EQ(prompt.DoModal(), c.result);
@@ -308,6 +319,7 @@ TEST(TerminalFrontEnd, MessageBoxesGoToStandardErrorAndWaitForEnterOnlyWhenInter
         SCOPED_TRACE(silent);
         Streams s("\nrest");
         terminal::TerminalFrontEnd frontEnd(s.Options(silent));
+        testsupport::ScopedTestServices services(FrontEndServices(frontEnd));
         frontEnd.Install();
         EXPECT_EQ(framework::MessageBox("\r\n\r\nHost:12: went wrong\r\n", "Caption",
                                         framework::kMbOk | framework::kMbIconExclamation),
@@ -337,6 +349,7 @@ void PlayUpdate(MainDialog& d) {
 TEST(TerminalFrontEnd, MainWindowAsPlainLinesWhenOutputIsNoTerminal) {
     Streams s("");
     terminal::TerminalFrontEnd frontEnd(s.Options(false));
+    testsupport::ScopedTestServices services(FrontEndServices(frontEnd));
     frontEnd.Install();
     MainDialog main(PlayUpdate);
     EXPECT_EQ(main.DoModal(), framework::kIdOkCommand);
@@ -357,6 +370,7 @@ TEST(TerminalFrontEnd, MainWindowDrawnInPlaceInItsColoursUnlessColoursAreOff) {
         SCOPED_TRACE(colour);
         Streams s("");
         terminal::TerminalFrontEnd frontEnd(s.Options(false, true, colour));
+        testsupport::ScopedTestServices services(FrontEndServices(frontEnd));
         frontEnd.Install();
         MainDialog main(PlayUpdate);
         main.DoModal();
@@ -375,6 +389,7 @@ TEST(TerminalFrontEnd, MainWindowDrawnInPlaceInItsColoursUnlessColoursAreOff) {
 TEST(TerminalFrontEnd, SilentModePrintsNothingButMessageBoxes) {
     Streams s("");
     terminal::TerminalFrontEnd frontEnd(s.Options(true));
+    testsupport::ScopedTestServices services(FrontEndServices(frontEnd));
     frontEnd.Install();
     MainDialog main([](MainDialog& d) {
         PlayUpdate(d);
@@ -389,6 +404,7 @@ TEST(TerminalFrontEnd, SilentModePrintsNothingButMessageBoxes) {
 TEST(TerminalFrontEnd, SignalsAreTheMainWindowsCloseRequest) {
     Streams s("");
     terminal::TerminalFrontEnd frontEnd(s.Options(false));
+    testsupport::ScopedTestServices services(FrontEndServices(frontEnd));
     frontEnd.Install();
     MainDialog main([](MainDialog&) { std::raise(SIGINT); }, false);
     EXPECT_EQ(main.DoModal(), framework::kIdCancelCommand);  // the close request ended it
@@ -465,6 +481,7 @@ TEST(TerminalFrontEnd, KeysTypedBeforeAQuestionDoNotAnswerIt) {
     o.drawInPlace = true;
     o.columns = 100;
     terminal::TerminalFrontEnd frontEnd(o);
+    testsupport::ScopedTestServices services(FrontEndServices(frontEnd));
     frontEnd.Install();
     // Enter pressed while the run was going on would mean "restart now".
     ASSERT_TRUE(framework::WriteAll(master, "\r"));

@@ -13,6 +13,7 @@
 
 #include "framework/dialog.h"
 #include "framework/event_log_backend.h"
+#include "framework/services.h"
 #include "framework/win32/win32_window_system.h"
 #include "res/dialog_templates.h"
 
@@ -202,8 +203,10 @@ void CheckEventLog(const char* messageFile) {
 
 int main(int argc, char** argv) {
     framework::Win32WindowSystem windowSystem;
-    framework::SetResources(&res::Resources());
-    windowSystem.Install();
+    framework::ScopedServices services(
+        {.windowSystem = &windowSystem,
+         .messageBoxes = &framework::Win32WindowSystem::ShowMessageBox,
+         .resources = &res::Resources()});
     Check(framework::InitCommonControlsEx(8, 0xFF), "common controls registered");
 
     for (int id : {res::IDD_ABOUTBOX, res::IDD_VLM270FWUPDATE_DIALOG, res::IDD_REBOOT}) {

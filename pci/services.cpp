@@ -1,4 +1,7 @@
-#include "pci/vlmio_access.h"
+#include "pci/services.h"
+
+#include <atomic>
+#include <utility>
 
 namespace pci {
 namespace {
@@ -15,16 +18,25 @@ public:
 };
 
 AbsentVlmIo g_absent;
-IVlmIo* g_installed = nullptr;
+std::atomic<IVlmIo*> g_installed{nullptr};
 
 }  // namespace
 
 IVlmIo& VlmIo() {
-    return g_installed != nullptr ? *g_installed : g_absent;
+    IVlmIo* installed = g_installed.load(std::memory_order_acquire);
+    return installed != nullptr ? *installed : g_absent;
 }
 
-void SetVlmIo(IVlmIo* io) {
-    g_installed = io;
+Services InstalledServices() {
+    return Services{framework::InstalledServices(), g_installed.load(std::memory_order_acquire)};
+}
+
+ScopedServices::ScopedServices(Services services)
+    : m_platform(std::move(services.platform)),
+      m_pPreviousVlmIo(g_installed.exchange(services.vlmIo, std::memory_order_acq_rel)) {}
+
+ScopedServices::~ScopedServices() {
+    g_installed.store(m_pPreviousVlmIo, std::memory_order_release);
 }
 
 }  // namespace pci

@@ -7,7 +7,7 @@
 
 #include "framework/event_log_backend.h"
 
-namespace framework {
+namespace testsupport {
 
 struct MemoryEvent {
     uint16_t type;
@@ -17,7 +17,7 @@ struct MemoryEvent {
     std::string text;
 };
 
-class MemoryEventLog final : public EventLogBackend {
+class MemoryEventLog final : public framework::EventLogBackend {
 public:
     bool WriteSourceRegistration(const std::string& keyPath, const std::string& messageFile,
                                  uint32_t typesSupported) override;
@@ -44,4 +44,4 @@ private:
     bool m_failRegistration = false;
 };
 
-}  // namespace framework
+}  // namespace testsupport

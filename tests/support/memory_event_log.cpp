@@ -1,6 +1,6 @@
-#include "framework/memory/memory_event_log.h"
+#include "tests/support/memory_event_log.h"
 
-namespace framework {
+namespace testsupport {
 namespace {
 constexpr uintptr_t kMemorySourceHandle = 1;
 }  // namespace
@@ -51,4 +51,4 @@ void MemoryEventLog::Clear() {
     m_events.clear();
 }
 
-}  // namespace framework
+}  // namespace testsupport
