@@ -27,7 +27,6 @@ public:
         m_nId = id;
     }
     bool IsBound() const { return m_pDialog != nullptr; }
-    int GetDlgCtrlID() const { return m_nId; }
 
     bool SetWindowText(const std::string& text);
     std::string GetWindowText() const;
@@ -95,7 +94,6 @@ public:
     Dialog& operator=(const Dialog&) = delete;
 
     int TemplateId() const { return m_nTemplateId; }
-    Dialog* Parent() const { return m_pParent; }
 
     // Runs the dialog modally: 1 OK, 2 Cancel (or what EndDialog was given), kDialogFailed when
     // the window cannot be created or a quit request ended the loop.

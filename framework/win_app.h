@@ -21,15 +21,12 @@ public:
     // code of the quit request (0 when there was none).
     virtual int ExitInstance();
 
-    // The registry key of the profile settings (only recorded: nothing is read or written).
-    void SetRegistryKey(const std::string& key) { m_strRegistryKey = key; }
-    const std::string& RegistryKey() const { return m_strRegistryKey; }
+    // The registry key of the profile settings: the program keeps no profile settings, so
+    // nothing is read or written under it.
+    void SetRegistryKey(const std::string& key) { (void)key; }
 
     Dialog* m_pMainWnd = nullptr;
     std::string m_lpCmdLine;  // the command line after the program name
-
-private:
-    std::string m_strRegistryKey;
 };
 
 // The process's application object (the last one constructed), or nullptr.

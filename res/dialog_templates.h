@@ -9,7 +9,7 @@
 
 namespace res {
 
-// The whole table, as the program installs it (framework::SetResources).
+// The whole table, as the program installs it with its services (framework::Services).
 const framework::ResourceTable& Resources();
 
 // Every dialog template, in id order.

@@ -8,38 +8,17 @@
 #include <string>
 #include <vector>
 
-#include "emulator/emulated_pc.h"
-#include "emulator/emulator_vlmio.h"
 #include "emulator/flash_chip_model.h"
 #include "flash/spi_protocol.h"
 #include "flash/update_engine.h"
+#include "tests/support/emulated_rig.h"
 #include "util/utility.h"
 
 namespace {
 
 constexpr double kUsPerMs = 1000.0;
 
-// An emulated PC with its access library, SPI layer and engine, on a virtual clock.
-struct Rig {
-    explicit Rig(const std::string& machine) {
-        std::string error;
-        pc = vlmio::emu::EmulatedPc::FromText(machine, "bench.conf", "/nonexistent", clock, &error);
-        if (!pc) return;
-        pc->SetAccessObserver([this](const vlmio::emu::RegisterAccess&) { ++accesses; });
-        io = std::make_unique<vlmio::emu::EmulatorVlmIo>(*pc);
-        io->LoadVlmIODriver();
-        spi = std::make_unique<flash::CSPICtl>(io.get(), &clock);
-        engine = std::make_unique<flash::CInterctl>(count, records, *spi);
-    }
-    framework::VirtualClock clock;
-    std::unique_ptr<vlmio::emu::EmulatedPc> pc;
-    std::unique_ptr<vlmio::emu::EmulatorVlmIo> io;
-    std::unique_ptr<flash::CSPICtl> spi;
-    uint8_t count = 0;
-    ControllerInfo records[kMaxControllers] = {};
-    std::unique_ptr<flash::CInterctl> engine;
-    uint64_t accesses = 0;
-};
+using Rig = testsupport::EngineRig;
 
 void BM_ScanControllers(benchmark::State& state) {
     Rig rig("controller 00:1f.0 part=1\ncontroller 03:00.0 part=46\ndevice 00:00.0 8086:1237\n");
@@ -48,11 +27,11 @@ void BM_ScanControllers(benchmark::State& state) {
         return;
     }
     for (auto _ : state) benchmark::DoNotOptimize(rig.engine->ScanControllers());
-    state.counters["reads"] = benchmark::Counter(static_cast<double>(rig.accesses) /
+    state.counters["reads"] = benchmark::Counter(static_cast<double>(rig.machine.Accesses()) /
                                                  static_cast<double>(state.iterations()));
     // Seconds per read, shown with a unit prefix (n = nanoseconds).
     state.counters["time_per_read"] =
-        benchmark::Counter(static_cast<double>(rig.accesses),
+        benchmark::Counter(static_cast<double>(rig.machine.Accesses()),
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_ScanControllers)->Unit(benchmark::kMillisecond);
@@ -96,7 +75,7 @@ void BM_UpdateFirmware(benchmark::State& state) {
         const flash::FlashPartInfo part = rig.spi->QueryFlashPart(rig.records[0]);
         pageSize = rig.records[0].usPageSize;
         const uint64_t startUs = rig.clock.NowUs();
-        const uint64_t startAccesses = rig.accesses;
+        const uint64_t startAccesses = rig.machine.Accesses();
         state.ResumeTiming();
         const auto cpuStart = std::chrono::steady_clock::now();
         const int32_t result =
@@ -104,7 +83,7 @@ void BM_UpdateFirmware(benchmark::State& state) {
         const auto cpuEnd = std::chrono::steady_clock::now();
         if (result != 0) state.SkipWithError("update failed");
         virtualMs += static_cast<double>(rig.clock.NowUs() - startUs) / kUsPerMs;
-        accesses += static_cast<double>(rig.accesses - startAccesses);
+        accesses += static_cast<double>(rig.machine.Accesses() - startAccesses);
         cpuNs += std::chrono::duration<double, std::nano>(cpuEnd - cpuStart).count();
     }
     const auto n = static_cast<double>(state.iterations());

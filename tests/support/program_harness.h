@@ -19,8 +19,6 @@
 #include "app/vlm270fwupdate_app.h"
 #include "console/main_dialog.h"
 #include "console/update_job.h"
-#include "emulator/emulated_pc.h"
-#include "emulator/emulator_vlmio.h"
 #include "flash/spi_protocol.h"
 #include "flash/stoppable_vlmio.h"
 #include "flash/update_engine.h"
@@ -30,6 +28,7 @@
 #include "framework/win_app.h"
 #include "framework/window_system.h"
 #include "res/resource_ids.h"
+#include "tests/support/emulated_rig.h"
 #include "tests/support/memory_event_log.h"
 #include "tests/support/recording_keep_awake.h"
 #include "tests/support/temp_folder.h"
@@ -111,13 +110,11 @@ public:
         EXPECT_TRUE(folder.ok());
         if (withImage) folder.Write("fw.rom", image);
         if (withLicence) folder.Write("License_Agreement.rtf", kLicenceRtf);
-        std::string error;
-        pc = vlmio::emu::EmulatedPc::FromText(machine, "machine.conf", folder.path(), m_clock,
-                                              &error);
-        EXPECT_NE(pc, nullptr) << error;
-        if (pc) {
-            m_io = std::make_unique<vlmio::emu::EmulatorVlmIo>(*pc);
-            library = std::make_unique<ForwardingVlmIo>(*m_io);
+        m_machine.emplace(machine, m_clock, folder.path());
+        EXPECT_TRUE(m_machine->Ok()) << m_machine->Error();
+        if (m_machine->Ok()) {
+            pc = m_machine->pc.get();
+            library = std::make_unique<ForwardingVlmIo>(*m_machine->io);
             m_switch = std::make_unique<flash::CStoppableVlmIo>(*library);
         }
 
@@ -203,9 +200,8 @@ public:
     }
 
     std::vector<uint8_t> Flash(uint32_t bus, uint32_t device, uint32_t function) {
-        vlmio::emu::FlashChip* chip = pc ? pc->Chip(bus, device, function) : nullptr;
-        EXPECT_NE(chip, nullptr);
-        return chip ? chip->Contents() : std::vector<uint8_t>();
+        EXPECT_NE(pc ? pc->Chip(bus, device, function) : nullptr, nullptr);
+        return m_machine->Flash(bus, device, function);
     }
     // Whether the flash starts with the image.
     bool HoldsImage(uint32_t bus, uint32_t device, uint32_t function) {
@@ -219,7 +215,7 @@ public:
     testsupport::CurrentDirectoryGuard cwd;
     std::string image = MakeImage();
     testsupport::TestWindowSystem windows;
-    std::unique_ptr<vlmio::emu::EmulatedPc> pc;
+    vlmio::emu::EmulatedPc* pc = nullptr;
     std::unique_ptr<ForwardingVlmIo> library;
     RecordingRestart restart;
     testsupport::RecordingKeepAwake keepAwake;
@@ -251,7 +247,7 @@ private:
     }
 
     framework::ScaledClock m_clock;
-    std::unique_ptr<vlmio::emu::EmulatorVlmIo> m_io;
+    std::optional<testsupport::EmulatedMachine> m_machine;
     std::unique_ptr<flash::CStoppableVlmIo> m_switch;
     std::optional<testsupport::ScopedTestServices> m_services;
     mutable std::mutex m_mutex;

@@ -11,6 +11,7 @@
 
 #include "emulator/emulated_pc.h"
 #include "framework/clock.h"
+#include "tests/support/emulated_rig.h"
 
 namespace emu_test {
 
@@ -19,7 +20,7 @@ inline std::unique_ptr<vlmio::emu::EmulatedPc> MakePc(const std::string& text,
                                                       framework::Clock& clock,
                                                       const std::string& baseDir = "") {
     std::string error;
-    auto pc = vlmio::emu::EmulatedPc::FromText(text, "machine.conf", baseDir, clock, &error);
+    auto pc = testsupport::MakeEmulatedPc(text, clock, baseDir, error);
     EXPECT_NE(pc, nullptr) << error;
     return pc;
 }

@@ -9,12 +9,11 @@
 #include <thread>
 #include <vector>
 
-#include "emulator/emulated_pc.h"
-#include "emulator/emulator_vlmio.h"
 #include "event_capture.h"
 #include "fake_bridge.h"
 #include "flash/flash_part_table.h"
 #include "flash/update_engine.h"
+#include "tests/support/emulated_rig.h"
 #include "util/result_codes.h"
 #include "util/utility.h"
 
@@ -54,39 +53,11 @@ std::vector<uint8_t> ImageBuffer(uint32_t length) {
     return buffer;
 }
 
-// One emulated PC, its access library, the SPI layer and the engine on a virtual clock.
-class Bench {
-public:
-    explicit Bench(const std::string& machine) {
-        std::string error;
-        m_pc = vlmio::emu::EmulatedPc::FromText(machine, "engine.conf", "/nonexistent", m_clock,
-                                                &error);
-        if (!m_pc) {
-            ADD_FAILURE() << error;
-            return;
-        }
-        m_pc->SetAccessObserver([this](const vlmio::emu::RegisterAccess&) { ++m_accesses; });
-        m_io = std::make_unique<vlmio::emu::EmulatorVlmIo>(*m_pc);
-        m_io->LoadVlmIODriver();
-        m_spi = std::make_unique<flash::CSPICtl>(m_io.get(), &m_clock);
-        m_engine = std::make_unique<flash::CInterctl>(m_count, m_records, *m_spi);
+// The emulated PC, the SPI layer and the engine; a refused machine file fails the test.
+struct Bench : testsupport::EngineRig {
+    explicit Bench(const std::string& text) : EngineRig(text) {
+        if (!machine.Ok()) ADD_FAILURE() << machine.Error();
     }
-    bool Ok() const { return m_engine != nullptr; }
-
-    std::vector<uint8_t> Flash(int target = 0) {
-        const ControllerInfo& r = m_records[target];
-        const vlmio::emu::FlashChip* chip = m_pc->Chip(r.ucBus, r.ucDevice, r.ucFunction);
-        return chip != nullptr ? chip->Contents() : std::vector<uint8_t>{};
-    }
-
-    framework::VirtualClock m_clock;
-    std::unique_ptr<vlmio::emu::EmulatedPc> m_pc;
-    std::unique_ptr<vlmio::emu::EmulatorVlmIo> m_io;
-    std::unique_ptr<flash::CSPICtl> m_spi;
-    uint8_t m_count = 0;
-    ControllerInfo m_records[kMaxControllers] = {};
-    std::unique_ptr<flash::CInterctl> m_engine;
-    uint64_t m_accesses = 0;
 };
 
 // What the flash must hold after an update: the written extent (whole sections, the last one
@@ -115,17 +86,17 @@ TEST_P(EveryPart, UpdatedByteForByte) {
         SCOPED_TRACE(std::string(expectedPart.szPartName) + " image " + std::to_string(length));
         Bench bench("controller 02:03.1 part=" + std::to_string(row) + " timing=instant\n");
         ASSERT_TRUE(bench.Ok());
-        ASSERT_EQ(bench.m_engine->ScanControllers(), kResultSuccess);
-        ASSERT_EQ(bench.m_count, 1);
+        ASSERT_EQ(bench.engine->ScanControllers(), kResultSuccess);
+        ASSERT_EQ(bench.count, 1);
         const std::size_t flashSize = bench.Flash().size();
         if (length > k64K && flashSize < k128K) continue;  // the image does not fit this part
-        const flash::FlashPartInfo part = bench.m_spi->QueryFlashPart(bench.m_records[0]);
+        const flash::FlashPartInfo part = bench.spi->QueryFlashPart(bench.records[0]);
         ASSERT_EQ(std::memcmp(&part, &expectedPart, sizeof part), 0) << part.szPartName;
-        EXPECT_EQ(bench.m_records[0].usPageSize, flash::TraitsOf(expectedPart).usPageSize);
+        EXPECT_EQ(bench.records[0].usPageSize, flash::TraitsOf(expectedPart).usPageSize);
 
         const std::vector<uint8_t> buffer = ImageBuffer(length);
         const int32_t result =
-            bench.m_engine->Update_Firmware(1, bench.m_records[0], part, buffer.data(), length);
+            bench.engine->Update_Firmware(1, bench.records[0], part, buffer.data(), length);
         if (row == kM45pe10Row) {
             // Its erase command is incomplete without an address, so the old contents stay and
             // the blank check fails every attempt.
@@ -161,8 +132,8 @@ UpdateOutcome UpdateWith(const std::string& options, int row, uint32_t length, u
     const std::vector<uint8_t> buffer = ImageBuffer(length);
     const flash::FlashPartInfo& part = flash::g_FlashParts[row];
     const int32_t result =
-        bench.m_engine->Update_Firmware(target, record, part, buffer.data(), length);
-    const auto& flash = bench.m_pc->Chip(1, 0, 0)->Contents();
+        bench.engine->Update_Firmware(target, record, part, buffer.data(), length);
+    const auto& flash = bench.machine.pc->Chip(1, 0, 0)->Contents();
     const bool same = flash == Expected(buffer, length, part, flash.size());
     // Never a success while the flash differs from the image.
     EXPECT_TRUE(result != kResultSuccess || same) << options;
@@ -222,18 +193,17 @@ TEST(EngineFaults, UnidentifiedPartsAreNeverWritten) {
         capture::EventCapture events;
         Bench bench(std::string("controller 00:1f.7 part=") + part + " timing=instant\n");
         ASSERT_TRUE(bench.Ok());
-        ASSERT_EQ(bench.m_engine->ScanControllers(), kResultSuccess);
-        EXPECT_EQ(bench.m_records[0].ucDevice, 0x1F);
-        EXPECT_EQ(bench.m_records[0].ucFunction, 7);
-        const flash::FlashPartInfo found = bench.m_spi->QueryFlashPart(bench.m_records[0]);
+        ASSERT_EQ(bench.engine->ScanControllers(), kResultSuccess);
+        EXPECT_EQ(bench.records[0].ucDevice, 0x1F);
+        EXPECT_EQ(bench.records[0].ucFunction, 7);
+        const flash::FlashPartInfo found = bench.spi->QueryFlashPart(bench.records[0]);
         EXPECT_FALSE(flash::IsIdentified(found));
         const std::vector<uint8_t> before = bench.Flash();
-        const uint64_t accesses = bench.m_accesses;
+        const uint64_t accesses = bench.machine.Accesses();
         const std::vector<uint8_t> buffer = ImageBuffer(k64K);
-        EXPECT_EQ(
-            bench.m_engine->Update_Firmware(0, bench.m_records[0], found, buffer.data(), k64K),
-            kResultInvalidParameter);
-        EXPECT_EQ(bench.m_accesses, accesses) << "nothing was sent";
+        EXPECT_EQ(bench.engine->Update_Firmware(0, bench.records[0], found, buffer.data(), k64K),
+                  kResultInvalidParameter);
+        EXPECT_EQ(bench.machine.Accesses(), accesses) << "nothing was sent";
         EXPECT_EQ(bench.Flash(), before);
         EXPECT_EQ(events.Lines(), Lines{});
     }
@@ -265,23 +235,23 @@ TEST(EngineFaults, RefusedBeforeErasing) {
     };
     const std::vector<uint8_t> before = bench.Flash();
     for (const Case& c : cases) {
-        EXPECT_EQ(bench.m_engine->Update_Firmware(0, *c.record, c.part, c.image, c.length),
+        EXPECT_EQ(bench.engine->Update_Firmware(0, *c.record, c.part, c.image, c.length),
                   kResultInvalidParameter);
     }
-    EXPECT_EQ(bench.m_accesses, 0u);
+    EXPECT_EQ(bench.machine.Accesses(), 0u);
     EXPECT_EQ(bench.Flash(), before);
     // The section routines refuse a section past the buffer, or no page size, themselves.
     EXPECT_EQ(
-        bench.m_engine->Write_Section(noPageSize, flash::g_FlashParts[1], buffer.data(), 0, 256),
+        bench.engine->Write_Section(noPageSize, flash::g_FlashParts[1], buffer.data(), 0, 256),
         kResultInvalidParameter);
-    EXPECT_EQ(bench.m_engine->Write_Section(record, flash::g_FlashParts[1], buffer.data(), k64K,
-                                            k64K + 1),
+    EXPECT_EQ(
+        bench.engine->Write_Section(record, flash::g_FlashParts[1], buffer.data(), k64K, k64K + 1),
+        kResultInvalidParameter);
+    EXPECT_EQ(bench.engine->Compare_Section(buffer.data(), record, k128K, 8),
               kResultInvalidParameter);
-    EXPECT_EQ(bench.m_engine->Compare_Section(buffer.data(), record, k128K, 8),
-              kResultInvalidParameter);
-    EXPECT_EQ(bench.m_engine->Write_Section(record, flash::g_FlashParts[1], buffer.data(), 0, 0),
+    EXPECT_EQ(bench.engine->Write_Section(record, flash::g_FlashParts[1], buffer.data(), 0, 0),
               kResultSuccess);
-    EXPECT_EQ(bench.m_accesses, 0u);
+    EXPECT_EQ(bench.machine.Accesses(), 0u);
 }
 
 // An empty image: erased and blank-checked, nothing written, success; an SST part's sections
@@ -294,7 +264,7 @@ TEST(EngineUpdate, EmptyImageLeavesTheFlashErased) {
     record.ucBus = 1;
     record.usPageSize = 256;
     const std::vector<uint8_t> buffer = ImageBuffer(0);
-    EXPECT_EQ(bench.m_engine->Update_Firmware(0, record, flash::g_FlashParts[1], buffer.data(), 0),
+    EXPECT_EQ(bench.engine->Update_Firmware(0, record, flash::g_FlashParts[1], buffer.data(), 0),
               kResultSuccess);
     EXPECT_EQ(bench.Flash(), std::vector<uint8_t>(bench.Flash().size(), 0xFF));
     EXPECT_EQ(events.Lines(), Lines{});
@@ -307,24 +277,24 @@ TEST(EngineUpdate, IdentificationBesideAnUpdate) {
     Bench bench(
         "controller 01:00.0 part=1 timing=instant\ncontroller 02:00.0 part=2 timing=instant\n");
     ASSERT_TRUE(bench.Ok());
-    ASSERT_EQ(bench.m_engine->ScanControllers(), kResultSuccess);
-    ASSERT_EQ(bench.m_count, 2);
-    const flash::FlashPartInfo part = bench.m_spi->QueryFlashPart(bench.m_records[0]);
+    ASSERT_EQ(bench.engine->ScanControllers(), kResultSuccess);
+    ASSERT_EQ(bench.count, 2);
+    const flash::FlashPartInfo part = bench.spi->QueryFlashPart(bench.records[0]);
     const std::vector<uint8_t> buffer = ImageBuffer(k64K);
     int identified = 0;
     std::thread identifier([&] {
         for (int i = 0; i < 20; ++i) {
-            const flash::FlashPartInfo other = bench.m_spi->QueryFlashPart(bench.m_records[1]);
+            const flash::FlashPartInfo other = bench.spi->QueryFlashPart(bench.records[1]);
             identified += std::string(other.szPartName) == "MX25L5121E" ? 1 : 0;
         }
     });
     const int32_t result =
-        bench.m_engine->Update_Firmware(0, bench.m_records[0], part, buffer.data(), k64K);
+        bench.engine->Update_Firmware(0, bench.records[0], part, buffer.data(), k64K);
     identifier.join();
     EXPECT_EQ(result, kResultSuccess);
     EXPECT_EQ(identified, 20);
-    EXPECT_EQ(bench.m_records[0].usPageSize, 256);
-    EXPECT_EQ(bench.m_records[1].usPageSize, 32);
+    EXPECT_EQ(bench.records[0].usPageSize, 256);
+    EXPECT_EQ(bench.records[1].usPageSize, 32);
     EXPECT_EQ(bench.Flash(0), Expected(buffer, k64K, part, bench.Flash(0).size()));
 }
 
@@ -362,8 +332,8 @@ TEST(EngineUpdate, ImageLargerThanTheFlashIsNeverReportedWritten) {
     record.usPageSize = flash::TraitsOf(flash::g_FlashParts[kMx512Kbit]).usPageSize;
     std::vector<uint8_t> buffer = ImageBuffer(k128K);
     std::fill(buffer.begin() + k64K, buffer.end(), 0x00);
-    const int32_t result = bench.m_engine->Update_Firmware(
-        2, record, flash::g_FlashParts[kMx512Kbit], buffer.data(), k128K);
+    const int32_t result = bench.engine->Update_Firmware(2, record, flash::g_FlashParts[kMx512Kbit],
+                                                         buffer.data(), k128K);
     EXPECT_EQ(result, kResultDataNotMatch);
     EXPECT_EQ(events.Lines(), ThreeTimes(1349, "Compare_Section", 2));
 }
