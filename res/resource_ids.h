@@ -54,12 +54,4 @@ inline constexpr int IDC_RESTART_HEADLINE = 1004;
 inline constexpr int IDC_RESTART_NOW = 1005;
 inline constexpr int IDC_RESTART_LATER = 1006;
 
-// The controls each dialog binds, in the order its data exchange binds them.
-inline constexpr std::array<int, 22> kMainDialogBindings = {
-    1000, 1033, 1034, 1035, 1044, 1007, 1023, 1025, 1043, 1008, 1012,
-    1014, 1016, 1018, 1020, 1022, 1030, 1031, 1032, 1037, 1039, 1041};
-inline constexpr std::array<int, 2> kAgreementBindings = {IDC_LICENCE_TEXT, IDC_LICENCE_PROMPT};
-inline constexpr std::array<int, 3> kRebootBindings = {IDC_RESTART_NOW, IDC_RESTART_LATER,
-                                                       IDC_RESTART_HEADLINE};
-
 }  // namespace res

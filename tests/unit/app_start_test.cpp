@@ -167,12 +167,14 @@ TEST(Start, MainDialogInitialisation) {
     EXPECT_EQ(main.smallIcon, 128u);
     EXPECT_EQ(std::filesystem::current_path().string(), h.folder.path());
     // Labels are emptied; only the group boxes and buttons keep their texts.
-    for (int id : {1011, 1012, 1009, 1007, 1010, 1008, 1041}) {
+    for (int id : {res::kNumberRows[0].busCaption, res::kNumberRows[0].bus,
+                   res::kControllerNames[0], res::kFlashPartLabels[0], res::IDC_UPDATE_TO_CAPTION,
+                   res::IDC_UPDATE_TO_VALUE, res::kNumberRows[3].function}) {
         EXPECT_EQ(main.Control(id)->text, "") << id;
     }
-    EXPECT_FALSE(main.Control(1)->visible);
-    EXPECT_FALSE(main.Control(1010)->visible);
-    EXPECT_FALSE(main.Control(1008)->visible);
+    EXPECT_FALSE(main.Control(framework::kIdOkCommand)->visible);
+    EXPECT_FALSE(main.Control(res::IDC_UPDATE_TO_CAPTION)->visible);
+    EXPECT_FALSE(main.Control(res::IDC_UPDATE_TO_VALUE)->visible);
     EXPECT_TRUE(h.keepAwake.Begins() == 0);
 }
 

@@ -19,7 +19,7 @@ TEST(CloseDuringRun, IsDeferredUntilTheWorkerIsDoneAndTheFlashIsWhole) {
     std::atomic<int> tries{0};
     // While the flash is written (its bar rests at 12), the user tries every way to close.
     h.mainAnswer = [&](const framework::WindowState& w) {
-        const framework::ControlState* bar = w.Control(1033);
+        const framework::ControlState* bar = w.Control(res::kJobBars[0]);
         if (bar && bar->pos == 12 && tries.load() < 4) {
             switch (tries.fetch_add(1)) {
                 case 0:
@@ -48,7 +48,7 @@ TEST(CloseDuringRun, IsDeferredUntilTheWorkerIsDoneAndTheFlashIsWhole) {
     }
     EXPECT_NE(promptEnded, 0u);
     EXPECT_GT(mainEnded, promptEnded);
-    EXPECT_EQ(h.Window(kMain).Control(1033)->barColour, kBarBlue);
+    EXPECT_EQ(h.Window(kMain).Control(res::kJobBars[0])->barColour, kBarBlue);
 }
 
 TEST(TimeLimit, StopsUnfinishedJobsAfterMoreThan200Seconds) {
@@ -72,7 +72,7 @@ TEST(TimeLimit, StopsUnfinishedJobsAfterMoreThan200Seconds) {
     uint64_t barRed = 0;
     for (const auto& r : h.windows.History()) {
         if (r.templateId != kMain) continue;
-        if (firstJobMs == 0 && r.controlId == 1033 && r.property == Property::kPos) {
+        if (firstJobMs == 0 && r.controlId == res::kJobBars[0] && r.property == Property::kPos) {
             firstJobMs = r.timeMs;
         }
         if (r.property == Property::kTimerKilled && timerKilled == 0) timerKilled = r.sequence;
@@ -86,7 +86,7 @@ TEST(TimeLimit, StopsUnfinishedJobsAfterMoreThan200Seconds) {
     EXPECT_GT(barRed, boxes[0].sequence);
     // Both jobs were stopped where they were: bars left at 12, neither blue nor red.
     auto main = h.Window(kMain);
-    for (int bar : {1033, 1034}) {
+    for (int bar : {res::kJobBars[0], res::kJobBars[1]}) {
         EXPECT_EQ(main.Control(bar)->pos, 12) << bar;
         EXPECT_EQ(main.Control(bar)->barColour, kBarGreen) << bar;
     }

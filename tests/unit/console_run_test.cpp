@@ -52,26 +52,27 @@ TEST(UpgradeRun, OneControllerUpdatedEndsBlueAndGreenWithTheSuccessHeadline) {
     EXPECT_TRUE(h.MessageTexts().empty());
     EXPECT_EQ(g_Utility.m_bAllUpdated.load(), 1);
     // Job bar: the positions of an update, ending blue.
-    std::vector<int64_t> pos = h.Values(1033, Property::kPos);
+    std::vector<int64_t> pos = h.Values(res::kJobBars[0], Property::kPos);
     std::vector<int64_t> expected = {0, 0, 0, 10, 12, 25, 33, 50, 50, 100};
     EXPECT_EQ(pos, expected);
-    EXPECT_EQ(h.Values(1033, Property::kBarColour).back(), kBarBlue);
+    EXPECT_EQ(h.Values(res::kJobBars[0], Property::kBarColour).back(), kBarBlue);
     // The activity bar stays green and ends full.
     auto main = h.Window(kMain);
     EXPECT_EQ(main.Control(kOverall)->barColour, kBarGreen);
     EXPECT_EQ(main.Control(kOverall)->pos, 100);
     // Rows: a single controller is "270X :", numbers in two digits, its flash part named.
-    EXPECT_EQ(main.Control(1009)->text, "270X :");
-    EXPECT_EQ(main.Control(1012)->text, "03");
-    EXPECT_EQ(main.Control(1014)->text, "00");
-    EXPECT_EQ(main.Control(1016)->text, "01");
-    EXPECT_EQ(main.Control(1007)->text, "NUMONYX:[M25P10A]");
-    EXPECT_EQ(main.Control(1018)->text, "");
-    EXPECT_TRUE(main.Control(1033)->visible);
-    EXPECT_FALSE(main.Control(1034)->visible);
+    EXPECT_EQ(main.Control(res::kControllerNames[0])->text, "270X :");
+    EXPECT_EQ(main.Control(res::kNumberRows[0].bus)->text, "03");
+    EXPECT_EQ(main.Control(res::kNumberRows[0].device)->text, "00");
+    EXPECT_EQ(main.Control(res::kNumberRows[0].function)->text, "01");
+    EXPECT_EQ(main.Control(res::kFlashPartLabels[0])->text, "NUMONYX:[M25P10A]");
+    EXPECT_EQ(main.Control(res::kNumberRows[1].bus)->text, "");
+    EXPECT_TRUE(main.Control(res::kJobBars[0])->visible);
+    EXPECT_FALSE(main.Control(res::kJobBars[1])->visible);
     EXPECT_EQ(main.title, "Velmora 270 Firmware Upgrade Tool Ver 1.0.2.0");
     // The restart prompt announced the success; nothing was restarted.
-    EXPECT_EQ(h.Window(res::IDD_REBOOT).Control(1004)->text, "Firmware Updated Successful!!");
+    EXPECT_EQ(h.Window(res::IDD_REBOOT).Control(res::IDC_RESTART_HEADLINE)->text,
+              "Firmware Updated Successful!!");
     EXPECT_EQ(h.restart.restarts.load(), 0);
     // The computer was kept awake for the run and let go afterwards.
     EXPECT_EQ(h.keepAwake.Begins(), 1);
@@ -104,12 +105,12 @@ TEST(UpgradeRun, TwoControllersAreWrittenOneAfterTheOther) {
     // One controller's writes all came before the other's: never interleaved.
     EXPECT_EQ(writers, (std::vector<int>{2, 5}));
     auto main = h.Window(kMain);
-    EXPECT_EQ(main.Control(1009)->text, "270X 1:");
-    EXPECT_EQ(main.Control(1024)->text, "270X 2:");
-    EXPECT_EQ(main.Control(1023)->text, "AMIC:[A25L010]");
-    EXPECT_EQ(main.Control(1018)->text, "05");
-    EXPECT_EQ(main.Control(1020)->text, "01");
-    for (int bar : {1033, 1034}) {
+    EXPECT_EQ(main.Control(res::kControllerNames[0])->text, "270X 1:");
+    EXPECT_EQ(main.Control(res::kControllerNames[1])->text, "270X 2:");
+    EXPECT_EQ(main.Control(res::kFlashPartLabels[1])->text, "AMIC:[A25L010]");
+    EXPECT_EQ(main.Control(res::kNumberRows[1].bus)->text, "05");
+    EXPECT_EQ(main.Control(res::kNumberRows[1].device)->text, "01");
+    for (int bar : {res::kJobBars[0], res::kJobBars[1]}) {
         EXPECT_EQ(main.Control(bar)->pos, 100);
         EXPECT_EQ(main.Control(bar)->barColour, kBarBlue);
     }
@@ -130,10 +131,10 @@ TEST(UpgradeRun, AFailingControllerBesideAGoodOneEndsHostNotReady) {
     EXPECT_EQ(box.type, framework::kMbOk | framework::kMbIconExclamation);
     EXPECT_EQ(box.caption, framework::ApplicationName());
     auto main = h.Window(kMain);
-    EXPECT_EQ(main.Control(1033)->barColour, kBarBlue);
-    EXPECT_EQ(main.Control(1034)->barColour, kBarRed);
-    EXPECT_EQ(main.Control(1034)->pos, 100);
-    std::vector<int64_t> failed = h.Values(1034, Property::kPos);
+    EXPECT_EQ(main.Control(res::kJobBars[0])->barColour, kBarBlue);
+    EXPECT_EQ(main.Control(res::kJobBars[1])->barColour, kBarRed);
+    EXPECT_EQ(main.Control(res::kJobBars[1])->pos, 100);
+    std::vector<int64_t> failed = h.Values(res::kJobBars[1], Property::kPos);
     EXPECT_EQ(std::vector<int64_t>(failed.end() - 5, failed.end()),
               (std::vector<int64_t>{0, 10, 12, 50, 100}));
     // The timer is stopped before the message; the bar turns red after it.
@@ -141,7 +142,8 @@ TEST(UpgradeRun, AFailingControllerBesideAGoodOneEndsHostNotReady) {
     EXPECT_EQ(main.Control(kOverall)->barColour, kBarRed);
     EXPECT_EQ(main.Control(kOverall)->pos, 100);
     EXPECT_EQ(g_Utility.m_bAllUpdated.load(), 0);
-    EXPECT_EQ(h.Window(res::IDD_REBOOT).Control(1004)->text, "Restart Computer");
+    EXPECT_EQ(h.Window(res::IDD_REBOOT).Control(res::IDC_RESTART_HEADLINE)->text,
+              "Restart Computer");
     // The engine wrote its failures to the event log.
     EXPECT_FALSE(h.eventLog.Lines().empty());
 }
@@ -154,20 +156,20 @@ TEST(UpgradeRun, AFinishedBarStaysFinishedWhileAnotherJobIdentifies) {
     RestartLater(h);
     EXPECT_EQ(h.Run(), 5);
     // Once a bar reached 100 it never moves again, whatever the other jobs show.
-    for (int bar : {1033, 1034, 1035}) {
+    for (int bar : {res::kJobBars[0], res::kJobBars[1], res::kJobBars[2]}) {
         std::vector<int64_t> pos = h.Values(bar, Property::kPos);
         auto done = std::find(pos.begin(), pos.end(), 100);
         ASSERT_NE(done, pos.end()) << bar;
         EXPECT_EQ(done + 1, pos.end()) << bar;
     }
     // The controller whose flash answers nothing: 0, 10, 50, red 100, empty names.
-    std::vector<int64_t> unidentified = h.Values(1034, Property::kPos);
+    std::vector<int64_t> unidentified = h.Values(res::kJobBars[1], Property::kPos);
     EXPECT_EQ(std::vector<int64_t>(unidentified.end() - 4, unidentified.end()),
               (std::vector<int64_t>{0, 10, 50, 100}));
     auto main = h.Window(kMain);
-    EXPECT_EQ(main.Control(1023)->text, ":[]");
-    EXPECT_EQ(main.Control(1034)->barColour, kBarRed);
-    EXPECT_EQ(main.Control(1035)->barColour, kBarBlue);
+    EXPECT_EQ(main.Control(res::kFlashPartLabels[1])->text, ":[]");
+    EXPECT_EQ(main.Control(res::kJobBars[1])->barColour, kBarRed);
+    EXPECT_EQ(main.Control(res::kJobBars[2])->barColour, kBarBlue);
     EXPECT_TRUE(h.HoldsImage(3, 0, 0));
 }
 
@@ -196,7 +198,7 @@ TEST(UpgradeRun, NoImageEndsWithTheErrorCaptionAndNoJob) {
     EXPECT_TRUE(boxes[0].ownedByMainWindow);
     // The timer was not stopped before the message: only the worker stopped it afterwards.
     EXPECT_GT(TimerKilledAt(h), boxes[0].sequence);
-    EXPECT_TRUE(h.Values(1033, Property::kPos).size() <= 1u);
+    EXPECT_TRUE(h.Values(res::kJobBars[0], Property::kPos).size() <= 1u);
     EXPECT_EQ(h.Window(kMain).Control(kOverall)->barColour, kBarRed);
     EXPECT_FALSE(h.HoldsImage(3, 0, 0));
 }
@@ -244,7 +246,8 @@ TEST(UpgradeRun, ImageDeletedBeforeTheJobChecksItLeavesTheControllerUntouched) {
         void OnChange(const framework::ChangeRecord& c) override { fn(c); }
     } remover;
     remover.fn = [&](const framework::ChangeRecord& c) {
-        if (c.controlId == 1012 && c.property == Property::kText && !c.text.empty()) {
+        if (c.controlId == res::kNumberRows[0].bus && c.property == Property::kText &&
+            !c.text.empty()) {
             std::call_once(once, [&] { std::remove((h.folder / "fw.rom").c_str()); });
         }
     };
@@ -257,7 +260,7 @@ TEST(UpgradeRun, ImageDeletedBeforeTheJobChecksItLeavesTheControllerUntouched) {
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_EQ(texts[0], path + " File/Path is not exist");
     EXPECT_EQ(texts[1], kHostNotReady);
-    std::vector<int64_t> pos = h.Values(1033, Property::kPos);
+    std::vector<int64_t> pos = h.Values(res::kJobBars[0], Property::kPos);
     EXPECT_EQ(std::vector<int64_t>(pos.end() - 3, pos.end()), (std::vector<int64_t>{0, 50, 100}));
     EXPECT_EQ(h.Flash(3, 0, 0), before);
 }

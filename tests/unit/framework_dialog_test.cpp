@@ -528,7 +528,8 @@ TEST(FrameworkDialog, ObserverSeesEveryChangeInOrder) {
     dialog.onInit = [](TestDialog& d) {
         d.SetWindowText("Title");
         std::thread([&d] {
-            for (int i = 0; i < 50; ++i) d.SetDlgItemText(1007, std::to_string(i));
+            for (int i = 0; i < 50; ++i)
+                d.SetDlgItemText(res::kFlashPartLabels[0], std::to_string(i));
             MessageBox("boom", "Error", kMbIconError);
         }).join();
         d.PostClose();
@@ -542,7 +543,8 @@ TEST(FrameworkDialog, ObserverSeesEveryChangeInOrder) {
         EXPECT_EQ(recorder.changes[i].sequence, history[i].sequence);
     }
     EXPECT_EQ(recorder.boxes, std::vector<std::string>{"boom"});
-    auto texts = ws.system.History(history.front().windowId, 1007, Property::kText);
+    auto texts =
+        ws.system.History(history.front().windowId, res::kFlashPartLabels[0], Property::kText);
     ASSERT_EQ(texts.size(), 50u);
     EXPECT_EQ(texts.back().text, "49");
 }
@@ -555,7 +557,7 @@ TEST(FrameworkDialog, CallsWithoutAWindowFailHarmlessly) {
     EXPECT_FALSE(dialog.HasWindow());
     EXPECT_FALSE(dialog.PostClose());
     EXPECT_EQ(dialog.SetTimer(1, 150), 0u);
-    EXPECT_FALSE(dialog.SetDlgItemText(1007, "x"));
+    EXPECT_FALSE(dialog.SetDlgItemText(res::kFlashPartLabels[0], "x"));
     EXPECT_EQ(bar.SetPos(5), 0);
     EXPECT_EQ(dialog.GetSystemMenu(), nullptr);
     dialog.EndDialog(kIdOkCommand);  // nothing to end

@@ -18,9 +18,12 @@ TEST(RestartPrompt, AnswersDecideWhetherTheMachineRestarts) {
         int restarts;
     } cases[] = {
         {"Finish at once", {UserAction::Enter()}, 1},
-        {"later, then Finish", {UserAction::Press(1006), UserAction::Press(1)}, 0},
+        {"later, then Finish",
+         {UserAction::Press(res::IDC_RESTART_LATER), UserAction::Press(framework::kIdOkCommand)},
+         0},
         {"later, now, then Finish",
-         {UserAction::Press(1006), UserAction::Press(1005), UserAction::Press(1)},
+         {UserAction::Press(res::IDC_RESTART_LATER), UserAction::Press(res::IDC_RESTART_NOW),
+          UserAction::Press(framework::kIdOkCommand)},
          1},
         {"restart now kept, Escape", {UserAction::Escape()}, 0},
         {"restart now kept, close box", {UserAction::CloseBox()}, 0},
@@ -34,7 +37,7 @@ TEST(RestartPrompt, AnswersDecideWhetherTheMachineRestarts) {
         auto prompt = h.Window(res::IDD_REBOOT);
         EXPECT_EQ(prompt.title, "Restart Computer");
         EXPECT_TRUE(prompt.topmost);
-        EXPECT_FALSE(prompt.Control(2)->visible);
+        EXPECT_FALSE(prompt.Control(framework::kIdCancelCommand)->visible);
         // The main window is hidden (0x93) after the prompt before a restart, never otherwise.
         uint64_t promptClosed = 0;
         int hides = 0;
@@ -55,14 +58,15 @@ TEST(RestartPrompt, AnswersDecideWhetherTheMachineRestarts) {
 TEST(RestartPrompt, RadioButtonsStartAtRestartNowAndExcludeEachOther) {
     ProgramHarness h(kGood);
     h.library->emulated.store(false);
-    h.Script(res::IDD_REBOOT, {UserAction::Press(1006), UserAction::Press(1)});
+    h.Script(res::IDD_REBOOT, {UserAction::Press(res::IDC_RESTART_LATER),
+                               UserAction::Press(framework::kIdOkCommand)});
     EXPECT_EQ(h.Run(), 0);
     auto prompt = h.Window(res::IDD_REBOOT);
-    EXPECT_EQ(prompt.Control(1005)->check, framework::kBstUnchecked);
-    EXPECT_EQ(prompt.Control(1006)->check, framework::kBstChecked);
+    EXPECT_EQ(prompt.Control(res::IDC_RESTART_NOW)->check, framework::kBstUnchecked);
+    EXPECT_EQ(prompt.Control(res::IDC_RESTART_LATER)->check, framework::kBstChecked);
     bool firstChecked = false;
     for (const auto& r : h.windows.History()) {
-        if (r.templateId == res::IDD_REBOOT && r.controlId == 1005 &&
+        if (r.templateId == res::IDD_REBOOT && r.controlId == res::IDC_RESTART_NOW &&
             r.property == Property::kCheck) {
             firstChecked = r.value == framework::kBstChecked;
             break;
@@ -75,9 +79,9 @@ TEST(RestartPrompt, HeadlineAnnouncesSuccessOnlyWhenEveryControllerWasUpdated) {
     for (bool good : {true, false}) {
         ProgramHarness h(good ? kGood : kBad);
         h.library->emulated.store(false);
-        h.Script(res::IDD_REBOOT, {UserAction::Press(1006), UserAction::Enter()});
+        h.Script(res::IDD_REBOOT, {UserAction::Press(res::IDC_RESTART_LATER), UserAction::Enter()});
         EXPECT_EQ(h.Run(), good ? 0 : 5);
-        EXPECT_EQ(h.Window(res::IDD_REBOOT).Control(1004)->text,
+        EXPECT_EQ(h.Window(res::IDD_REBOOT).Control(res::IDC_RESTART_HEADLINE)->text,
                   good ? "Firmware Updated Successful!!" : "Restart Computer");
     }
 }
