@@ -26,16 +26,6 @@ void SteadyClock::SleepUs(uint64_t us) {
     std::this_thread::sleep_for(std::chrono::microseconds(us));
 }
 
-ScaledClock::ScaledClock(uint32_t factor) : m_factor(factor == 0 ? 1 : factor) {}
-
-uint64_t ScaledClock::NowUs() {
-    return m_real.NowUs() * m_factor;
-}
-
-void ScaledClock::SleepUs(uint64_t us) {
-    m_real.SleepUs(us / m_factor);
-}
-
 namespace {
 // Built on first use so that static objects of other translation units may read it.
 SteadyClock& RealProcessClock() {

@@ -9,9 +9,6 @@
 namespace framework {
 namespace {
 
-// How often a wait measured on a clock that only tests move looks at the time again.
-constexpr auto kVirtualClockPoll = std::chrono::milliseconds(1);
-
 thread_local ThreadState* t_currentThread = nullptr;
 
 }  // namespace
@@ -34,11 +31,8 @@ bool ThreadState::WaitForEnd(uint64_t timeoutMs) const {
     while (!m_bEnded) {
         uint64_t now = clock.NowMs();
         if (now >= deadline) return false;
-        if (dynamic_cast<SteadyClock*>(&clock)) {
-            m_ended.wait_for(lock, std::chrono::milliseconds(deadline - now));
-        } else {
-            m_ended.wait_for(lock, kVirtualClockPoll);
-        }
+        m_ended.wait_for(lock,
+                         std::chrono::microseconds(clock.RealWaitUs((deadline - now) * 1000)));
     }
     return true;
 }

@@ -11,12 +11,6 @@
 #include "framework/memory/memory_window_system.h"
 
 namespace framework {
-namespace {
-
-// How often a loop waiting for a clock that only tests move looks at the time again.
-constexpr auto kVirtualClockPoll = std::chrono::milliseconds(1);
-
-}  // namespace
 
 void MemoryWindowSystem::SetDialogResponder(DialogResponder responder) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -198,13 +192,9 @@ void MemoryWindowSystem::WaitForActivity(Window& window, ThreadQueue& queue, uin
         if (until != 0 && now >= until) return;
         if (until == 0) {
             queue.cv.wait(lock);
-        } else if (dynamic_cast<SteadyClock*>(&clock)) {
-            queue.cv.wait_for(lock, std::chrono::milliseconds(until - now));
-        } else if (auto* scaled = dynamic_cast<ScaledClock*>(&clock)) {
-            queue.cv.wait_for(
-                lock, std::chrono::microseconds((until - now) * 1000 / scaled->Factor() + 1));
         } else {
-            queue.cv.wait_for(lock, kVirtualClockPoll);
+            queue.cv.wait_for(lock,
+                              std::chrono::microseconds(clock.RealWaitUs((until - now) * 1000)));
         }
     }
 }

@@ -106,10 +106,6 @@ uint64_t CloseRequestCount() {
     return g_closeRequests.load(std::memory_order_relaxed);
 }
 
-void RequestClose() {
-    g_closeRequests.fetch_add(1, std::memory_order_relaxed);
-}
-
 void InstallTerminalSignalHandlers() {
     static std::once_flag s_once;
     std::call_once(s_once, [] {

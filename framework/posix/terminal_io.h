@@ -18,8 +18,6 @@ enum class AnswerEnd {
 
 // The close requests made by signals so far (Ctrl-C, SIGTERM, SIGHUP); each signal adds one.
 uint64_t CloseRequestCount();
-// Adds one close request, as a signal would.
-void RequestClose();
 // Makes SIGINT, SIGTERM and SIGHUP close requests, and puts the terminal back on a fatal
 // signal and at exit. Idempotent.
 void InstallTerminalSignalHandlers();

@@ -14,6 +14,7 @@
 #include "flash/spi_protocol.h"
 #include "flash/update_engine.h"
 #include "framework/clock.h"
+#include "tests/support/test_clocks.h"
 #include "util/utility.h"
 
 namespace testsupport {
@@ -73,7 +74,7 @@ public:
         return machine.Flash(r.ucBus, r.ucDevice, r.ucFunction);
     }
 
-    framework::VirtualClock clock;
+    testsupport::VirtualClock clock;
     EmulatedMachine machine;
     std::unique_ptr<flash::CSPICtl> spi;
     uint8_t count = 0;

@@ -32,6 +32,7 @@
 #include "tests/support/memory_event_log.h"
 #include "tests/support/recording_keep_awake.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_clocks.h"
 #include "tests/support/test_services.h"
 #include "tests/support/test_window_system.h"
 #include "util/exit_status.h"
@@ -246,7 +247,7 @@ private:
         return UserAction::Escape();
     }
 
-    framework::ScaledClock m_clock;
+    testsupport::ScaledClock m_clock;
     std::optional<testsupport::EmulatedMachine> m_machine;
     std::unique_ptr<flash::CStoppableVlmIo> m_switch;
     std::optional<testsupport::ScopedTestServices> m_services;

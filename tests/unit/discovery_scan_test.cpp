@@ -9,6 +9,7 @@
 #include "fake_bridge.h"
 #include "flash/update_engine.h"
 #include "pci/controller_ids.h"
+#include "tests/support/test_clocks.h"
 #include "util/result_codes.h"
 
 namespace {
@@ -29,7 +30,7 @@ protected:
         return out;
     }
 
-    framework::VirtualClock m_clock;
+    testsupport::VirtualClock m_clock;
     fake::FakeBridge m_bridge;
     flash::CSPICtl m_spi;
     uint8_t m_count = 0xEE;

@@ -4,14 +4,15 @@
 #include <thread>
 
 #include "pci/controller_ids.h"
+#include "tests/support/test_clocks.h"
 #include "tests/unit/bridge_driver.h"
 #include "tests/unit/emulator_test_util.h"
 
 namespace {
 
 using emu_test::MakePc;
-using framework::VirtualClock;
 using testing_bridge::BridgeDriver;
+using testsupport::VirtualClock;
 using vlmio::emu::RegisterAccess;
 
 constexpr char kMachine[] =

@@ -7,14 +7,15 @@
 
 #include "emulator/flash_chip_model.h"
 #include "flash/flash_part_table.h"
+#include "tests/support/test_clocks.h"
 #include "tests/unit/bridge_driver.h"
 #include "tests/unit/emulator_test_util.h"
 
 namespace {
 
 using emu_test::MakePc;
-using framework::VirtualClock;
 using testing_bridge::BridgeDriver;
+using testsupport::VirtualClock;
 using vlmio::emu::EmulatedPc;
 using vlmio::emu::FlashChip;
 

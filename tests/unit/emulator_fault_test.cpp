@@ -2,14 +2,15 @@
 #include <gtest/gtest.h>
 
 #include "pci/controller_ids.h"
+#include "tests/support/test_clocks.h"
 #include "tests/unit/bridge_driver.h"
 #include "tests/unit/emulator_test_util.h"
 
 namespace {
 
 using emu_test::MakePc;
-using framework::VirtualClock;
 using testing_bridge::BridgeDriver;
+using testsupport::VirtualClock;
 
 std::vector<uint8_t> Blank(std::size_t n) {
     return std::vector<uint8_t>(n, 0xFF);

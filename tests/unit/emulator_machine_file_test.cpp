@@ -2,11 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "pci/controller_ids.h"
+#include "tests/support/test_clocks.h"
 #include "tests/unit/emulator_test_util.h"
 
 namespace {
 
-using framework::VirtualClock;
+using testsupport::VirtualClock;
 using vlmio::emu::EmulatedPc;
 
 TEST(MachineFile, AcceptsTheWholeGrammar) {

@@ -3,6 +3,7 @@
 
 #include "emulator/emulator_vlmio.h"
 #include "emulator/machine_file.h"
+#include "tests/support/test_clocks.h"
 #include "tests/unit/bridge_driver.h"
 #include "tests/unit/emulator_test_util.h"
 
@@ -10,8 +11,8 @@ namespace {
 
 using emu_test::MakePc;
 using emu_test::ReadFile;
-using framework::VirtualClock;
 using testing_bridge::BridgeDriver;
+using testsupport::VirtualClock;
 using vlmio::emu::EmulatorVlmIo;
 
 TEST(EmulatorPersistence, FlashFilesSurviveTwoLoads) {

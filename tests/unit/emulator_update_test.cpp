@@ -9,6 +9,7 @@
 #include "emulator/emulator_vlmio.h"
 #include "flash/spi_protocol.h"
 #include "flash/update_engine.h"
+#include "tests/support/test_clocks.h"
 #include "tests/unit/emulator_test_util.h"
 #include "util/utility.h"
 
@@ -22,7 +23,7 @@ class EmulatedUpdate : public ::testing::TestWithParam<int> {};
 TEST_P(EmulatedUpdate, EveryPartButTheM45PE10TakesTheImage) {
     const int row = GetParam();
     SCOPED_TRACE(flash::g_FlashParts[static_cast<std::size_t>(row)].szPartName);
-    framework::VirtualClock clock;
+    testsupport::VirtualClock clock;
     auto pc = emu_test::MakePc("controller 02:00.0 part=" + std::to_string(row) + "\n", clock);
     vlmio::emu::EmulatorVlmIo io(*pc);
     ASSERT_EQ(io.LoadVlmIODriver(), 1u);

@@ -14,6 +14,7 @@
 #include "flash/flash_part_table.h"
 #include "flash/update_engine.h"
 #include "tests/support/emulated_rig.h"
+#include "tests/support/test_clocks.h"
 #include "util/result_codes.h"
 #include "util/utility.h"
 
@@ -302,7 +303,7 @@ TEST(EngineUpdate, IdentificationBesideAnUpdate) {
 // cleared read buffer holds): nothing counts as verified unless it was read.
 TEST(EngineCompare, UnreadableChunkIsAMismatch) {
     capture::EventCapture events;
-    framework::VirtualClock clock;
+    testsupport::VirtualClock clock;
     fake::FakeBridge bridge(clock, 1000);
     bridge.control = [] { return uint32_t{flash::kControlBusy}; };
     bridge.recordControlReads = false;

@@ -11,6 +11,7 @@
 
 #include "framework/clock.h"
 #include "pci/vlmio_access.h"
+#include "tests/support/test_clocks.h"
 
 namespace fake {
 
@@ -22,7 +23,7 @@ struct Access {
 
 class FakeBridge final : public pci::IVlmIo {
 public:
-    explicit FakeBridge(framework::VirtualClock& clock, uint64_t usStep = 2)
+    explicit FakeBridge(testsupport::VirtualClock& clock, uint64_t usStep = 2)
         : usPerAccess(usStep), m_clock(clock) {}
 
     uint32_t LoadVlmIODriver() override { return 1; }
@@ -89,7 +90,7 @@ private:
         log.push_back({b, d, f, offset, write, value});
     }
 
-    framework::VirtualClock& m_clock;
+    testsupport::VirtualClock& m_clock;
 };
 
 }  // namespace fake

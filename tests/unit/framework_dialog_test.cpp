@@ -10,6 +10,7 @@
 #include "framework/clock.h"
 #include "framework/message_box.h"
 #include "res/resource_ids.h"
+#include "tests/support/test_clocks.h"
 #include "tests/unit/framework_test_support.h"
 
 namespace framework_test {
@@ -208,8 +209,8 @@ TEST(FrameworkDialog, QuitInANestedLoopEndsTheOuterLoopToo) {
 
 // Timers fire on the dialog's thread, measured on the process clock, however it runs.
 TEST(FrameworkDialog, TimersFollowTheProcessClock) {
-    VirtualClock virtualClock;
-    ScaledClock scaledClock(50);
+    testsupport::VirtualClock virtualClock;
+    testsupport::ScaledClock scaledClock(50);
     Clock* clocks[] = {&virtualClock, &scaledClock};
     for (Clock* clock : clocks) {
         ScopedWindowSystem ws(clock);

@@ -7,6 +7,7 @@
 #include "fake_bridge.h"
 #include "flash/flash_part_table.h"
 #include "flash/spi_protocol.h"
+#include "tests/support/test_clocks.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ protected:
         return std::memcmp(&part, &flash::g_FlashParts[row], sizeof part) == 0;
     }
 
-    framework::VirtualClock m_clock;
+    testsupport::VirtualClock m_clock;
     fake::FakeBridge m_bridge;
     flash::CSPICtl m_spi;
     ControllerInfo m_record{};

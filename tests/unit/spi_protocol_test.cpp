@@ -5,6 +5,7 @@
 
 #include "fake_bridge.h"
 #include "flash/spi_protocol.h"
+#include "tests/support/test_clocks.h"
 #include "util/result_codes.h"
 
 namespace {
@@ -36,7 +37,7 @@ protected:
         m_bridge.usPerAccess = kStuckUsPerAccess;
     }
 
-    framework::VirtualClock m_clock;
+    testsupport::VirtualClock m_clock;
     fake::FakeBridge m_bridge;
     CSPICtl m_spi;
     ControllerInfo m_record{};
@@ -85,7 +86,7 @@ TEST_F(SpiProtocol, StuckBridgeGivesUpAtTheNextWholeSecond) {
     EXPECT_GE(m_clock.NowUs(), kUsPerSecond);
     EXPECT_LE(m_clock.NowUs(), kUsPerSecond + kStuckUsPerAccess);
 
-    framework::VirtualClock late(kUsPerSecond - 100);
+    testsupport::VirtualClock late(kUsPerSecond - 100);
     fake::FakeBridge bridge(late);
     bridge.control = [] { return uint32_t{flash::kControlBusy}; };
     CSPICtl spi(&bridge, &late);
@@ -231,7 +232,7 @@ TEST_F(SpiProtocol, PollsEndAtTheirLimit) {
 // A status read that fails counts as busy: the poll goes on and ends on the first good read.
 TEST_F(SpiProtocol, FailedFirstStatusReadKeepsPolling) {
     m_bridge.recordControlReads = false;
-    framework::VirtualClock& clock = m_clock;
+    testsupport::VirtualClock& clock = m_clock;
     m_bridge.control = [&clock] {
         return clock.NowUs() < 3 * kUsPerSecond / 2 ? uint32_t{flash::kControlBusy} : 0u;
     };
