@@ -89,12 +89,26 @@ private:
     int m_err = -1;
 };
 
-// The services of a program shown by that front end.
-pci::Services FrontEndServices(terminal::TerminalFrontEnd& frontEnd) {
-    pci::Services services;
-    frontEnd.Provide(services.platform);
-    return services;
-}
+// A front end installed as the program installs it: its windows and message boxes are the
+// services'.
+class FrontEnd {
+public:
+    explicit FrontEnd(const terminal::TerminalOptions& options)
+        : m_terminal(options), m_services(Services(m_terminal)) {
+        m_terminal.Install();
+    }
+    void Uninstall() { m_terminal.Uninstall(); }
+    framework::MemoryWindowSystem& Windows() { return m_terminal.Windows(); }
+
+private:
+    static pci::Services Services(terminal::TerminalFrontEnd& frontEnd) {
+        pci::Services services;
+        frontEnd.Provide(services.platform);
+        return services;
+    }
+    terminal::TerminalFrontEnd m_terminal;
+    testsupport::ScopedTestServices m_services;
+};
 
 std::size_t Count(const std::string& haystack, const std::string& needle) {
     std::size_t count = 0;
@@ -228,9 +242,7 @@ TEST(TerminalFrontEnd, LicenceAnswers) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);
         Streams s(c.input);
-        terminal::TerminalFrontEnd frontEnd(s.Options(false));
-        testsupport::ScopedTestServices services(FrontEndServices(frontEnd));
-        frontEnd.Install();
+        FrontEnd frontEnd(s.Options(false));
         ASSERT_TRUE(framework::LoadControlLibrary("RICHED20.DLL"));
         LicenceDialog licence(kLicenceRtf);
         EXPECT_EQ(licence.DoModal(), c.result);
@@ -264,9 +276,7 @@ TEST(TerminalFrontEnd, LicenceIsShownAPageAtATime) {
         Streams s(c.input);
         terminal::TerminalOptions o = s.Options(false);
         o.rows = 7;  // pages of five lines
-        terminal::TerminalFrontEnd frontEnd(o);
-        testsupport::ScopedTestServices services(FrontEndServices(frontEnd));
-        frontEnd.Install();
+        FrontEnd frontEnd(o);
         ASSERT_TRUE(framework::LoadControlLibrary("RICHED20.DLL"));
         LicenceDialog licence(rtf);
         EXPECT_EQ(licence.DoModal(), c.result);
@@ -296,9 +306,7 @@ TEST(TerminalFrontEnd, RestartPromptAnswers) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);
         Streams s(c.input);
-        terminal::TerminalFrontEnd frontEnd(s.Options(false));
-        testsupport::ScopedTestServices services(FrontEndServices(frontEnd));
-        frontEnd.Install();
+        FrontEnd frontEnd(s.Options(false));
         RestartDialog prompt;
         EXPECT_EQ(prompt.DoModal(), c.result);
         auto window = frontEnd.Windows().FindWindow(res::IDD_REBOOT);
@@ -318,9 +326,7 @@ TEST(TerminalFrontEnd, MessageBoxesGoToStandardErrorAndWaitForEnterOnlyWhenInter
     for (bool silent : {true, false}) {
         SCOPED_TRACE(silent);
         Streams s("\nrest");
-        terminal::TerminalFrontEnd frontEnd(s.Options(silent));
-        testsupport::ScopedTestServices services(FrontEndServices(frontEnd));
-        frontEnd.Install();
+        FrontEnd frontEnd(s.Options(silent));
         EXPECT_EQ(framework::MessageBox("\r\n\r\nHost:12: went wrong\r\n", "Caption",
                                         framework::kMbOk | framework::kMbIconExclamation),
                   framework::kIdOk);
@@ -348,9 +354,7 @@ void PlayUpdate(MainDialog& d) {
 
 TEST(TerminalFrontEnd, MainWindowAsPlainLinesWhenOutputIsNoTerminal) {
     Streams s("");
-    terminal::TerminalFrontEnd frontEnd(s.Options(false));
-    testsupport::ScopedTestServices services(FrontEndServices(frontEnd));
-    frontEnd.Install();
+    FrontEnd frontEnd(s.Options(false));
     MainDialog main(PlayUpdate);
     EXPECT_EQ(main.DoModal(), framework::kIdOkCommand);
     frontEnd.Uninstall();
@@ -369,9 +373,7 @@ TEST(TerminalFrontEnd, MainWindowDrawnInPlaceInItsColoursUnlessColoursAreOff) {
     for (bool colour : {true, false}) {
         SCOPED_TRACE(colour);
         Streams s("");
-        terminal::TerminalFrontEnd frontEnd(s.Options(false, true, colour));
-        testsupport::ScopedTestServices services(FrontEndServices(frontEnd));
-        frontEnd.Install();
+        FrontEnd frontEnd(s.Options(false, true, colour));
         MainDialog main(PlayUpdate);
         main.DoModal();
         frontEnd.Uninstall();
@@ -388,9 +390,7 @@ TEST(TerminalFrontEnd, MainWindowDrawnInPlaceInItsColoursUnlessColoursAreOff) {
 
 TEST(TerminalFrontEnd, SilentModePrintsNothingButMessageBoxes) {
     Streams s("");
-    terminal::TerminalFrontEnd frontEnd(s.Options(true));
-    testsupport::ScopedTestServices services(FrontEndServices(frontEnd));
-    frontEnd.Install();
+    FrontEnd frontEnd(s.Options(true));
     MainDialog main([](MainDialog& d) {
         PlayUpdate(d);
         framework::AfxMessageBox("Firmware Update Time Out, Fail!!!");
@@ -403,9 +403,7 @@ TEST(TerminalFrontEnd, SilentModePrintsNothingButMessageBoxes) {
 
 TEST(TerminalFrontEnd, SignalsAreTheMainWindowsCloseRequest) {
     Streams s("");
-    terminal::TerminalFrontEnd frontEnd(s.Options(false));
-    testsupport::ScopedTestServices services(FrontEndServices(frontEnd));
-    frontEnd.Install();
+    FrontEnd frontEnd(s.Options(false));
     MainDialog main([](MainDialog&) { std::raise(SIGINT); }, false);
     EXPECT_EQ(main.DoModal(), framework::kIdCancelCommand);  // the close request ended it
     EXPECT_EQ(main.m_closes, 1);
@@ -480,9 +478,7 @@ TEST(TerminalFrontEnd, KeysTypedBeforeAQuestionDoNotAnswerIt) {
     o.errorFd = out;
     o.drawInPlace = true;
     o.columns = 100;
-    terminal::TerminalFrontEnd frontEnd(o);
-    testsupport::ScopedTestServices services(FrontEndServices(frontEnd));
-    frontEnd.Install();
+    FrontEnd frontEnd(o);
     // Enter pressed while the run was going on would mean "restart now".
     ASSERT_TRUE(framework::WriteAll(master, "\r"));
     struct pollfd typed {
