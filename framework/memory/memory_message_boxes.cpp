@@ -1,10 +1,8 @@
 // Message boxes of the in-memory window system: each is told to the observer in the order of
 // the window changes, then answered by the responder on the thread that raised it.
 #include <mutex>
-#include <thread>
 #include <utility>
 
-#include "framework/clock.h"
 #include "framework/memory/memory_window_system.h"
 
 namespace framework {
@@ -22,9 +20,6 @@ int MemoryWindowSystem::ShowMessageBox(const MessageBoxRequest& request) {
         std::lock_guard<std::recursive_mutex> order(m_notifyMutex);
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            record.sequence = m_nextSequence++;
-            record.timeMs = ProcessClock().NowMs();
-            record.thread = std::this_thread::get_id();
             record.caption = request.caption;
             record.text = request.text;
             record.type = request.type;

@@ -9,7 +9,6 @@
 // (user_action.cpp).
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -91,7 +90,6 @@ private:
 
     mutable std::mutex m_mutex;
     std::recursive_mutex m_notifyMutex;  // keeps observer calls in the order of the changes
-    uint64_t m_nextSequence = 1;
     uint64_t m_nextWindowId = 1;
     std::vector<std::unique_ptr<Window>> m_windows;
     std::map<std::thread::id, std::shared_ptr<ThreadQueue>> m_queues;

@@ -460,11 +460,8 @@ MemoryWindowSystem::Window* MemoryWindowSystem::FindLive(uint64_t windowId) {
 
 void MemoryWindowSystem::Record(Window& window, int controlId, Property property, int64_t value,
                                 int64_t value2, std::string text) {
-    ChangeRecord r;
-    r.sequence = m_nextSequence++;
     if (m_observer) {
-        r.timeMs = ProcessClock().NowMs();
-        r.thread = std::this_thread::get_id();
+        ChangeRecord r;
         r.windowId = window.state.windowId;
         r.templateId = window.state.templateId;
         r.controlId = controlId;

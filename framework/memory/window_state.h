@@ -42,11 +42,9 @@ enum class Property {
     kDragIcon,       // value: the icon the dialog returned
 };
 
-// One change, as the observer is told of it.
+// One change, as the observer is told of it (on the thread that made it, in the order of the
+// changes and message boxes).
 struct ChangeRecord {
-    uint64_t sequence = 0;  // order of every change and message box in this window system
-    uint64_t timeMs = 0;    // the process clock
-    std::thread::id thread;
     uint64_t windowId = 0;
     int templateId = 0;
     int controlId = 0;
@@ -112,9 +110,6 @@ struct WindowState {
 
 // A message box as it was raised.
 struct MessageBoxRecord {
-    uint64_t sequence = 0;  // in the same order as the changes
-    uint64_t timeMs = 0;
-    std::thread::id thread;
     std::string caption;
     std::string text;
     unsigned type = 0;
@@ -122,7 +117,7 @@ struct MessageBoxRecord {
 };
 
 // Told of every change and message box, in order, right after it happened. It may read the
-// window system's state; it runs on the thread that made the change.
+// window system's state; it runs on the thread that made the change or raised the box.
 class MemoryWindowObserver {
 public:
     virtual ~MemoryWindowObserver() = default;

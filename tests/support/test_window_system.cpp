@@ -3,6 +3,8 @@
 #include <cctype>
 #include <utility>
 
+#include "framework/clock.h"
+
 namespace testsupport {
 namespace {
 
@@ -23,8 +25,10 @@ TestWindowSystem::TestWindowSystem() {
         }
         int answer = responder ? responder(box) : framework::kIdOk;
         std::lock_guard<std::mutex> lock(m_mutex);
-        for (MessageBoxSeen& seen : m_messageBoxes) {
-            if (seen.sequence == box.sequence) seen.answer = answer;
+        auto open = m_openBoxes.find(std::this_thread::get_id());
+        if (open != m_openBoxes.end()) {
+            m_messageBoxes[open->second].answer = answer;
+            m_openBoxes.erase(open);
         }
         return answer;
     });
@@ -68,16 +72,16 @@ std::optional<framework::WindowState> TestWindowSystem::FindWindow(int templateI
     return m_windows.FindWindow(templateId);
 }
 
-std::vector<framework::ChangeRecord> TestWindowSystem::History() const {
+std::vector<ChangeSeen> TestWindowSystem::History() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_history;
 }
 
-std::vector<framework::ChangeRecord> TestWindowSystem::History(uint64_t windowId, int controlId,
-                                                               framework::Property property) const {
+std::vector<ChangeSeen> TestWindowSystem::History(uint64_t windowId, int controlId,
+                                                  framework::Property property) const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    std::vector<framework::ChangeRecord> selected;
-    for (const framework::ChangeRecord& r : m_history) {
+    std::vector<ChangeSeen> selected;
+    for (const ChangeSeen& r : m_history) {
         if (r.windowId == windowId && r.controlId == controlId && r.property == property) {
             selected.push_back(r);
         }
@@ -118,12 +122,20 @@ int TestWindowSystem::GetSystemMetrics(int index) {
     return m_windows.GetSystemMetrics(index);
 }
 
-// Both notices come in order (the window system holds its notice order while it calls).
+// Both notices come in order, on the thread that made the change or raised the box (the window
+// system holds its notice order while it calls): they are stamped as they come.
+Stamp TestWindowSystem::Next() {
+    return Stamp{m_nextSequence++, framework::ProcessClock().NowMs(), std::this_thread::get_id()};
+}
+
 void TestWindowSystem::OnChange(const framework::ChangeRecord& change) {
     framework::MemoryWindowObserver* observer = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_history.push_back(change);
+        ChangeSeen seen;
+        static_cast<framework::ChangeRecord&>(seen) = change;
+        static_cast<Stamp&>(seen) = Next();
+        m_history.push_back(std::move(seen));
         observer = m_observer;
     }
     if (observer) observer->OnChange(change);
@@ -135,7 +147,9 @@ void TestWindowSystem::OnMessageBox(const framework::MessageBoxRecord& box) {
         std::lock_guard<std::mutex> lock(m_mutex);
         MessageBoxSeen seen;
         static_cast<framework::MessageBoxRecord&>(seen) = box;
-        m_messageBoxes.push_back(seen);
+        static_cast<Stamp&>(seen) = Next();
+        m_openBoxes[seen.thread] = m_messageBoxes.size();
+        m_messageBoxes.push_back(std::move(seen));
         observer = m_observer;
     }
     if (observer) observer->OnMessageBox(box);

@@ -1,13 +1,17 @@
 // The tests' window system: the product's in-memory one, with what only tests need on top: the
-// full history of every change and message box (with the button that closed it) for assertions,
-// control libraries that cannot be loaded, and the test's own observer beside the history.
+// full history of every change and message box (in order, with the time, the thread and the
+// button that closed a box) for assertions, control libraries that cannot be loaded, and the
+// test's own observer beside the history.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "framework/memory/memory_window_system.h"
@@ -15,8 +19,18 @@
 
 namespace testsupport {
 
+// When a change or message box was told: its place among all of them, the process clock, and
+// the thread that made it.
+struct Stamp {
+    uint64_t sequence = 0;
+    uint64_t timeMs = 0;
+    std::thread::id thread;
+};
+
+struct ChangeSeen : framework::ChangeRecord, Stamp {};
+
 // A message box as the test saw it, with its answer (0 while it is open).
-struct MessageBoxSeen : framework::MessageBoxRecord {
+struct MessageBoxSeen : framework::MessageBoxRecord, Stamp {
     int answer = 0;
 };
 
@@ -41,9 +55,9 @@ public:
     // What was shown: the latest window made from that template; the changes in order
     // (optionally of one window / control / property); the message boxes in order.
     std::optional<framework::WindowState> FindWindow(int templateId) const;
-    std::vector<framework::ChangeRecord> History() const;
-    std::vector<framework::ChangeRecord> History(uint64_t windowId, int controlId,
-                                                 framework::Property property) const;
+    std::vector<ChangeSeen> History() const;
+    std::vector<ChangeSeen> History(uint64_t windowId, int controlId,
+                                    framework::Property property) const;
     std::vector<MessageBoxSeen> MessageBoxes() const;
 
     int ShowMessageBox(const framework::MessageBoxRequest& request);
@@ -58,11 +72,14 @@ public:
 private:
     void OnChange(const framework::ChangeRecord& change) override;
     void OnMessageBox(const framework::MessageBoxRecord& box) override;
+    Stamp Next();  // m_mutex held
 
     framework::MemoryWindowSystem m_windows;
     mutable std::mutex m_mutex;
-    std::vector<framework::ChangeRecord> m_history;
+    uint64_t m_nextSequence = 1;
+    std::vector<ChangeSeen> m_history;
     std::vector<MessageBoxSeen> m_messageBoxes;
+    std::map<std::thread::id, std::size_t> m_openBoxes;  // per thread: its box being answered
     std::set<std::string> m_unavailableLibraries;
     framework::MessageBoxResponder m_messageBoxResponder;
     framework::MemoryWindowObserver* m_observer = nullptr;

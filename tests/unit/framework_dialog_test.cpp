@@ -541,7 +541,12 @@ TEST(FrameworkDialog, ObserverSeesEveryChangeInOrder) {
     auto history = ws.system.History();
     ASSERT_EQ(recorder.changes.size(), history.size());
     for (std::size_t i = 0; i < history.size(); ++i) {
-        EXPECT_EQ(recorder.changes[i].sequence, history[i].sequence);
+        const ChangeRecord& seen = recorder.changes[i];
+        EXPECT_TRUE(seen.windowId == history[i].windowId &&
+                    seen.controlId == history[i].controlId &&
+                    seen.property == history[i].property && seen.value == history[i].value &&
+                    seen.value2 == history[i].value2 && seen.text == history[i].text)
+            << "change " << i;
     }
     EXPECT_EQ(recorder.boxes, std::vector<std::string>{"boom"});
     auto texts =
