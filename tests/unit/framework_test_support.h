@@ -21,11 +21,11 @@ using testsupport::MessageBoxSeen;
 // requests are forgotten around it.
 class ScopedWindowSystem {
 public:
-    explicit ScopedWindowSystem(Clock* clock = nullptr) : m_services(Services(clock, system)) {}
+    explicit ScopedWindowSystem(Clock* clock = nullptr) : m_services(ServicesOf(clock, system)) {}
     testsupport::TestWindowSystem system;
 
 private:
-    static pci::Services Services(Clock* clock, testsupport::TestWindowSystem& windows) {
+    static pci::Services ServicesOf(Clock* clock, testsupport::TestWindowSystem& windows) {
         pci::Services services;
         services.platform.clock = clock;
         windows.Provide(services.platform);

@@ -94,14 +94,14 @@ private:
 class FrontEnd {
 public:
     explicit FrontEnd(const terminal::TerminalOptions& options)
-        : m_terminal(options), m_services(Services(m_terminal)) {
+        : m_terminal(options), m_services(ServicesOf(m_terminal)) {
         m_terminal.Install();
     }
     void Uninstall() { m_terminal.Uninstall(); }
     framework::MemoryWindowSystem& Windows() { return m_terminal.Windows(); }
 
 private:
-    static pci::Services Services(terminal::TerminalFrontEnd& frontEnd) {
+    static pci::Services ServicesOf(terminal::TerminalFrontEnd& frontEnd) {
         pci::Services services;
         frontEnd.Provide(services.platform);
         return services;
