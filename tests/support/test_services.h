@@ -1,8 +1,8 @@
 // The services a test runs on, installed for the test's life with one object: the platform's
 // (the program's resources unless the test names others), the access library, and, when the
 // test names an event log, the process's event-log reporter opened on it (the one already there
-// when an outer object opened it on the same log). The quit request is
-// forgotten on the way in and out. Nothing outlives the object; objects nest.
+// when an outer object opened it on the same log). The quit request is forgotten on the way in
+// and out. Nothing outlives the object; objects nest.
 #pragma once
 
 #include "pci/services.h"
