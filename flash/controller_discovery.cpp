@@ -1,4 +1,4 @@
-#include "console/controller_discovery.h"
+#include "flash/controller_discovery.h"
 
 #include "flash/update_engine.h"
 #include "pci/controller_ids.h"
