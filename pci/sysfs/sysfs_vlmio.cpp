@@ -5,16 +5,28 @@
  * a misaligned double word give all ones. Writes go only to mass-storage functions (class code
  * 0x01), so that nothing else in the machine can be changed by mistake. The tree's root is
  * /sys, or the folder that VLMIO_SYSFS_ROOT names (a test's stand-in tree; the administrator
- * check is then left out). */
+ * check is then left out).
+ *
+ * Each function's config file is opened on its first access and kept open until the library
+ * is unloaded (or loaded again), so that an access costs one pread or pwrite: read-only, until
+ * the function is first written. The class code is read once per read-write descriptor,
+ * through that descriptor, at its first write. An access that
+ * fails on a kept descriptor drops it and is tried once more on a freshly opened one: sysfs
+ * refuses every access through the descriptor of a function that was removed, so a function
+ * that went away reads all ones, and one that came back in its place is checked afresh before
+ * anything is written to it. */
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 
 #include "pci/vlmio.h"
@@ -35,14 +47,40 @@ constexpr uint32_t kAllOnesByte = 0xFF;
 constexpr uint32_t kAllOnesDword = 0xFFFFFFFFu;
 constexpr uint32_t kClassCodeOffset = 0x0B;
 constexpr uint8_t kMassStorageClass = 0x01;
+// Descriptors kept at most; a function met beyond them is opened and closed for each access.
+constexpr size_t kMaxKeptDescriptors = 256;
+constexpr uint32_t kFunctionsPerBus = (kMaxDevice + 1) * (kMaxFunction + 1);
+
+// What the class code read through a descriptor said.
+enum class ClassCheck { kNotYet, kStorage, kOther };
+
+// One function's config file: opened read-only for reading, read-write once it is written.
+struct Descriptor {
+    int fd = -1;
+    bool writable = false;
+    ClassCheck classCheck = ClassCheck::kNotYet;
+};
 
 std::mutex g_mutex;                 // one configuration access at a time
 std::atomic<bool> g_loaded{false};  // set by a successful load, cleared by unload
 std::string g_root;                 // the tree's root while loaded (under g_mutex)
+// Kept descriptors, one table per bus made when its first descriptor is kept, indexed by
+// device << 3 | function; all under g_mutex.
+using BusDescriptors = std::array<Descriptor, kFunctionsPerBus>;
+std::array<std::unique_ptr<BusDescriptors>, kMaxBus + 1> g_kept;
+size_t g_keptCount = 0;
 
-// The config file of a function; empty when the numbers are out of range.
+// Whether the numbers name a function; out-of-range numbers never alias another one.
+bool ValidFunction(uint32_t bus, uint32_t device, uint32_t function) {
+    return bus <= kMaxBus && device <= kMaxDevice && function <= kMaxFunction;
+}
+
+uint32_t IndexOnBus(uint32_t device, uint32_t function) {
+    return device * (kMaxFunction + 1) + function;
+}
+
+// The config file of a function (numbers in range).
 std::string ConfigPath(uint32_t bus, uint32_t device, uint32_t function) {
-    if (bus > kMaxBus || device > kMaxDevice || function > kMaxFunction) return {};
     char name[64];
     std::snprintf(name, sizeof name, "/bus/pci/devices/%s:%02x:%02x.%x/config", kPciDomain,
                   static_cast<unsigned>(bus), static_cast<unsigned>(device),
@@ -55,13 +93,54 @@ bool AccessFits(uint32_t offset, uint32_t width) {
     return offset < kConfigSpaceBytes && width <= kConfigSpaceBytes - offset && offset % width == 0;
 }
 
-int OpenConfig(const std::string& path, int flags) {
-    if (path.empty()) return -1;
+int OpenRetrying(const std::string& path, int flags) {
     int fd;
     do {
         fd = open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY);
     } while (fd < 0 && errno == EINTR);
     return fd;
+}
+
+// Opens a function's config file, read-write only for writing; fd -1 when it cannot be opened.
+Descriptor OpenConfig(uint32_t bus, uint32_t device, uint32_t function, bool forWriting) {
+    Descriptor descriptor;
+    descriptor.fd = OpenRetrying(ConfigPath(bus, device, function), forWriting ? O_RDWR : O_RDONLY);
+    descriptor.writable = forWriting && descriptor.fd >= 0;
+    return descriptor;
+}
+
+void CloseDescriptor(Descriptor& descriptor) {
+    if (descriptor.fd >= 0) close(descriptor.fd);
+    descriptor = Descriptor{};
+}
+
+// Closes every kept descriptor.
+void CloseAll() {
+    for (auto& bus : g_kept) {
+        if (!bus) continue;
+        for (Descriptor& descriptor : *bus) CloseDescriptor(descriptor);
+        bus.reset();
+    }
+    g_keptCount = 0;
+}
+
+// The function's kept descriptor, or nullptr when none is kept.
+Descriptor* KeptDescriptor(uint32_t bus, uint32_t device, uint32_t function) {
+    if (!g_kept[bus]) return nullptr;
+    Descriptor& descriptor = (*g_kept[bus])[IndexOnBus(device, function)];
+    return descriptor.fd >= 0 ? &descriptor : nullptr;
+}
+
+// Keeps a fresh descriptor for the function; closes it instead when no more may be kept.
+void Keep(uint32_t bus, uint32_t device, uint32_t function, Descriptor& fresh) {
+    if (!g_kept[bus] && g_keptCount < kMaxKeptDescriptors)
+        g_kept[bus].reset(new (std::nothrow) BusDescriptors());
+    if (!g_kept[bus] || g_keptCount >= kMaxKeptDescriptors) {
+        CloseDescriptor(fresh);
+        return;
+    }
+    (*g_kept[bus])[IndexOnBus(device, function)] = fresh;
+    ++g_keptCount;
 }
 
 // Reads exactly width bytes at offset; false on any shortfall.
@@ -81,17 +160,53 @@ bool WriteExact(int fd, uint32_t offset, const void* buffer, uint32_t width) {
     return n == static_cast<ssize_t>(width);
 }
 
+bool ReadAccess(Descriptor& descriptor, uint32_t offset, unsigned char* bytes, uint32_t width) {
+    return ReadExact(descriptor.fd, offset, bytes, width);
+}
+
+// Writes only through a descriptor whose own class-code read said mass storage; a function
+// that is not storage counts as done (nothing to try again).
+bool WriteAccess(Descriptor& descriptor, uint32_t offset, unsigned char* bytes, uint32_t width) {
+    if (descriptor.classCheck == ClassCheck::kNotYet) {
+        unsigned char classCode = 0;
+        if (!ReadExact(descriptor.fd, kClassCodeOffset, &classCode, 1)) return false;
+        descriptor.classCheck =
+            classCode == kMassStorageClass ? ClassCheck::kStorage : ClassCheck::kOther;
+    }
+    if (descriptor.classCheck != ClassCheck::kStorage) return true;
+    return WriteExact(descriptor.fd, offset, bytes, width);
+}
+
+// Makes one access of a function on its kept descriptor, opening it on first use (a write
+// needs a read-write one, which then takes the read-only one's place). When the access fails
+// there, the descriptor is dropped and the access is tried once more on a fresh one. False
+// when the function cannot be opened or the access failed both times.
+template <typename Access>
+bool WithDescriptor(uint32_t bus, uint32_t device, uint32_t function, bool forWriting,
+                    Access access, uint32_t offset, unsigned char* bytes, uint32_t width) {
+    if (Descriptor* kept = KeptDescriptor(bus, device, function)) {
+        if ((kept->writable || !forWriting) && access(*kept, offset, bytes, width)) return true;
+        CloseDescriptor(*kept);
+        --g_keptCount;
+    }
+    Descriptor fresh = OpenConfig(bus, device, function, forWriting);
+    if (fresh.fd < 0) return false;
+    const bool ok = access(fresh, offset, bytes, width);
+    Keep(bus, device, function, fresh);
+    return ok;
+}
+
 // Reads width bytes (1 or 4) of a function's configuration space, little-endian as PCI
 // stores it; false when it cannot be read whole.
 bool ReadConfig(uint32_t bus, uint32_t device, uint32_t function, uint32_t offset, uint32_t width,
                 uint32_t& value) {
-    if (!g_loaded.load(std::memory_order_acquire) || !AccessFits(offset, width)) return false;
-    int fd = OpenConfig(ConfigPath(bus, device, function), O_RDONLY);
-    if (fd < 0) return false;
+    if (!g_loaded.load(std::memory_order_acquire) || !ValidFunction(bus, device, function) ||
+        !AccessFits(offset, width)) {
+        return false;
+    }
     unsigned char bytes[kDwordBytes] = {};
-    bool ok = ReadExact(fd, offset, bytes, width);
-    close(fd);
-    if (!ok) return false;
+    if (!WithDescriptor(bus, device, function, false, ReadAccess, offset, bytes, width))
+        return false;
     value = 0;
     for (uint32_t i = width; i-- > 0;) value = (value << 8) | bytes[i];
     return true;
@@ -101,17 +216,13 @@ bool ReadConfig(uint32_t bus, uint32_t device, uint32_t function, uint32_t offse
 // else is left untouched.
 void WriteConfig(uint32_t bus, uint32_t device, uint32_t function, uint32_t offset, uint32_t width,
                  uint32_t value) {
-    if (!g_loaded.load(std::memory_order_acquire) || !AccessFits(offset, width)) return;
-    int fd = OpenConfig(ConfigPath(bus, device, function), O_RDWR);
-    if (fd < 0) return;
-    unsigned char classCode = 0;
-    if (ReadExact(fd, kClassCodeOffset, &classCode, 1) && classCode == kMassStorageClass) {
-        unsigned char bytes[kDwordBytes];
-        for (uint32_t i = 0; i < width; ++i)
-            bytes[i] = static_cast<unsigned char>(value >> (8 * i));
-        WriteExact(fd, offset, bytes, width);
+    if (!g_loaded.load(std::memory_order_acquire) || !ValidFunction(bus, device, function) ||
+        !AccessFits(offset, width)) {
+        return;
     }
-    close(fd);
+    unsigned char bytes[kDwordBytes];
+    for (uint32_t i = 0; i < width; ++i) bytes[i] = static_cast<unsigned char>(value >> (8 * i));
+    WithDescriptor(bus, device, function, true, WriteAccess, offset, bytes, width);
 }
 
 // The tree's root: VLMIO_SYSFS_ROOT when set and not empty, else /sys.
@@ -127,6 +238,9 @@ extern "C" {
 
 VLMIO_API uint32_t VLMIO_CALL LoadVlmIODriver(void) {
     std::lock_guard<std::mutex> lock(g_mutex);
+    // Descriptors of an earlier load may belong to another tree.
+    g_loaded.store(false, std::memory_order_release);
+    CloseAll();
     bool standIn = false;
     std::string root = RootFromEnvironment(standIn);
     // Configuration writes on real hardware need the administrator.
@@ -148,6 +262,7 @@ VLMIO_API uint32_t VLMIO_CALL LoadVlmIODriver(void) {
 VLMIO_API void VLMIO_CALL UnloadVlmIODriver(void) {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_loaded.store(false, std::memory_order_release);
+    CloseAll();
 }
 
 VLMIO_API uint32_t VLMIO_CALL PCI_Read_BYTE(uint32_t bus, uint32_t device, uint32_t function,

@@ -1,21 +1,25 @@
 // The Linux hardware access library beside the least a configuration access can cost: a pread
-// or pwrite on a descriptor kept open. Both run side by side in one benchmark, in alternating
-// batches (library, raw, raw, library) so that a change of load on the machine weighs on both
-// alike; the counters give each one's time per access and their ratio. On a stand-in tree
-// (reads and writes) and on the machine's own /sys (reads of a storage function only).
+// or pwrite on a descriptor kept open. The library's own entry, the same entry through the
+// program's loader, and the raw access run side by side in one benchmark, in alternating
+// batches (each order forwards, then backwards) so that a change of load on the machine weighs
+// on all alike; the counters give each one's CPU time per access and the ratios to the raw
+// access. On a stand-in tree (reads and writes) and on the machine's own /sys (reads of a
+// storage function only).
 #include <benchmark/benchmark.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "pci/access_library.h"
 #include "tests/support/temp_folder.h"
@@ -32,8 +36,8 @@ constexpr uint32_t kStandInBus = 3;       // the stand-in tree's storage functio
 constexpr uint32_t kStorageClass = 0x01;  // mass storage
 constexpr uint32_t kConfigBytes = 256;
 
-// The library loaded as the program loads it, from a folder of its own; the tree's root is
-// VLMIO_SYSFS_ROOT (empty: the real /sys).
+// The library loaded as the program loads it, from a folder of its own, with its own entries
+// at hand too; the tree's root is VLMIO_SYSFS_ROOT (empty: the real /sys).
 struct LoadedLibrary {
     explicit LoadedLibrary(const std::string& root) {
         if (root.empty())
@@ -46,13 +50,27 @@ struct LoadedLibrary {
         std::string error;
         if (!ec && pci::LoadAccessLibrary(folder.path(), io, error) && io->LoadVlmIODriver() == 0)
             io.reset();
+        // The same file again: the same library, whose entries can then be called directly.
+        handle = dlopen((folder / "libvlmio.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle != nullptr) {
+            readDword = reinterpret_cast<ReadDword>(dlsym(handle, VLMIO_ENTRY_READ_DWORD));
+            writeDword = reinterpret_cast<WriteDword>(dlsym(handle, VLMIO_ENTRY_WRITE_DWORD));
+        }
     }
     ~LoadedLibrary() {
         if (io) io->UnloadVlmIODriver();
+        if (handle != nullptr) dlclose(handle);
         unsetenv("VLMIO_SYSFS_ROOT");
     }
+    bool ok() const { return io && readDword != nullptr && writeDword != nullptr; }
+
+    using ReadDword = uint32_t (*)(uint32_t, uint32_t, uint32_t, uint32_t);
+    using WriteDword = void (*)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t);
     TempFolder folder;
     std::unique_ptr<pci::LoadedVlmIo> io;
+    void* handle = nullptr;
+    ReadDword readDword = nullptr;
+    WriteDword writeDword = nullptr;
 };
 
 // A stand-in tree with one storage function, 03:00.0.
@@ -69,73 +87,91 @@ struct StandInTree {
     std::string config;
 };
 
-// Times count calls of fn, in nanoseconds.
-double TimeNs(const std::function<void()>& fn) {
-    const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < kBatch; ++i) fn();
-    return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start)
-        .count();
+// This thread's CPU time in nanoseconds: on a shared machine, time other processes took the
+// processor from it does not count.
+double ThreadCpuNs() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
 }
 
-// Runs library and raw accesses in alternating batches; reports each one's microseconds per
-// access and the ratio.
-void SideBySide(benchmark::State& state, const std::function<void()>& library,
-                const std::function<void()>& raw) {
-    double libraryNs = 0;
-    double rawNs = 0;
+// Times a batch of calls of fn, in nanoseconds of CPU time.
+double TimeNs(const std::function<void()>& fn) {
+    const double start = ThreadCpuNs();
+    for (int i = 0; i < kBatch; ++i) fn();
+    return ThreadCpuNs() - start;
+}
+
+// One way of making an access, by name.
+struct Way {
+    const char* name;
+    std::function<void()> access;
+};
+
+// Runs the ways in batches, in order and then in reverse order, on each iteration; reports each
+// one's microseconds per access and, as "<name>_ratio", its time over the last way's.
+void SideBySide(benchmark::State& state, const std::vector<Way>& ways) {
+    std::vector<double> ns(ways.size(), 0.0);
     for (auto _ : state) {
-        libraryNs += TimeNs(library);
-        rawNs += TimeNs(raw);
-        rawNs += TimeNs(raw);
-        libraryNs += TimeNs(library);
+        for (size_t i = 0; i < ways.size(); ++i) ns[i] += TimeNs(ways[i].access);
+        for (size_t i = ways.size(); i-- > 0;) ns[i] += TimeNs(ways[i].access);
     }
     const double accesses = 2.0 * kBatch * static_cast<double>(state.iterations());
-    state.counters["library_us"] = libraryNs / accesses / 1000.0;
-    state.counters["raw_us"] = rawNs / accesses / 1000.0;
-    state.counters["ratio"] = libraryNs / rawNs;
+    for (size_t i = 0; i < ways.size(); ++i) {
+        state.counters[std::string(ways[i].name) + "_us"] = ns[i] / accesses / 1000.0;
+        if (i + 1 < ways.size())
+            state.counters[std::string(ways[i].name) + "_ratio"] = ns[i] / ns.back();
+    }
 }
 
-int OpenKept(const std::string& path, int flags) {
-    return open(path.c_str(), flags | O_CLOEXEC);
-}
-
-void BM_SysfsRead_StandIn(benchmark::State& state) {
-    StandInTree tree;
-    LoadedLibrary lib(tree.tree.path());
-    const int fd = OpenKept(tree.config, O_RDONLY);
-    if (!lib.io || fd < 0) {
-        state.SkipWithError("the stand-in tree could not be set up");
+// Reads of one function's data register: the library's entry, the same through the program's
+// loader, and a pread on a descriptor kept open.
+void CompareReads(benchmark::State& state, LoadedLibrary& lib, const std::string& config,
+                  uint32_t bus, uint32_t device, uint32_t function) {
+    const int fd = open(config.c_str(), O_RDONLY | O_CLOEXEC);
+    if (!lib.ok() || fd < 0) {
+        state.SkipWithError("the library or the config file could not be opened");
         if (fd >= 0) close(fd);
         return;
     }
     uint32_t sink = 0;
     SideBySide(
-        state, [&] { sink += lib.io->PCI_Read_DWORD(kStandInBus, 0, 0, kDataRegister); },
-        [&] {
-            uint32_t value = 0;
-            sink += pread(fd, &value, sizeof value, kDataRegister) == sizeof value ? value : 0;
-        });
+        state,
+        {{"library", [&] { sink += lib.readDword(bus, device, function, kDataRegister); }},
+         {"loader", [&] { sink += lib.io->PCI_Read_DWORD(bus, device, function, kDataRegister); }},
+         {"raw", [&] {
+              uint32_t value = 0;
+              if (pread(fd, &value, sizeof value, kDataRegister) == sizeof value) sink += value;
+          }}});
     benchmark::DoNotOptimize(sink);
     close(fd);
+}
+
+void BM_SysfsRead_StandIn(benchmark::State& state) {
+    StandInTree tree;
+    LoadedLibrary lib(tree.tree.path());
+    CompareReads(state, lib, tree.config, kStandInBus, 0, 0);
 }
 BENCHMARK(BM_SysfsRead_StandIn)->Unit(benchmark::kMillisecond);
 
 void BM_SysfsWrite_StandIn(benchmark::State& state) {
     StandInTree tree;
     LoadedLibrary lib(tree.tree.path());
-    const int fd = OpenKept(tree.config, O_RDWR);
-    if (!lib.io || fd < 0) {
+    const int fd = open(tree.config.c_str(), O_RDWR | O_CLOEXEC);
+    if (!lib.ok() || fd < 0) {
         state.SkipWithError("the stand-in tree could not be set up");
         if (fd >= 0) close(fd);
         return;
     }
     uint32_t value = 0;
     SideBySide(
-        state, [&] { lib.io->PCI_Write_DWORD(kStandInBus, 0, 0, kDataRegister, ++value); },
-        [&] {
-            ++value;
-            benchmark::DoNotOptimize(pwrite(fd, &value, sizeof value, kDataRegister));
-        });
+        state,
+        {{"library", [&] { lib.writeDword(kStandInBus, 0, 0, kDataRegister, ++value); }},
+         {"loader", [&] { lib.io->PCI_Write_DWORD(kStandInBus, 0, 0, kDataRegister, ++value); }},
+         {"raw", [&] {
+              ++value;
+              benchmark::DoNotOptimize(pwrite(fd, &value, sizeof value, kDataRegister));
+          }}});
     close(fd);
 }
 BENCHMARK(BM_SysfsWrite_StandIn)->Unit(benchmark::kMillisecond);
@@ -170,22 +206,8 @@ void BM_SysfsRead_RealSys(benchmark::State& state) {
         return;
     }
     LoadedLibrary lib("");
-    const int fd = OpenKept(config, O_RDONLY);
-    if (!lib.io || fd < 0) {
-        state.SkipWithError("the library or the config file could not be opened");
-        if (fd >= 0) close(fd);
-        return;
-    }
     state.SetLabel(config);
-    uint32_t sink = 0;
-    SideBySide(
-        state, [&] { sink += lib.io->PCI_Read_DWORD(bus, device, function, kDataRegister); },
-        [&] {
-            uint32_t value = 0;
-            sink += pread(fd, &value, sizeof value, kDataRegister) == sizeof value ? value : 0;
-        });
-    benchmark::DoNotOptimize(sink);
-    close(fd);
+    CompareReads(state, lib, config, bus, device, function);
 }
 BENCHMARK(BM_SysfsRead_RealSys)->Unit(benchmark::kMillisecond);
 

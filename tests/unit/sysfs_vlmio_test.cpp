@@ -1,15 +1,20 @@
 // The Linux hardware access library, loaded as the program loads it: against a stand-in sysfs
-// tree (files, offsets, widths, values, refused writes) and, read-only, against the real one.
+// tree (files, offsets, widths, values, refused writes, kept descriptors, functions that go
+// away, threads) and, read-only, against the real one.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "pci/access_library.h"
@@ -168,6 +173,133 @@ TEST_F(SysfsStandInTest, NothingIsReachedWhileUnloaded) {
     EnvironmentGuard env(kRootVariable, empty.path().c_str());
     EXPECT_EQ(m_io->LoadVlmIODriver(), 0u);
     EXPECT_EQ(m_io->PCI_Read_DWORD(3, 0, 0, 0), 0xFFFFFFFFu);
+}
+
+// The descriptors the process holds on files under a folder.
+int DescriptorsUnder(const std::string& folder) {
+    int count = 0;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        const std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
+        if (!ec && target.rfind(folder + "/", 0) == 0) ++count;
+    }
+    return count;
+}
+
+TEST_F(SysfsStandInTest, KeepsOneDescriptorPerFunctionUntilUnloaded) {
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_EQ(m_io->PCI_Read_DWORD(3, 0, 0, 0xF0), 0xF3F2F1F0u);
+        m_io->PCI_Write_Byte(3, 0, 0, 0xF4, 0x10);
+        EXPECT_EQ(m_io->PCI_Read_BYTE(4, 0, 0, 0x0B), 0x02u);
+        EXPECT_EQ(m_io->PCI_Read_DWORD(3, 0, 1, 0x00), 0xFFFFFFFFu);  // absent: nothing kept
+    }
+    EXPECT_EQ(DescriptorsUnder(m_tree.path()), 2);
+    m_io->UnloadVlmIODriver();
+    EXPECT_EQ(DescriptorsUnder(m_tree.path()), 0);
+    ASSERT_NE(m_io->LoadVlmIODriver(), 0u);
+    EXPECT_EQ(m_io->PCI_Read_BYTE(3, 0, 0, 0xF4), 0x10u);
+    EXPECT_EQ(DescriptorsUnder(m_tree.path()), 1);
+
+    // A machine with more functions than descriptors are kept for: every one still answers,
+    // and the descriptors held stay bounded.
+    constexpr uint32_t kFunctions = 300;  // numbered from 10:00.0 on
+    for (uint32_t n = 0; n < kFunctions; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "0000:%02x:%02x.%x", 0x10 + n / 256, (n / 8) % 32, n % 8);
+        AddFunction(name, 0x01);
+    }
+    for (uint32_t n = 0; n < kFunctions; ++n)
+        ASSERT_EQ(m_io->PCI_Read_DWORD(0x10 + n / 256, (n / 8) % 32, n % 8, 0x0C), 0x0F0E0D0Cu)
+            << n;
+    m_io->PCI_Write_DWORD(0x11, 0x05, 3, 0xF0, 0xA5A5A5A5);  // the last one
+    EXPECT_EQ(m_io->PCI_Read_DWORD(0x11, 0x05, 3, 0xF0), 0xA5A5A5A5u);
+    EXPECT_LE(DescriptorsUnder(m_tree.path()), 256);
+    m_io->UnloadVlmIODriver();
+    EXPECT_EQ(DescriptorsUnder(m_tree.path()), 0);
+}
+
+// The class code is read once for each descriptor, at its first write: later writes cost one
+// access each. A descriptor opened after a reload reads it afresh.
+TEST_F(SysfsStandInTest, ReadsTheClassCodeOncePerDescriptor) {
+    m_io->PCI_Write_Byte(3, 0, 0, 0xF4, 0x21);
+    {
+        std::fstream config(m_storage, std::ios::in | std::ios::out | std::ios::binary);
+        config.seekp(0x0B);
+        config.put(0x02);
+    }
+    m_io->PCI_Write_Byte(3, 0, 0, 0xF4, 0x22);
+    EXPECT_EQ(ReadFile(m_storage)[0xF4], 0x22) << "the kept descriptor's check stands";
+    m_io->UnloadVlmIODriver();
+    ASSERT_NE(m_io->LoadVlmIODriver(), 0u);
+    m_io->PCI_Write_Byte(3, 0, 0, 0xF4, 0x23);
+    EXPECT_EQ(ReadFile(m_storage)[0xF4], 0x22) << "a new descriptor checks again";
+}
+
+// A function removed while its descriptor is kept. sysfs refuses every access through the
+// descriptor of a removed function; a stand-in file emptied before its removal gives nothing
+// through its descriptor either. Reads then give all ones, never old bytes; a function that
+// appears in its place is found, and checked before anything is written to it.
+TEST_F(SysfsStandInTest, AFunctionThatGoesAwayReadsAllOnesAndIsCheckedAfreshWhenReplaced) {
+    const std::string folder = m_tree / "bus/pci/devices/0000:03:00.0";
+    m_io->PCI_Write_DWORD(3, 0, 0, 0xF0, 0x11223344);
+    ASSERT_EQ(m_io->PCI_Read_DWORD(3, 0, 0, 0xF0), 0x11223344u);
+    std::filesystem::resize_file(m_storage, 0);
+    std::filesystem::remove_all(folder);
+
+    EXPECT_EQ(m_io->PCI_Read_DWORD(3, 0, 0, 0xF0), 0xFFFFFFFFu);
+    EXPECT_EQ(m_io->PCI_Read_BYTE(3, 0, 0, 0xF4), 0xFFu);
+    m_io->PCI_Write_DWORD(3, 0, 0, 0xF0, 0x55667788);
+    EXPECT_FALSE(std::filesystem::exists(folder));
+
+    // A network controller now answers at that address: read, never written.
+    const std::string network = AddFunction("0000:03:00.0", 0x02);
+    EXPECT_EQ(m_io->PCI_Read_DWORD(3, 0, 0, 0xF0), 0xF3F2F1F0u);
+    std::vector<uint8_t> before = ReadFile(network);
+    m_io->PCI_Write_DWORD(3, 0, 0, 0xF0, 0x55667788);
+    m_io->PCI_Write_Byte(3, 0, 0, 0xF4, 0x10);
+    EXPECT_EQ(ReadFile(network), before);
+
+    // And a storage controller after it: written again.
+    std::filesystem::resize_file(network, 0);
+    std::filesystem::remove_all(folder);
+    const std::string storage = AddFunction("0000:03:00.0", 0x01);
+    EXPECT_EQ(m_io->PCI_Read_BYTE(3, 0, 0, 0x0B), 0x01u);
+    m_io->PCI_Write_DWORD(3, 0, 0, 0xF0, 0x55667788);
+    EXPECT_EQ(m_io->PCI_Read_DWORD(3, 0, 0, 0xF0), 0x55667788u);
+    EXPECT_EQ(ReadFile(storage)[0xF0], 0x88);
+}
+
+// The library's own entries from several threads at once, as the jobs of two controllers and
+// the controller walk call them (no lock of the program's in between): each thread reads back
+// what it wrote to its own function.
+TEST_F(SysfsStandInTest, ThreadsOnDifferentFunctionsDoNotDisturbEachOther) {
+    const std::string second = AddFunction("0000:06:00.0", 0x01);
+    void* handle = dlopen((m_lib / "libvlmio.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle, nullptr);
+    auto readDword = reinterpret_cast<uint32_t (*)(uint32_t, uint32_t, uint32_t, uint32_t)>(
+        dlsym(handle, "PCI_Read_DWORD"));
+    auto writeDword = reinterpret_cast<void (*)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t)>(
+        dlsym(handle, "PCI_Write_DWORD"));
+    ASSERT_TRUE(readDword != nullptr && writeDword != nullptr);
+    std::atomic<int> wrong{0};
+    auto job = [&](uint32_t bus) {
+        for (uint32_t i = 0; i < 2000; ++i) {
+            const uint32_t value = (bus << 24) | i;
+            writeDword(bus, 0, 0, 0xF0, value);
+            if (readDword(bus, 0, 0, 0xF0) != value) ++wrong;
+        }
+    };
+    std::thread first(job, 3u), other(job, 6u);
+    std::thread walk([&] {
+        for (uint32_t n = 0; n < 2000; ++n)
+            if (readDword(n % 16, (n / 16) % 32, 0, 0) == 0) ++wrong;
+    });
+    first.join();
+    other.join();
+    walk.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(ReadFile(second)[0xF3], 0x06);
+    dlclose(handle);
 }
 
 // The machine's own PCI functions, read only: identifiers and class codes as sysfs shows them.
