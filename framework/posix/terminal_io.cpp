@@ -12,7 +12,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <mutex>
-#include <optional>
 
 namespace framework {
 namespace {
@@ -35,6 +34,8 @@ static_assert(std::atomic<uint64_t>::is_always_lock_free, "signal handlers need 
 // The terminal's state as found, while raw mode is on; read by the signal-time restore.
 struct termios g_savedTermios {};
 volatile sig_atomic_t g_rawFd = -1;
+// The key that makes a close request while raw mode is on (Ctrl-C unless the terminal says other).
+char g_interruptKey = '\x03';
 volatile sig_atomic_t g_cursorFd = -1;
 // The terminal's state as found, while typing is hidden.
 struct termios g_typingTermios {};
@@ -54,31 +55,6 @@ void OnFatalSignal(int signalNumber) {
     sigaction(signalNumber, &g_previousFatal[signalNumber], nullptr);
     raise(signalNumber);
 }
-
-// Raw mode for the life of the object: no line editing, no echo; signals still work.
-class RawMode {
-public:
-    explicit RawMode(int fd) {
-        struct termios current {};
-        if (tcgetattr(fd, &current) != 0) return;
-        g_savedTermios = current;
-        struct termios raw = current;
-        raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-        raw.c_cc[VMIN] = 1;
-        raw.c_cc[VTIME] = 0;
-        g_rawFd = fd;
-        if (tcsetattr(fd, TCSANOW, &raw) != 0) g_rawFd = -1;
-    }
-    ~RawMode() {
-        int fd = g_rawFd;
-        if (fd >= 0) {
-            g_rawFd = -1;
-            tcsetattr(fd, TCSANOW, &g_savedTermios);
-        }
-    }
-    RawMode(const RawMode&) = delete;
-    RawMode& operator=(const RawMode&) = delete;
-};
 
 // Reads one byte; 1 read, 0 end of input, -1 nothing yet (interrupted or would block).
 int ReadByte(int fd, char& c) {
@@ -101,6 +77,36 @@ void DrainEscapeSequence(int fd) {
 }
 
 }  // namespace
+
+AnswerMode::AnswerMode(int fd) {
+    if (g_rawFd >= 0 || isatty(fd) != 1) return;
+    struct termios current {};
+    if (tcgetattr(fd, &current) != 0) return;
+    g_savedTermios = current;
+    g_interruptKey =
+        current.c_cc[VINTR] != _POSIX_VDISABLE ? static_cast<char>(current.c_cc[VINTR]) : '\x03';
+    struct termios raw = current;
+    // The interrupt key is read as a key, not turned into a signal: a signal can arrive while
+    // the question is being shown and be taken for an earlier one, a key cannot.
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    g_rawFd = fd;
+    if (tcsetattr(fd, TCSANOW, &raw) != 0) {
+        g_rawFd = -1;
+        return;
+    }
+    m_owner = true;
+}
+
+AnswerMode::~AnswerMode() {
+    if (!m_owner) return;
+    int fd = g_rawFd;
+    if (fd >= 0) {
+        g_rawFd = -1;
+        tcsetattr(fd, TCSANOW, &g_savedTermios);
+    }
+}
 
 uint64_t CloseRequestCount() {
     return g_closeRequests.load(std::memory_order_relaxed);
@@ -126,8 +132,7 @@ void InstallTerminalSignalHandlers() {
 AnswerEnd ReadAnswer(int inputFd, int echoFd, std::string& answer, uint64_t closeRequestsSeen) {
     answer.clear();
     const bool terminal = isatty(inputFd) == 1;
-    std::optional<RawMode> raw;
-    if (terminal) raw.emplace(inputFd);
+    AnswerMode raw(inputFd);  // already on when the caller entered it before the question
     auto echo = [&](const std::string& text) {
         if (terminal) WriteAll(echoFd, text);
     };
@@ -148,6 +153,11 @@ AnswerEnd ReadAnswer(int inputFd, int echoFd, std::string& answer, uint64_t clos
         if (got == 0 || (c == kEndOfTransmission && answer.empty())) {
             echo("\n");
             return AnswerEnd::kEndOfInput;
+        }
+        if (terminal && c == g_interruptKey) {
+            g_closeRequests.fetch_add(1, std::memory_order_relaxed);
+            echo("\n");
+            return AnswerEnd::kInterrupted;
         }
         if (c == kEscape) {
             if (terminal) DrainEscapeSequence(inputFd);

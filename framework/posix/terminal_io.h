@@ -22,9 +22,25 @@ uint64_t CloseRequestCount();
 // signal and at exit. Idempotent.
 void InstallTerminalSignalHandlers();
 
-// Reads one answer from inputFd. On a terminal, input is read in raw mode for the time of the
-// call, typed characters are echoed to echoFd (backspace erases) and the line ends with Enter.
-// The wait ends early with kInterrupted when a close request arrives after closeRequestsSeen.
+// Raw mode on the terminal fd for the life of the object: no line editing, no echo, and the
+// interrupt key (Ctrl-C) read as a key that makes a close request. Does nothing when fd is no
+// terminal or raw mode is already on. Entered before a question is shown, it makes sure that
+// every key typed once the question shows reaches the answer.
+class AnswerMode {
+public:
+    explicit AnswerMode(int fd);
+    ~AnswerMode();
+    AnswerMode(const AnswerMode&) = delete;
+    AnswerMode& operator=(const AnswerMode&) = delete;
+
+private:
+    bool m_owner = false;
+};
+
+// Reads one answer from inputFd. On a terminal, input is read in raw mode (AnswerMode) for the
+// time of the call, typed characters are echoed to echoFd (backspace erases) and the line ends with
+// Enter. The wait ends early with kInterrupted when a close request arrives after
+// closeRequestsSeen.
 AnswerEnd ReadAnswer(int inputFd, int echoFd, std::string& answer, uint64_t closeRequestsSeen);
 
 // Hides or shows the cursor of the terminal on fd; a hidden cursor is shown again at exit.

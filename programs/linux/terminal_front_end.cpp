@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <optional>
 
 #include "framework/message_box.h"
 #include "programs/linux/terminal_render.h"
@@ -228,15 +229,20 @@ void TerminalFrontEnd::PrintBelow(const std::string& text) {
 
 AnswerEnd TerminalFrontEnd::Ask(const std::string& prompt, std::string& answer) {
     uint64_t seen = CloseRequestCount();
+    std::optional<AnswerMode> mode;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         ++m_prompting;
-        // Only what is typed once the question shows answers it: a key pressed earlier by
-        // chance must not accept a licence or restart a computer.
+        LeaveBlock();
+        // Raw mode before the question shows, so that every key typed once it shows is read
+        // as typed; and only those keys answer it: a key pressed earlier by chance must not
+        // accept a licence or restart a computer.
+        mode.emplace(m_options.inputFd);
         DiscardTypedInput(m_options.inputFd);
-        PrintBelow(prompt);
+        WriteAll(m_promptFd, prompt);
     }
     AnswerEnd end = ReadAnswer(m_options.inputFd, m_promptFd, answer, seen);
+    mode.reset();
     std::lock_guard<std::mutex> lock(m_mutex);
     // Typed answers are echoed by the terminal; others end the prompt's line here.
     if (isatty(m_options.inputFd) != 1) WriteAll(m_promptFd, "\n");

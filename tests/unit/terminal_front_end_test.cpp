@@ -443,6 +443,9 @@ TEST(TerminalFrontEnd, AnswersOnATerminalUseRawModeAndPutTheTerminalBack) {
          framework::AnswerEnd::kLine, "ac"},
         {"\x1b[A", framework::AnswerEnd::kEscape, ""},  // an arrow key counts as Escape
         {"\x04", framework::AnswerEnd::kEndOfInput, ""},
+        // Ctrl-C is read as a key, so it cannot be lost as a signal would be when it comes
+        // while the question is being shown; it still counts as a close request.
+        {"x\x03", framework::AnswerEnd::kInterrupted, "x"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.keys);
@@ -455,9 +458,11 @@ TEST(TerminalFrontEnd, AnswersOnATerminalUseRawModeAndPutTheTerminalBack) {
             framework::WriteAll(master, c.keys);
         });
         std::string answer;
-        EXPECT_EQ(framework::ReadAnswer(slave, slave, answer, framework::CloseRequestCount()),
-                  c.end);
+        const uint64_t closeRequests = framework::CloseRequestCount();
+        EXPECT_EQ(framework::ReadAnswer(slave, slave, answer, closeRequests), c.end);
         person.join();
+        EXPECT_EQ(framework::CloseRequestCount() - closeRequests,
+                  c.end == framework::AnswerEnd::kInterrupted ? 1u : 0u);
         EXPECT_EQ(answer, c.answer);
         termios after{};
         ASSERT_EQ(tcgetattr(slave, &after), 0);
