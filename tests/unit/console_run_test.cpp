@@ -43,6 +43,31 @@ uint64_t MessageAt(ProgramHarness& h, const std::string& text) {
     return 0;
 }
 
+// Whether the activity bar was set full once the jobs were done, and moved after that only by
+// the timer: after a success the timer runs until the worker is done, so a slow machine may see
+// the bar sweep on from 100 (0, 1, 2, ...) before the window closes.
+bool OverallBarFullAfterTheJobs(ProgramHarness& h) {
+    uint64_t jobsDone = 0;
+    std::vector<std::pair<uint64_t, int64_t>> overall;
+    for (const auto& r : h.windows.History()) {
+        if (r.templateId != kMain || r.property != Property::kPos) continue;
+        if (r.controlId == kOverall) {
+            overall.emplace_back(r.sequence, r.value);
+        } else {
+            jobsDone = r.sequence;
+        }
+    }
+    auto full = std::find_if(overall.rbegin(), overall.rend(),
+                             [&](const auto& p) { return p.first > jobsDone && p.second == 100; });
+    if (full == overall.rend()) return false;
+    int64_t previous = 100;
+    for (auto it = full.base(); it != overall.end(); ++it) {
+        if (it->second != (previous + 1) % 101) return false;
+        previous = it->second;
+    }
+    return true;
+}
+
 TEST(UpgradeRun, OneControllerUpdatedEndsBlueAndGreenWithTheSuccessHeadline) {
     ProgramHarness h("controller 03:00.1 part=M25P10A flash=c1.bin timing=instant\n");
     RestartLater(h);
@@ -59,7 +84,7 @@ TEST(UpgradeRun, OneControllerUpdatedEndsBlueAndGreenWithTheSuccessHeadline) {
     // The activity bar stays green and ends full.
     auto main = h.Window(kMain);
     EXPECT_EQ(main.Control(kOverall)->barColour, kBarGreen);
-    EXPECT_EQ(main.Control(kOverall)->pos, 100);
+    EXPECT_TRUE(OverallBarFullAfterTheJobs(h));
     // Rows: a single controller is "270X :", numbers in two digits, its flash part named.
     EXPECT_EQ(main.Control(res::kControllerNames[0])->text, "270X :");
     EXPECT_EQ(main.Control(res::kNumberRows[0].bus)->text, "03");
