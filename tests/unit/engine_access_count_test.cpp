@@ -162,6 +162,7 @@ Tally UpdateFirmware(const flash::FlashPartInfo& part, uint32_t imageLength, uin
 // The update on the emulated PC.
 
 struct Case {
+    const char* tag;  // the family in the test's name
     const char* family;
     const char* part;
     const char* size;  // size= of the chip, or empty for the part's own
@@ -214,14 +215,22 @@ TEST_P(AccessCount, IsExactlyWhatTheProtocolImplies) {
 
 // One part of each programming family; the 64 KiB page-programmed AT25F-style part is modelled
 // at 128 KiB for the larger image.
-INSTANTIATE_TEST_SUITE_P(Families, AccessCount,
-                         ::testing::Values(Case{"256-byte pages", "MX25L100(2)5C/1006E", "", k64K},
-                                           Case{"256-byte pages", "MX25L100(2)5C/1006E", "", k128K},
-                                           Case{"32-byte pages", "MX25L1021E", "", k64K},
-                                           Case{"32-byte pages", "MX25L1021E", "", k128K},
-                                           Case{"byte by byte (AAI)", "SST25VF010A", "", k64K},
-                                           Case{"byte by byte (AAI)", "SST25VF010A", "", k128K},
-                                           Case{"AT25F-style", "AT25F512A(B)", "", k64K},
-                                           Case{"AT25F-style", "AT25F512A(B)", "131072", k128K}));
+// Names such as Aai_128KiB.
+std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+    return std::string(info.param.tag) + "_" + std::to_string(info.param.imageLength / 1024) +
+           "KiB";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, AccessCount,
+    ::testing::Values(Case{"Pages256", "256-byte pages", "MX25L100(2)5C/1006E", "", k64K},
+                      Case{"Pages256", "256-byte pages", "MX25L100(2)5C/1006E", "", k128K},
+                      Case{"Pages32", "32-byte pages", "MX25L1021E", "", k64K},
+                      Case{"Pages32", "32-byte pages", "MX25L1021E", "", k128K},
+                      Case{"Aai", "byte by byte (AAI)", "SST25VF010A", "", k64K},
+                      Case{"Aai", "byte by byte (AAI)", "SST25VF010A", "", k128K},
+                      Case{"At25f", "AT25F-style", "AT25F512A(B)", "", k64K},
+                      Case{"At25f", "AT25F-style", "AT25F512A(B)", "131072", k128K}),
+    CaseName);
 
 }  // namespace
