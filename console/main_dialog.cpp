@@ -116,7 +116,7 @@ bool CVLM270FWUpdateDlg::OnInitDialog() {
         m_csWrite.Initialize(kLockSpinCount);
         m_csIdentify.Initialize(kLockSpinCount);
         g_bWorkerDone.store(0, std::memory_order_release);
-        m_bInitialised.store(false, std::memory_order_release);
+        m_Initialised.Reset();
         m_bWorkerStarted.store(true, std::memory_order_release);
         m_pWorkerThread =
             framework::BeginThread(FirmwareUpgradeThreadProc, &g_bWorkerDone,
@@ -137,8 +137,7 @@ bool CVLM270FWUpdateDlg::OnInitDialog() {
     ClearLabels();
     // The worker starts its run only now, so that clearing the labels can never undo what the
     // run has already shown.
-    m_bInitialised.store(true, std::memory_order_release);
-    m_bInitialised.notify_all();
+    m_Initialised.Set();
     return true;
 }
 

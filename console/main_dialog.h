@@ -10,6 +10,7 @@
 #include "console/upgrade_run.h"
 #include "framework/critical_section.h"
 #include "framework/dialog.h"
+#include "framework/event.h"
 #include "framework/keep_awake.h"
 #include "framework/thread.h"
 #include "licence/agreement.h"
@@ -146,7 +147,8 @@ private:
     bool WaitForJobThreads(uint64_t ullLimitMs, JobWait wait);
 
     std::atomic<bool> m_bJobBarsPlaced{false};
-    std::atomic<bool> m_bInitialised{false};
+    // Set at the end of the dialog's initialisation; the worker starts its run only then.
+    framework::Event m_Initialised;
     std::atomic<bool> m_bWorkerStarted{false};
     std::atomic<bool> m_bSkipUnload{false};
     // The run's image file (full path) and what its load returned; the worker's alone.

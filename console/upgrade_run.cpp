@@ -122,7 +122,7 @@ void CVLM270FWUpdateDlg::ShowFailureOnBar() {
 unsigned FirmwareUpgradeThreadProc(void* pParam) {
     auto* pbWorkerDone = static_cast<std::atomic<uint8_t>*>(pParam);
     CVLM270FWUpdateDlg& dlg = *g_pMainDlg;
-    dlg.m_bInitialised.wait(false, std::memory_order_acquire);
+    dlg.m_Initialised.Wait();
     dlg.SetTimer(kProgressTimerId, kProgressTimerMs);
     try {
         dlg.EndRun(dlg.RunFirmwareUpgrade());

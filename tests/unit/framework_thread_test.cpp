@@ -1,4 +1,4 @@
-// Threads that delete their own objects, the handle that outlives them, and the lock.
+// Threads that delete their own objects, the handle that outlives them, the lock and the event.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "framework/critical_section.h"
+#include "framework/event.h"
 #include "framework/thread.h"
 #include "tests/support/test_services.h"
 
@@ -105,6 +106,39 @@ TEST(FrameworkCriticalSection, LifecycleAndMutualExclusion) {
     section.Delete();
     EXPECT_FALSE(section.IsInitialized());
     EXPECT_FALSE(section.Enter());
+}
+
+// Waiters started before the set all wake; a wait after it returns at once; a reset holds the
+// next wait again. (Under Wine, tests/win32 checks that no set is missed by a waiter just
+// starting its wait.)
+TEST(FrameworkEvent, SetWakesEveryWaiterAndHoldsUntilReset) {
+    Event event;
+    EXPECT_FALSE(event.IsSet());
+    std::atomic<int> woken{0};
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < 3; ++i) {
+        waiters.emplace_back([&] {
+            event.Wait();
+            woken.fetch_add(1);
+        });
+    }
+    EXPECT_EQ(woken.load(), 0);
+    event.Set();
+    for (std::thread& t : waiters) t.join();
+    EXPECT_EQ(woken.load(), 3);
+    EXPECT_TRUE(event.IsSet());
+    event.Wait();  // already set: returns at once
+    event.Reset();
+    EXPECT_FALSE(event.IsSet());
+    std::thread late([&] {
+        event.Wait();
+        woken.fetch_add(1);
+    });
+    std::this_thread::yield();
+    EXPECT_EQ(woken.load(), 3) << "a reset event holds the next wait";
+    event.Set();
+    late.join();
+    EXPECT_EQ(woken.load(), 4);
 }
 
 }  // namespace

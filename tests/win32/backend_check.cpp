@@ -1,17 +1,21 @@
 // Checks the Win32 window system under Wine, without the application: every template builds a
 // window with all its controls; controls changed by many threads at once end as the last change
 // made, while the window's thread keeps waiting on those threads; the window-position filter can
-// keep a window hidden; a quit request ends a modal loop; the rich-text pane takes a stream.
+// keep a window hidden; a quit request ends a modal loop; the rich-text pane takes a stream; a set
+// event wakes the thread that waits on it, however their steps interleave.
 // Prints one line per check and exits 1 when any failed.
 #include "framework/win32/win32_headers.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "framework/dialog.h"
+#include "framework/event.h"
 #include "framework/event_log_backend.h"
 #include "framework/services.h"
 #include "framework/win32/win32_window_system.h"
@@ -177,6 +181,39 @@ public:
     }
 };
 
+// One thread waits on one event after another while this thread sets them, the set falling at
+// a different point of each wait's start (the program's worker waits so for its dialog). A set
+// that the waiter misses leaves it asleep for good: each round has a bound, and a waiter still
+// asleep after it fails the check. The events outlive a waiter that never wakes.
+void CheckEventWakesItsWaiter() {
+    constexpr int kRounds = 2000;
+    constexpr auto kRoundLimit = std::chrono::seconds(5);
+    struct Rounds {
+        std::vector<framework::Event> events = std::vector<framework::Event>(kRounds);
+        std::atomic<int> woken{0};
+    };
+    auto rounds = std::make_shared<Rounds>();
+    std::thread([rounds] {
+        for (framework::Event& event : rounds->events) {
+            event.Wait();
+            rounds->woken.fetch_add(1, std::memory_order_release);
+        }
+    }).detach();
+    int woken = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        for (int i = 0; i < round % 8; ++i) std::this_thread::yield();
+        rounds->events[round].Set();
+        const auto limit = std::chrono::steady_clock::now() + kRoundLimit;
+        while ((woken = rounds->woken.load(std::memory_order_acquire)) == round &&
+               std::chrono::steady_clock::now() < limit) {
+            std::this_thread::yield();
+        }
+        if (woken == round) break;
+    }
+    Check(woken == kRounds, "a set event wakes its waiter (" + std::to_string(woken) + " of " +
+                                std::to_string(kRounds) + " rounds)");
+}
+
 // The event message file turns the diagnostic event into its one string, as the event viewer
 // shows it; the writing thread's user identifier is a valid one.
 void CheckEventLog(const char* messageFile) {
@@ -236,6 +273,7 @@ int main(int argc, char** argv) {
         QuitDialog dialog;
         Check(dialog.DoModal() == framework::kDialogFailed, "a quit request ends the modal loop");
     }
+    CheckEventWakesItsWaiter();
     if (argc > 1) CheckEventLog(argv[1]);
     std::printf("%s\n", g_failures == 0 ? "backend check passed" : "backend check FAILED");
     return g_failures == 0 ? 0 : 1;
