@@ -8,24 +8,31 @@
 //   pos=TITLE,ID             prints "pos ID: POSITION" of a progress bar
 //   visible=TITLE,ID         prints "visible ID: 0|1"
 //   checked=TITLE,ID         prints "checked ID: 0|1"
-//   press=TITLE,ID           clicks the button ID of that window
+//   until=TITLE,ID,TEXT      the control ID of that window shows TEXT (a text without a comma)
+//   press=TITLE,ID           clicks the button ID of that window; returns once it was handled
 //   key=TITLE,enter|escape   the Enter or Escape key in that window
-//   close=TITLE              the window's close box
+//   close=TITLE              the window's close box; returns once it was handled
 //   sysmenu=TITLE,ID         chooses the item ID of the window's system menu
 //   box=CAPTION              waits for a message box, prints "box CAPTION: TEXT", presses OK
-//   shot=TITLE,FILE          saves a picture of the window as a 24-bit BMP file
+//   shot=TITLE,FILE          repaints the window, then saves a picture of it as a 24-bit BMP
+//                            file once two pictures in a row agree
 //   sleep=MS                 waits
 //   never=TITLE,MS           fails if a visible window with that title appears within MS
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
 constexpr DWORD kPollMs = 50;
+// How long a message sent to the program may take to be handled.
+constexpr UINT kSendLimitMs = 10000;
+// How long a window's picture may keep changing before the last one is taken as it is.
+constexpr DWORD kSettleLimitMs = 5000;
 constexpr int kMessageBoxTextId = 0xFFFF;
 constexpr int kOlderMessageBoxTextId = 100;
 constexpr const char* kDialogClass = "#32770";
@@ -91,7 +98,22 @@ HWND Control(const std::string& value, int& id) {
     return window ? GetDlgItem(window, id) : nullptr;
 }
 
-bool SaveBitmap(HWND hwnd, const std::string& file) {
+// Sends a message to a window of the program and waits, within a bound, for its thread to have
+// handled it.
+bool SendAndWait(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutA(hwnd, message, wParam, lParam, SMTO_NORMAL, kSendLimitMs, &result) !=
+           0;
+}
+
+// The pixels of a window as the screen shows them: 24-bit rows, bottom row first, as a BMP file
+// keeps them.
+struct Picture {
+    BITMAPINFOHEADER header{};
+    std::vector<uint8_t> bits;
+};
+
+bool Capture(HWND hwnd, Picture& picture) {
     RECT r{};
     GetWindowRect(hwnd, &r);
     int width = r.right - r.left;
@@ -108,27 +130,56 @@ bool SaveBitmap(HWND hwnd, const std::string& file) {
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
-    GdiFlush();
-    SelectObject(memory, old);
-    DWORD rowBytes = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
-    DWORD imageBytes = rowBytes * static_cast<DWORD>(height);
-    BITMAPFILEHEADER header{};
-    header.bfType = 0x4D42;  // "BM"
-    header.bfOffBits = sizeof header + sizeof info.bmiHeader;
-    header.bfSize = header.bfOffBits + imageBytes;
-    bool ok = false;
-    if (FILE* f = std::fopen(file.c_str(), "wb")) {
-        ok = std::fwrite(&header, sizeof header, 1, f) == 1 &&
-             std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, f) == 1 &&
-             std::fwrite(bits, imageBytes, 1, f) == 1;
-        ok = std::fclose(f) == 0 && ok;
+    bool ok = bitmap != nullptr;
+    if (ok) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+        GdiFlush();
+        SelectObject(memory, old);
+        DWORD rowBytes = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
+        const auto* first = static_cast<const uint8_t*>(bits);
+        picture.header = info.bmiHeader;
+        picture.bits.assign(first, first + rowBytes * static_cast<DWORD>(height));
+        DeleteObject(bitmap);
     }
-    DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     return ok;
+}
+
+bool SaveBitmap(const Picture& picture, const std::string& file) {
+    BITMAPFILEHEADER header{};
+    header.bfType = 0x4D42;  // "BM"
+    header.bfOffBits = sizeof header + sizeof picture.header;
+    header.bfSize = header.bfOffBits + static_cast<DWORD>(picture.bits.size());
+    bool ok = false;
+    if (FILE* f = std::fopen(file.c_str(), "wb")) {
+        ok = std::fwrite(&header, sizeof header, 1, f) == 1 &&
+             std::fwrite(&picture.header, sizeof picture.header, 1, f) == 1 &&
+             std::fwrite(picture.bits.data(), picture.bits.size(), 1, f) == 1;
+        ok = std::fclose(f) == 0 && ok;
+    }
+    return ok;
+}
+
+// Has the window painted now (its thread has done so when the call returns), then takes
+// pictures until two in a row agree, so that what the screen shows has caught up with the
+// painting. A window whose picture keeps changing (a moving bar) is taken as it is at the bound.
+bool SettledPicture(HWND hwnd, Picture& picture) {
+    RedrawWindow(hwnd, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    if (!Capture(hwnd, picture)) return false;
+    DWORD start = GetTickCount();
+    for (;;) {
+        Sleep(kPollMs);
+        Picture next;
+        if (!Capture(hwnd, next)) return false;
+        bool same = next.bits.size() == picture.bits.size() &&
+                    std::memcmp(next.bits.data(), picture.bits.data(), next.bits.size()) == 0 &&
+                    next.header.biWidth == picture.header.biWidth;
+        picture = std::move(next);
+        if (same || GetTickCount() - start > kSettleLimitMs) return true;
+    }
 }
 
 // A message box: a dialog of the standard dialog class with that caption and a text static.
@@ -235,7 +286,10 @@ bool Step(const std::string& step) {
             return false;
         }
         if (verb == "close") {
-            PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+            if (!SendAndWait(window, WM_SYSCOMMAND, SC_CLOSE, 0)) {
+                std::printf("FAIL: the close of \"%s\" was not handled\n", title.c_str());
+                return false;
+            }
         } else {
             WPARAM vk = rest == "enter" ? VK_RETURN : VK_ESCAPE;
             SetForegroundWindow(window);
@@ -253,12 +307,27 @@ bool Step(const std::string& step) {
             std::printf("FAIL: no window \"%s\"\n", title.c_str());
             return false;
         }
-        Sleep(300);  // let it paint
-        if (!SaveBitmap(window, file)) {
+        Picture picture;
+        if (!SettledPicture(window, picture) || !SaveBitmap(picture, file)) {
             std::printf("FAIL: cannot save %s\n", file.c_str());
             return false;
         }
         std::printf("shot %s\n", file.c_str());
+        return true;
+    }
+    if (verb == "until") {
+        std::string head, want;
+        if (!SplitLast(value, head, want)) return false;
+        HWND control = Control(head, id);
+        DWORD start = GetTickCount();
+        while (control == nullptr || TextOf(control) != want) {
+            if (GetTickCount() - start > g_timeoutMs) {
+                std::printf("FAIL: control %d never showed \"%s\"\n", id, want.c_str());
+                return false;
+            }
+            Sleep(kPollMs);
+        }
+        std::printf("until %d: %s\n", id, want.c_str());
         return true;
     }
     HWND control = Control(value, id);
@@ -276,7 +345,10 @@ bool Step(const std::string& step) {
         std::printf("checked %d: %d\n", id,
                     SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0);
     } else if (verb == "press") {
-        PostMessageA(control, BM_CLICK, 0, 0);
+        if (!SendAndWait(control, BM_CLICK, 0, 0)) {
+            std::printf("FAIL: the click of %d was not handled\n", id);
+            return false;
+        }
         std::printf("press %d\n", id);
     } else {
         std::printf("FAIL: unknown step %s\n", step.c_str());
