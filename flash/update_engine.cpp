@@ -20,6 +20,13 @@ constexpr int kLineWriteSectionFail = 1340;
 constexpr int kLineCompareSectionFail = 1349;
 constexpr int kLineReadMemoryFail = 1756;
 
+// The steps the diagnostic lines report, as the event log's step field names them.
+constexpr const char* kStepChipErase = "chip-erase";
+constexpr const char* kStepBlankCheck = "blank-check";
+constexpr const char* kStepWriteSection = "write-section";
+constexpr const char* kStepCompareSection = "compare-section";
+constexpr const char* kStepReadBack = "read-back";
+
 // True when [dwOffset, dwOffset + dwLength) lies inside the image buffer.
 bool InsideImageBuffer(uint32_t dwOffset, uint32_t dwLength) {
     return dwOffset <= kImageBufferBytes && dwLength <= kImageBufferBytes - dwOffset;
@@ -38,7 +45,10 @@ CInterctl::~CInterctl() = default;
 // is shorter, so the last one may reach into the zero tail of the buffer.
 int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo& record,
                                    FlashPartInfo part, const uint8_t* pImage,
-                                   uint32_t dwImageLength) {
+                                   uint32_t dwImageLength, uint8_t* pucAttempts) {
+    uint8_t ucAttemptsMade = 0;
+    if (pucAttempts == nullptr) pucAttempts = &ucAttemptsMade;
+    *pucAttempts = 0;
     // Refuse what cannot be written before the flash is erased: a blank flash does not boot.
     const uint32_t dwSectionSize = part.ucSectionUnits * kSectionUnitBytes;
     if (pImage == nullptr || dwImageLength > kImageBufferBytes || dwSectionSize == 0 ||
@@ -47,8 +57,10 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
     }
     int32_t result = kResultSuccess;
     for (uint8_t ucRetry = 0; ucRetry < kUpdateAttempts; ++ucRetry) {
+        *pucAttempts = static_cast<uint8_t>(ucRetry + 1);
         result = m_spi.ChipErase(record, part);
         if (result < 0) {
+            CEventStep step(kStepChipErase, result);
             EventLogPrintf(kEventTypeError,
                            "\r\n%s:%d: ucTargetNumber[%d], ChipErase Fail!!, ucRetry[%d] ",
                            kUpdateFirmwareName, kLineChipEraseFail, ucTargetNumber, ucRetry);
@@ -57,6 +69,7 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
         m_spi.GetClock().SleepMs(kAfterEraseWaitMs);
         result = m_spi.BlankCheck(record);
         if (result < 0) {
+            CEventStep step(kStepBlankCheck, result);
             EventLogPrintf(kEventTypeError,
                            "\r\n%s:%d: ucTargetNumber[%d], BlankCheck Fail!!, ucRetry[%d] ",
                            kUpdateFirmwareName, kLineBlankCheckFail, ucTargetNumber, ucRetry);
@@ -67,6 +80,7 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
         do {
             result = Write_Section(record, part, pImage, dwOffset, dwSectionLength);
             if (result < 0) {
+                CEventStep step(kStepWriteSection, result);
                 EventLogPrintf(kEventTypeError,
                                "\r\n%s:%d: ucTargetNumber[%d], Write_Section Fail!!, ucRetry[%d] ",
                                kUpdateFirmwareName, kLineWriteSectionFail, ucTargetNumber, ucRetry);
@@ -74,6 +88,7 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
             }
             result = Compare_Section(pImage, record, dwOffset, dwSectionLength);
             if (result < 0) {
+                CEventStep step(kStepCompareSection, result);
                 EventLogPrintf(kEventTypeError,
                                "\r\n%s:%d: ucTargetNumber[%d],Compare_Section Fail!!, ucRetry[%d] ",
                                kUpdateFirmwareName, kLineCompareSectionFail, ucTargetNumber,
@@ -90,6 +105,7 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
                  dwEarlier += dwSectionSize) {
                 result = Compare_Section(pImage, record, dwEarlier, dwSectionLength);
                 if (result < 0) {
+                    CEventStep step(kStepCompareSection, result);
                     EventLogPrintf(
                         kEventTypeError,
                         "\r\n%s:%d: ucTargetNumber[%d],Compare_Section Fail!!, ucRetry[%d] ",
@@ -153,9 +169,10 @@ int32_t CInterctl::Compare_Section(const uint8_t* pImage, const ControllerInfo& 
         for (uint32_t retry = 0; retry < kCompareReadTries && !bRead; ++retry) {
             std::memcpy(expected, pImage + dwOffset + dwPosition, dwChunk);
             std::memset(actual, 0, sizeof actual);
-            bRead =
-                m_spi.Read_Memory(record, dwOffset + dwPosition, dwChunk, actual) == kResultSuccess;
+            const int32_t nRead = m_spi.Read_Memory(record, dwOffset + dwPosition, dwChunk, actual);
+            bRead = nRead == kResultSuccess;
             if (!bRead) {
+                CEventStep step(kStepReadBack, nRead);
                 EventLogPrintf(kEventTypeError, "\r\n%s:%d: Read_Memory Fail, retry[%d]\n",
                                kCompareSectionName, kLineReadMemoryFail, static_cast<int>(retry));
             }

@@ -43,8 +43,10 @@ public:
     // Puts the image into the flash of one controller. pImage is the image buffer
     // (kImageBufferBytes long) and dwImageLength the image's length. 0, or the failing step's
     // code: -2, -3, or -4 for parameters that cannot be written (nothing is touched then).
+    // When pucAttempts is given, it receives the number of attempts made (0 when refused).
     int32_t Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo& record,
-                            FlashPartInfo part, const uint8_t* pImage, uint32_t dwImageLength);
+                            FlashPartInfo part, const uint8_t* pImage, uint32_t dwImageLength,
+                            uint8_t* pucAttempts = nullptr);
     // Writes one section of the image at the same flash address: 0, -2 write enable not
     // accepted, -4 a section past the buffer's end or no page size for a page-programmed part.
     int32_t Write_Section(const ControllerInfo& record, const FlashPartInfo& part,

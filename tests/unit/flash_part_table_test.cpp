@@ -6,6 +6,7 @@
 #include <string>
 #include <tuple>
 
+#include "emulator/flash_chip_model.h"
 #include "flash/flash_part_table.h"
 
 namespace {
@@ -124,6 +125,22 @@ TEST(FlashPartTable, TraitsAndIdentification) {
     EXPECT_TRUE(flash::MatchesId(g_FlashParts[32], 0x1F, 0x65, 0xAB));
     EXPECT_FALSE(flash::MatchesId(g_FlashParts[32], 0x1F, 0x66, 0xAB));
     EXPECT_FALSE(flash::MatchesId(g_FlashParts[0], 0xC2, 0x20, 0x11));
+}
+
+TEST(FlashPartTable, SizeIsTheDensityInThePartsName) {
+    // The emulated chips take their sizes from the parts' names (datasheets), not from the
+    // table: every part's size must agree with them, also where the capacity column is wrong.
+    const auto& models = vlmio::emu::ChipModels();
+    for (std::size_t i = 0; i < g_FlashParts.size(); ++i) {
+        SCOPED_TRACE(g_FlashParts[i].szPartName);
+        EXPECT_EQ(flash::FlashSizeBytes(g_FlashParts[i]), models[i].sizeBytes);
+        const bool columnWrong = i == 17 || i == 18 || i == 45;
+        EXPECT_EQ(flash::FlashSizeBytes(g_FlashParts[i]) != g_FlashParts[i].usCapacity4K * 4096u,
+                  columnWrong);
+    }
+    // The size trait leaves the SST25VF512X's way of programming as it was.
+    EXPECT_TRUE(flash::TraitsOf(g_FlashParts[45]).bAaiProgram);
+    EXPECT_EQ(flash::FlashSizeBytes(flash::UnidentifiedFlashPart()), 0u);
 }
 
 }  // namespace
