@@ -1,39 +1,94 @@
-// The event log on Linux: syslog, and a copy of every line in the file VLM270_EVENT_LOG names.
+// The event log on Linux: each diagnostic line is a record of the systemd journal (or of syslog
+// where no journal runs), and is also appended, verbatim, to the file that VLM270_EVENT_LOG
+// names. The journal record's message is the line without its CR/LF framing; the line as
+// written, the event source's name and the fields of the writing thread (controller, part,
+// step, result) are fields of their own.
+#include <sys/uio.h>
 #include <syslog.h>
+#include <systemd/sd-journal.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
 #include "framework/event_log_backend.h"
+#include "framework/posix/system_log.h"
 
 namespace framework {
 namespace {
 
-constexpr uintptr_t kSyslogHandle = 1;
+constexpr uintptr_t kOpenHandle = 1;
 constexpr const char* kEventLogFileVariable = "VLM270_EVENT_LOG";
+constexpr const char* kJournalSocket = "/run/systemd/journal/socket";
+constexpr const char* kFieldEventSource = "VLM270_EVENT_SOURCE";
+constexpr const char* kFieldEventLine = "VLM270_EVENT_LINE";
+constexpr const char* kFieldCodeFunction = "CODE_FUNC";
+constexpr const char* kFieldCodeLine = "CODE_LINE";
+// Event types as the reporter passes them, and the priority each is logged at.
+constexpr uint16_t kEventTypeError = 1;
+constexpr uint16_t kEventTypeWarning = 2;
 
-class SyslogEventLog final : public EventLogBackend {
+std::once_flag g_syslogOpened;
+
+// The line without the carriage returns and line feeds that frame it.
+std::string WithoutFraming(const std::string& line) {
+    std::size_t begin = line.find_first_not_of("\r\n");
+    if (begin == std::string::npos) return {};
+    std::size_t end = line.find_last_not_of("\r\n");
+    return line.substr(begin, end - begin + 1);
+}
+
+// A diagnostic line starts with the writing function's name and the source line number:
+// "Name::Method:1302: ...". Both become fields when the line has them.
+void AddSourceFields(const std::string& message, std::vector<EventField>& fields) {
+    std::size_t colon = message.find(": ");
+    std::size_t numberEnd = colon;
+    if (colon == std::string::npos) return;
+    std::size_t numberStart = message.rfind(':', colon - 1);
+    if (numberStart == std::string::npos || numberStart + 1 >= numberEnd) return;
+    for (std::size_t i = numberStart + 1; i < numberEnd; ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(message[i]))) return;
+    }
+    fields.push_back({kFieldCodeFunction, message.substr(0, numberStart)});
+    fields.push_back(
+        {kFieldCodeLine, message.substr(numberStart + 1, numberEnd - numberStart - 1)});
+}
+
+class JournalEventLog final : public EventLogBackend {
 public:
-    // Linux has no registry: there is nothing to register.
+    // Nothing needs registering: the journal and syslog take records from any program.
     bool WriteSourceRegistration(const std::string&, const std::string&, uint32_t) override {
         return true;
     }
 
+    // The source's name goes with every record as a field of its own.
     uintptr_t OpenSource(const std::string& sourceName) override {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_ident = sourceName;  // openlog keeps the pointer: the string lives with this object
-        openlog(m_ident.c_str(), LOG_PID, LOG_USER);
-        return kSyslogHandle;
+        m_sourceName = sourceName;
+        return kOpenHandle;
     }
 
-    void CloseSource(uintptr_t) override { closelog(); }
+    void CloseSource(uintptr_t) override {}
 
-    bool Report(uintptr_t handle, uint16_t, uint16_t, uint32_t, const std::vector<uint8_t>*,
+    bool Report(uintptr_t handle, uint16_t type, uint16_t, uint32_t, const std::vector<uint8_t>*,
                 const char* text) override {
         if (handle == 0 || text == nullptr) return false;
-        syslog(LOG_ERR, "%s", text);
+        const std::string line = text;
+        const std::string message = WithoutFraming(line);
+        std::vector<EventField> fields;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            fields.push_back({kFieldEventSource, m_sourceName});
+        }
+        fields.push_back({kFieldEventLine, line});
+        AddSourceFields(message, fields);
+        for (EventField& f : ThreadEventFields()) fields.push_back(std::move(f));
+        const int priority = type == kEventTypeError     ? kLogPriorityError
+                             : type == kEventTypeWarning ? kLogPriorityWarning
+                                                         : kLogPriorityInfo;
+        WriteSystemLog(priority, message, fields);
         if (const char* file = std::getenv(kEventLogFileVariable); file != nullptr && *file) {
             std::lock_guard<std::mutex> lock(m_mutex);
             if (FILE* f = std::fopen(file, "ab")) {
@@ -45,23 +100,39 @@ public:
         return true;
     }
 
-    bool CurrentUserSid(std::vector<uint8_t>& sid) override {
-        // The numeric user id stands for the user's identifier.
-        uid_t uid = geteuid();
-        sid.assign(reinterpret_cast<const uint8_t*>(&uid),
-                   reinterpret_cast<const uint8_t*>(&uid) + sizeof uid);
-        return true;
-    }
+    // The journal records the writer's user by itself (_UID); there is no identifier to pass.
+    bool CurrentUserSid(std::vector<uint8_t>&) override { return false; }
 
 private:
     std::mutex m_mutex;
-    std::string m_ident;
+    std::string m_sourceName;
 };
 
 }  // namespace
 
+bool JournalAvailable() {
+    return access(kJournalSocket, W_OK) == 0;
+}
+
+void WriteSystemLog(int priority, const std::string& message,
+                    const std::vector<EventField>& fields) {
+    if (JournalAvailable()) {
+        std::vector<std::string> items;
+        items.push_back("MESSAGE=" + message);
+        items.push_back("PRIORITY=" + std::to_string(priority));
+        items.push_back(std::string("SYSLOG_IDENTIFIER=") + kSystemLogIdentifier);
+        items.push_back("SYSLOG_FACILITY=" + std::to_string(LOG_USER >> 3));
+        for (const EventField& f : fields) items.push_back(f.name + "=" + f.value);
+        std::vector<struct iovec> vectors;
+        for (std::string& item : items) vectors.push_back({item.data(), item.size()});
+        if (sd_journal_sendv(vectors.data(), static_cast<int>(vectors.size())) >= 0) return;
+    }
+    std::call_once(g_syslogOpened, [] { openlog(kSystemLogIdentifier, LOG_PID, LOG_USER); });
+    syslog(priority, "%s", message.c_str());
+}
+
 EventLogBackend& PlatformEventLog() {
-    static SyslogEventLog log;
+    static JournalEventLog log;
     return log;
 }
 

@@ -18,8 +18,10 @@ enum class AnswerEnd {
 
 // The close requests made by signals so far (Ctrl-C, SIGTERM, SIGHUP); each signal adds one.
 uint64_t CloseRequestCount();
-// Makes SIGINT, SIGTERM and SIGHUP close requests, and puts the terminal back on a fatal
-// signal and at exit. Idempotent.
+// How often the terminal was resized (SIGWINCH) since the handlers were installed.
+uint64_t TerminalResizeCount();
+// Makes SIGINT, SIGTERM and SIGHUP close requests, counts terminal resizes, and puts the
+// terminal back on a fatal signal and at exit. Idempotent.
 void InstallTerminalSignalHandlers();
 
 // Raw mode on the terminal fd for the life of the object: no line editing, no echo, and the
