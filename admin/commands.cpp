@@ -73,23 +73,13 @@ LoadedImage LoadImageAsTheRunDoes(const std::string& strImagePath) {
     return image;
 }
 
-std::string Hex(uint32_t value, int digits) {
-    char text[16] = {};
-    std::snprintf(text, sizeof text, "0x%0*x", digits, static_cast<unsigned>(value));
-    return text;
-}
-
 // What the update leaves out, in words.
 std::string LeftOutWarning(const FoundFunction& f) {
-    std::string text = "270X function " + ControllerAddressText(f.address) + " (identifier row " +
-                       std::to_string(f.ucIdRow + 1) + ") ";
+    std::string text = "270X function " + ControllerAddressText(f.address);
     if (!WalkCovers(f.address)) {
-        text += "is on bus " + Hex(f.address.ucBus, 2) +
-                ", beyond the buses the update walks (0x00-0x0f): it is not updated";
-    } else {
-        text += "comes after the first four controllers: it is not updated";
+        return text + " on a bus the walk skips (above 0x0f): not updated";
     }
-    return text;
+    return text + " beyond the first four: not updated";
 }
 
 // The probe of a read-only run with the driver loaded: the controllers found, kept to the
