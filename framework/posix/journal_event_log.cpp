@@ -5,6 +5,9 @@
 // step, result) are fields of their own.
 #include <sys/uio.h>
 #include <syslog.h>
+// The record's source location is the diagnostic line's own (CODE_FUNC, CODE_LINE), not this
+// file's.
+#define SD_JOURNAL_SUPPRESS_LOCATION
 #include <systemd/sd-journal.h>
 #include <unistd.h>
 
