@@ -3,7 +3,7 @@
 #   build: compiler, CMake, Ninja, GoogleTest, Google Benchmark, clang-format, the journal's
 #          client library
 #   extra: clang (fuzzing), tmux (terminal tests), systemd (a private journald for the journal
-#          test)
+#          test), lintian (the package's check)
 #   windows: MinGW-w64, Wine, Xvfb
 set -euo pipefail
 want=()
@@ -11,7 +11,7 @@ for group in "$@"; do
     case "$group" in
         build) want+=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev pkg-config
                       clang-format libsystemd-dev) ;;
-        extra) want+=(clang libclang-rt-14-dev tmux systemd) ;;
+        extra) want+=(clang libclang-rt-14-dev tmux systemd lintian) ;;
         windows) want+=(g++-mingw-w64-x86-64 wine64 xvfb) ;;
         *) echo "install-deps: unknown group $group" >&2; exit 2 ;;
     esac
