@@ -34,6 +34,10 @@ constexpr uint16_t kEventTypeError = 1;
 constexpr uint16_t kEventTypeWarning = 2;
 
 std::once_flag g_syslogOpened;
+// One record at a time goes to the journal: its client library opens the socket on the first
+// record, from whichever thread writes it, and the lock orders that opening before every later
+// send on every other thread. Held only while a record is handed over.
+std::mutex g_journalSend;
 
 // The line without the carriage returns and line feeds that frame it.
 std::string WithoutFraming(const std::string& line) {
@@ -128,6 +132,7 @@ void WriteSystemLog(int priority, const std::string& message,
         for (const EventField& f : fields) items.push_back(f.name + "=" + f.value);
         std::vector<struct iovec> vectors;
         for (std::string& item : items) vectors.push_back({item.data(), item.size()});
+        std::lock_guard<std::mutex> lock(g_journalSend);
         if (sd_journal_sendv(vectors.data(), static_cast<int>(vectors.size())) >= 0) return;
     }
     std::call_once(g_syslogOpened, [] { openlog(kSystemLogIdentifier, LOG_PID, LOG_USER); });
