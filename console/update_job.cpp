@@ -104,6 +104,7 @@ int32_t UpdateController(uint8_t ucTargetNumber, std::string strFWFilePath) {
         SetResult(dlg, t, kResultNotUpdated);
         return kResultTimedOut;
     }
+    dlg.MarkFlashWriteBegun(t);
     const int32_t result = g_Interctl.Update_Firmware(
         t, record, part, g_Utility.m_pFWBinBuffer.get(), g_Utility.m_dwFWBinSize);
     if (Stopped()) {

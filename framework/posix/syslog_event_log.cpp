@@ -1,10 +1,12 @@
 // The event log on Linux: syslog, and a copy of every line in the file VLM270_EVENT_LOG names.
+#include <fcntl.h>
 #include <syslog.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cerrno>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 
 #include "framework/event_log_backend.h"
 
@@ -36,11 +38,7 @@ public:
         syslog(LOG_ERR, "%s", text);
         if (const char* file = std::getenv(kEventLogFileVariable); file != nullptr && *file) {
             std::lock_guard<std::mutex> lock(m_mutex);
-            if (FILE* f = std::fopen(file, "ab")) {
-                std::fputs(text, f);  // verbatim: its CR/LF and trailing blanks kept
-                std::fputc('\n', f);
-                std::fclose(f);
-            }
+            AppendLine(file, text);
         }
         return true;
     }
@@ -54,6 +52,23 @@ public:
     }
 
 private:
+    // Appends the line verbatim (its CR/LF and trailing blanks kept) and a line feed. Never
+    // waits: a pipe with no reader, or one that is full, loses the copy rather than holding the
+    // program (syslog still has the line).
+    static void AppendLine(const char* file, const char* text) {
+        const int fd = open(file, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+        if (fd < 0) return;
+        std::string line = std::string(text) + "\n";
+        std::size_t done = 0;
+        while (done < line.size()) {
+            const ssize_t n = write(fd, line.data() + done, line.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        close(fd);
+    }
+
     std::mutex m_mutex;
     std::string m_ident;
 };

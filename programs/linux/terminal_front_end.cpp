@@ -93,6 +93,13 @@ void TerminalFrontEnd::Provide(framework::Services& services) {
     services.messageBoxes = [this](const MessageBoxRequest& request) {
         return m_windows.ShowMessageBox(request);
     };
+    services.notices = [this](const std::string& text) { ShowNotice(text); };
+}
+
+void TerminalFrontEnd::ShowNotice(const std::string& text) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    LeaveBlock();
+    WriteAll(m_options.errorFd, text + "\n");
 }
 
 void TerminalFrontEnd::Install() {

@@ -8,6 +8,7 @@
 //   controller with its bar, in the bars' colours unless NO_COLOR is set); elsewhere one plain
 //   line per change of a controller's row or job bar.
 // - Message boxes: "CAPTION: TEXT" on standard error; the interactive run then waits for Enter.
+//   Notices: their line on standard error.
 // - The restart prompt: its headline, then "Restart now? [Y/n]" (Enter: restart now, n: restart
 //   later, Escape or end of input: cancel).
 // - Ctrl-C, SIGTERM and SIGHUP: the main window's close request.
@@ -73,6 +74,8 @@ private:
     UserAction AskRestart(const WindowState& dialog);
     UserAction WatchMainWindow(const WindowState& dialog);
     int AnswerMessageBox(const MessageBoxRecord& box);
+    // A line that needs no answer, on standard error below the main window.
+    void ShowNotice(const std::string& text);
 
     // Reads an answer with the main window's drawing held back; the prompt goes first.
     AnswerEnd Ask(const std::string& prompt, std::string& answer);

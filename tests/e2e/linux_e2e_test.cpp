@@ -386,6 +386,30 @@ TEST(LinuxProgram, ImageLoadFailureIsAlsoWrittenToTheEventLog) {
         << events;
 }
 
+// A copy of the event log that cannot be written (a pipe nobody reads) never holds the run.
+TEST(LinuxProgram, AnEventLogPipeWithNoReaderDoesNotHoldTheRun) {
+    ProgramFolder folder(kDemo);
+    folder.SetMachineFile(
+        "controller 02:00.0 part=M25P10A flash=flash-02-00-0.bin timing=instant "
+        "fault=erase-fails\n");
+    ASSERT_EQ(mkfifo((folder.Root() / "events.log").c_str(), 0600), 0);
+    pid_t pid = folder.StartSilent();
+    int status = -1;
+    for (int waited = 0; waited < 300; ++waited) {  // 30 s at most
+        int raw = 0;
+        if (waitpid(pid, &raw, WNOHANG) == pid) {
+            status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (status == -1) {
+        kill(pid, SIGKILL);
+        ProgramFolder::WaitFor(pid);
+    }
+    EXPECT_EQ(status, kHostNotReady);
+}
+
 TEST(LinuxProgram, InteractiveRunOnATerminalAnsweredRestartLater) {
     ProgramFolder folder(kDemo);
     Outcome o = folder.RunOnTerminal(
