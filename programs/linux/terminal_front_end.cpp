@@ -10,6 +10,7 @@
 #include "framework/message_box.h"
 #include "programs/linux/terminal_render.h"
 #include "res/resource_ids.h"
+#include "util/exit_status.h"
 
 namespace terminal {
 
@@ -25,7 +26,9 @@ constexpr int kPromptLines = 2;  // the lines a licence page leaves for its prom
 
 constexpr char kLicenceQuestion[] = "Accept the licence agreement? [y/N] ";
 constexpr char kMorePrompt[] = "-- More: Enter for the next page, q for the question --";
-constexpr char kRestartQuestion[] = "Restart now? [Y/n] ";
+// Enter restarts by default only after the ending where every controller was updated.
+constexpr char kRestartQuestionYes[] = "Restart now? [Y/n] ";
+constexpr char kRestartQuestionNo[] = "Restart now? [y/N] ";
 constexpr char kPressEnter[] = "Press Enter to continue.";
 constexpr char kClosing[] = "Closing: an update in progress is finished first.\n";
 
@@ -335,13 +338,15 @@ UserAction TerminalFrontEnd::AskRestart(const WindowState& dialog) {
         headline += ControlText(dialog, res::IDC_RESTART_HEADLINE);
         PrintBelow(headline + "\n");
     }
+    // The run's outcome is recorded before the prompt shows.
+    const bool restartByDefault = ExitStatusOfRun() == static_cast<int>(ExitStatus::kAllUpdated);
     for (;;) {
         std::string answer;
-        AnswerEnd end = Ask(kRestartQuestion, answer);
+        AnswerEnd end = Ask(restartByDefault ? kRestartQuestionYes : kRestartQuestionNo, answer);
         if (end != AnswerEnd::kLine) return UserAction::Escape();
         std::string a = Normalised(answer);
-        if (a.empty() || a == "y" || a == "yes") return UserAction::Enter();
-        if (a == "n" || a == "no") {
+        if ((a.empty() && restartByDefault) || a == "y" || a == "yes") return UserAction::Enter();
+        if (a.empty() || a == "n" || a == "no") {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_nextAction[dialog.windowId] = UserAction::Enter();
             return UserAction::Press(res::IDC_RESTART_LATER);

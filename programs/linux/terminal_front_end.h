@@ -9,8 +9,9 @@
 //   line per change of a controller's row or job bar.
 // - Message boxes: "CAPTION: TEXT" on standard error; the interactive run then waits for Enter.
 //   Notices: their line on standard error.
-// - The restart prompt: its headline, then "Restart now? [Y/n]" (Enter: restart now, n: restart
-//   later, Escape or end of input: cancel).
+// - The restart prompt: its headline, then "Restart now? [Y/n]" after the ending where every
+//   controller was updated, "Restart now? [y/N]" after any other (Enter takes the capital answer;
+//   y: restart now, n: restart later, Escape or end of input: cancel).
 // - Ctrl-C, SIGTERM and SIGHUP: the main window's close request.
 // Silent mode prints nothing but message boxes and waits for nobody.
 #pragma once
