@@ -47,7 +47,8 @@ constexpr const char* kUsage =
     "Exit status: 0 every controller updated; 1 controller not ready; 2 image not found;\n"
     "3 image load failed; 4 time-out; 5 host not ready (a controller not updated); 6 licence\n"
     "not accepted, or no terminal to ask it on; 7 access library missing or refused, driver not\n"
-    "loaded, or not run as root; 8 an unexpected failure.\n"
+    "loaded, or not run as root; 8 an unexpected failure; 9 another update is in progress on\n"
+    "this computer (nothing touched).\n"
     "\n"
     "Diagnostic lines go to the system log (identifier \"VLMT 270X MP Tool\"); when\n"
     "VLM270_EVENT_LOG names a file, they are also appended to it.\n";

@@ -43,6 +43,7 @@ constexpr int kImageLoadFailed = 3;
 constexpr int kHostNotReady = 5;
 constexpr int kLicenceNotAccepted = 6;
 constexpr int kLibraryOrRights = 7;
+constexpr int kAnotherUpdate = 9;
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -321,6 +322,21 @@ TEST(LinuxProgram, CloseSignalsWaitForTheRunSoNoFlashIsCutShort) {
         EXPECT_EQ(ProgramFolder::WaitFor(pids[i]), kAllUpdated);
         for (const char* f : kFlashFiles) ExpectFlashHoldsImage(*folders[i], f);
     }
+}
+
+// Two runs at once on one machine: the second is turned away before it touches anything, and
+// the first writes its image undisturbed.
+TEST(LinuxProgram, ASecondRunAtOnceIsTurnedAwayAndTheFirstFinishes) {
+    ProgramFolder folder(kDemo);
+    const pid_t first = folder.StartSilent();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    Outcome second = folder.Run({"/s"});
+    EXPECT_EQ(second.status, kAnotherUpdate) << second.err;
+    EXPECT_NE(second.err.find("another update is in progress"), std::string::npos) << second.err;
+    EXPECT_EQ(ProgramFolder::WaitFor(first), kAllUpdated);
+    for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
+    // Once the first has ended, the next run goes ahead.
+    EXPECT_EQ(folder.Run({"/s"}).status, kAllUpdated);
 }
 
 TEST(LinuxProgram, FailureEndingsPrintTheirMessageAndExitStatus) {
