@@ -20,6 +20,10 @@ bool IsPathLeadByte(unsigned char byte);
 
 // Tells the lead bytes of one code page.
 using LeadBytePredicate = bool (*)(unsigned char byte);
+// While held, a stop request from the terminal (Linux: Ctrl-Z, SIGTSTP) waits; it is honoured
+// when the hold ends. Nothing to hold on Windows.
+void HoldTerminalStops(bool hold);
+
 // The position of the last separator in path, or std::string_view::npos. The byte after a lead
 // byte belongs to its character and is never taken for a separator.
 std::size_t FindLastSeparator(std::string_view path, char separator, LeadBytePredicate isLeadByte);

@@ -106,6 +106,8 @@ char PathSeparator() {
     return '\\';
 }
 
+void HoldTerminalStops(bool) {}
+
 bool IsPathLeadByte(unsigned char byte) {
     return IsDBCSLeadByteEx(CP_ACP, byte) != FALSE;
 }

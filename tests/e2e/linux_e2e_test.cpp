@@ -171,6 +171,21 @@ public:
     }
     static int WaitFor(pid_t pid) { return Wait(pid); }
 
+    // Starts the program interactively with standard input and output on those descriptors and
+    // standard error into the file "stderr" beside the folder.
+    pid_t StartWithStreams(int input, int output) const {
+        const fs::path errFile = m_root / "stderr";
+        pid_t pid = fork();
+        if (pid == 0) {
+            int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(input, 0);
+            dup2(output, 1);
+            dup2(err, 2);
+            Exec({(m_dir / kProgram).string()});
+        }
+        return pid;
+    }
+
     // Runs the program on a pseudo-terminal; each time the screen shows the next expected text,
     // the keys that go with it are typed.
     Outcome RunOnTerminal(const std::vector<std::string>& args,
@@ -307,8 +322,8 @@ TEST(LinuxProgram, SilentRunUpdatesEveryControllerAndPrintsNothing) {
 }
 
 TEST(LinuxProgram, CloseSignalsWaitForTheRunSoNoFlashIsCutShort) {
-    // Three runs side by side, each sent one of the close signals while it writes.
-    const int signals[] = {SIGTERM, SIGINT, SIGHUP};
+    // Runs side by side, each sent one of the close signals while it writes.
+    const int signals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
     std::vector<std::unique_ptr<ProgramFolder>> folders;
     std::vector<pid_t> pids;
     for (std::size_t i = 0; i < std::size(signals); ++i) {
@@ -337,6 +352,103 @@ TEST(LinuxProgram, ASecondRunAtOnceIsTurnedAwayAndTheFirstFinishes) {
     for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
     // Once the first has ended, the next run goes ahead.
     EXPECT_EQ(folder.Run({"/s"}).status, kAllUpdated);
+}
+
+// Waits until the run has begun writing a flash (a write enable reached a controller); false when
+// it does not within the run limit.
+bool WaitUntilWriting(const ProgramFolder& folder) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kRunLimitSeconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (folder.AccessLog().find(" f0 4 00000006\n") != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+// Waits for a change of the process's state: its exit or a stop. The raw status, or -1 when
+// nothing changed within limitMs.
+int WaitForChange(pid_t pid, int limitMs) {
+    for (int waited = 0; waited <= limitMs; waited += 20) {
+        int raw = 0;
+        if (waitpid(pid, &raw, WNOHANG | WUNTRACED) == pid) return raw;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return -1;
+}
+
+// Ctrl-Z (SIGTSTP) while flashes are written: the program goes on, and stops only once the
+// writes are over; continued, it ends as the run ended.
+TEST(LinuxProgram, AStopRequestWaitsForTheEndOfTheWrites) {
+    ProgramFolder folder(kDemo);
+    const pid_t pid = folder.StartSilent();
+    ASSERT_TRUE(WaitUntilWriting(folder));
+    kill(pid, SIGTSTP);
+    const std::size_t accessesAtRequest = folder.AccessLog().size();
+    int raw = WaitForChange(pid, 300);
+    EXPECT_EQ(raw, -1) << "the process stopped while it wrote";
+    if (raw == -1) raw = WaitForChange(pid, kRunLimitSeconds * 1000);
+    ASSERT_NE(raw, -1);
+    EXPECT_TRUE(WIFSTOPPED(raw));
+    // The writes went on after the request.
+    EXPECT_GT(folder.AccessLog().size(), accessesAtRequest);
+    kill(pid, SIGCONT);
+    EXPECT_EQ(ProgramFolder::WaitFor(pid), kAllUpdated);
+    for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
+}
+
+// SIGKILL cannot be held off: a run killed while it writes leaves what it leaves, and the next
+// run puts the image in place (the update lock goes with the killed process).
+TEST(LinuxProgram, ARunKilledWhileWritingIsRecoveredByTheNextRun) {
+    ProgramFolder folder(kDemo);
+    const pid_t pid = folder.StartSilent();
+    ASSERT_TRUE(WaitUntilWriting(folder));
+    kill(pid, SIGKILL);
+    ProgramFolder::WaitFor(pid);
+    Outcome again = folder.Run({"/s"});
+    EXPECT_EQ(again.status, kAllUpdated) << again.err;
+    for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
+}
+
+// The interactive run's output piped into a reader that goes away (a pager that quit): the run
+// goes on to its end instead of dying of SIGPIPE in the middle of a write.
+TEST(LinuxProgram, AClosedOutputDoesNotEndTheRun) {
+    ProgramFolder folder(kDemo);
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    // Only the program's own ends reach it: the reader's going must be seen.
+    ASSERT_EQ(fcntl(master, F_SETFD, FD_CLOEXEC), 0);
+    ASSERT_EQ(fcntl(slave, F_SETFD, FD_CLOEXEC), 0);
+    int out[2];
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    const pid_t pid = folder.StartWithStreams(slave, out[1]);
+    close(slave);
+    close(out[1]);
+    std::string seen;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kRunLimitSeconds);
+    bool answered = false;
+    while (std::chrono::steady_clock::now() < deadline) {
+        struct pollfd p {
+            out[0], POLLIN, 0
+        };
+        if (poll(&p, 1, 100) <= 0) continue;
+        char buffer[4096];
+        const ssize_t n = read(out[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        seen.append(buffer, static_cast<std::size_t>(n));
+        if (!answered && seen.find("Accept the licence agreement? [y/N]") != std::string::npos) {
+            ASSERT_EQ(write(master, "y\r", 2), 2);
+            answered = true;
+        }
+        if (answered && seen.find("270X 1:") != std::string::npos) break;
+    }
+    // The reader goes while the flashes are written; the end of input later cancels the
+    // restart question.
+    ASSERT_TRUE(WaitUntilWriting(folder)) << seen;
+    close(out[0]);
+    close(master);
+    EXPECT_EQ(ProgramFolder::WaitFor(pid), kAllUpdated) << seen;
+    for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
 }
 
 TEST(LinuxProgram, FailureEndingsPrintTheirMessageAndExitStatus) {
