@@ -159,10 +159,13 @@ public:
         return o;
     }
 
-    // Starts the program silently; WaitFor gives its exit status.
-    pid_t StartSilent() const {
+    // Starts the program silently; WaitFor gives its exit status. In a process group of its own,
+    // a stop signal stops it whatever group the test runs in (the stop signals' default action
+    // does nothing in a group without a parent outside it, as a test runner's may be).
+    pid_t StartSilent(bool ownProcessGroup = false) const {
         pid_t pid = fork();
         if (pid == 0) {
+            if (ownProcessGroup) setpgid(0, 0);
             int in = open("/dev/null", O_RDONLY);
             dup2(in, 0);
             Exec({(m_dir / kProgram).string(), "/s"});
@@ -380,7 +383,7 @@ int WaitForChange(pid_t pid, int limitMs) {
 // writes are over; continued, it ends as the run ended.
 TEST(LinuxProgram, AStopRequestWaitsForTheEndOfTheWrites) {
     ProgramFolder folder(kDemo);
-    const pid_t pid = folder.StartSilent();
+    const pid_t pid = folder.StartSilent(true);
     ASSERT_TRUE(WaitUntilWriting(folder));
     kill(pid, SIGTSTP);
     const std::size_t accessesAtRequest = folder.AccessLog().size();
@@ -483,6 +486,17 @@ TEST(LinuxProgram, FailureEndingsPrintTheirMessageAndExitStatus) {
         {"folder writable by others",
          [](ProgramFolder& f) { fs::permissions(f.Dir(), fs::perms(0777)); }, kLibraryOrRights,
          "libvlmio.so is refused"},
+        {"folder owned by another user",
+         [](ProgramFolder& f) { ASSERT_EQ(chown(f.Dir().c_str(), 65534, 65534), 0); },
+         kLibraryOrRights, "is owned by user 65534, not by root"},
+        {"library a link out of the folder into one anyone may write",
+         [](ProgramFolder& f) {
+             fs::create_directory(f.Root() / "open");
+             fs::permissions(f.Root() / "open", fs::perms(0777));
+             fs::rename(f.Dir() / "libvlmio.so", f.Root() / "open" / "libvlmio.so");
+             fs::create_symlink(f.Root() / "open" / "libvlmio.so", f.Dir() / "libvlmio.so");
+         },
+         kLibraryOrRights, "libvlmio.so is refused: group or others may write to its folder"},
         {"library missing", [](ProgramFolder& f) { fs::remove(f.Dir() / "libvlmio.so"); },
          kLibraryOrRights, "libvlmio.so was not found"},
         {"bad machine file",
