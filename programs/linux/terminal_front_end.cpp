@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 
@@ -47,6 +48,38 @@ std::string Normalised(const std::string& s) {
     std::size_t end = s.find_last_not_of(" \t");
     std::string out = s.substr(begin, end - begin + 1);
     for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// The text with every control character but line feed and tab shown as a visible escape ("\x1b"),
+// so that a licence cannot clear the screen, set the window's title or hide text. UTF-8's
+// C1 controls (U+0080 to U+009F) are shown the same way.
+std::string VisibleText(const std::string& text) {
+    constexpr unsigned char kC1Lead = 0xC2;
+    constexpr unsigned char kC1First = 0x80;
+    constexpr unsigned char kC1Last = 0x9F;
+    constexpr unsigned char kDeleteByte = 0x7F;
+    std::string out;
+    out.reserve(text.size());
+    auto escape = [&out](unsigned char c) {
+        char visible[8];
+        std::snprintf(visible, sizeof visible, "\\x%02x", c);
+        out += visible;
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\n' || c == '\t') {
+            out.push_back(text[i]);
+        } else if (c < ' ' || c == kDeleteByte) {
+            escape(c);
+        } else if (c == kC1Lead && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) >= kC1First &&
+                   static_cast<unsigned char>(text[i + 1]) <= kC1Last) {
+            escape(static_cast<unsigned char>(text[++i]));
+        } else {
+            out.push_back(text[i]);
+        }
+    }
     return out;
 }
 
@@ -302,7 +335,7 @@ UserAction TerminalFrontEnd::WatchMainWindow(const WindowState& dialog) {
 
 UserAction TerminalFrontEnd::AskLicence(const WindowState& dialog) {
     std::vector<std::string> lines =
-        WrapText(ControlText(dialog, res::IDC_LICENCE_TEXT), Columns() - 1);
+        WrapText(VisibleText(ControlText(dialog, res::IDC_LICENCE_TEXT)), Columns() - 1);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         PrintBelow(dialog.title + "\n" + ControlText(dialog, res::IDC_LICENCE_PROMPT) + "\n\n");

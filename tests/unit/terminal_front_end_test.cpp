@@ -258,6 +258,27 @@ TEST(TerminalFrontEnd, LicenceAnswers) {
     }
 }
 
+// A licence cannot drive the terminal: raw control bytes and escaped ones (\'1b) are shown as
+// visible escapes, never written as they are.
+TEST(TerminalFrontEnd, LicenceControlCharactersAreShownNotObeyed) {
+    Streams s("n\n");
+    FrontEnd frontEnd(s.Options(false));
+    ASSERT_TRUE(framework::LoadControlLibrary("RICHED20.DLL"));
+    LicenceDialog licence(
+        "{\\rtf1 Clear\\'1b[2J now\\par Title \x1b]0;owned\x07 set\\par Hidden \x1b[8mtext\\par "
+        "Bell\\'07 and back\\'7f\\par}");
+    EXPECT_EQ(licence.DoModal(), framework::kIdCancelCommand);
+    frontEnd.Uninstall();
+    const std::string out = s.Out();
+    EXPECT_NE(out.find("Clear\\x1b[2J now\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Title \\x1b]0;owned\\x07 set\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Hidden \\x1b[8mtext\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Bell\\x07 and back\\x7f\n"), std::string::npos) << out;
+    for (const char* raw : {"\x1b[2J", "\x1b]0;", "\x1b[8m", "\x07", "\x7f"}) {
+        EXPECT_EQ(out.find(raw), std::string::npos) << "raw " << raw + 1;
+    }
+}
+
 TEST(TerminalFrontEnd, LicenceIsShownAPageAtATime) {
     std::string rtf = "{\\rtf1 ";
     for (int i = 1; i <= 12; ++i) rtf += "line " + std::to_string(i) + "\\par ";
