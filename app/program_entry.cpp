@@ -5,11 +5,21 @@
 #include "app/vlm270fwupdate_app.h"
 #include "flash/stoppable_vlmio.h"
 #include "framework/message_box.h"
+#include "framework/update_lock.h"
 #include "framework/win_app.h"
 #include "pci/access_library.h"
 #include "pci/services.h"
 #include "util/exit_status.h"
 #include "util/utility.h"
+
+namespace {
+
+constexpr const char* kAnotherUpdateText =
+    "Not started: another update is in progress on this computer. Run the update again once it "
+    "has ended.";
+constexpr const char* kNoUpdateLockText = "Not started: the update lock could not be taken: ";
+
+}  // namespace
 
 int RunWithAccessLibrary(const std::function<int()>& fnRun) {
     if (g_Utility.m_bModulePathTooLong) {
@@ -22,6 +32,21 @@ int RunWithAccessLibrary(const std::function<int()>& fnRun) {
     if (!pci::LoadAccessLibrary(g_Utility.m_szModuleDir, library, strError)) {
         framework::AfxMessageBox(strError, framework::kMbOk | framework::kMbIconError);
         return static_cast<int>(ExitStatus::kAccessUnavailable);
+    }
+    // One update at a time: the lock is held until every thread of the run has ended (or the
+    // process has). An emulated PC has a lock of its own, kept in its folder.
+    framework::UpdateLock updateLock;
+    switch (updateLock.Take(library->IsEmulated() ? g_Utility.m_szModuleDir : std::string())) {
+        case framework::UpdateLockResult::kTaken:
+            break;
+        case framework::UpdateLockResult::kHeldElsewhere:
+            framework::AfxMessageBox(kAnotherUpdateText,
+                                     framework::kMbOk | framework::kMbIconExclamation);
+            return static_cast<int>(ExitStatus::kAnotherUpdate);
+        case framework::UpdateLockResult::kUnavailable:
+            framework::AfxMessageBox(kNoUpdateLockText + updateLock.Name(),
+                                     framework::kMbOk | framework::kMbIconError);
+            return static_cast<int>(ExitStatus::kUnexpectedFailure);
     }
     // The jobs reach the library through a switch that can cut a stopped job off it.
     auto* pSwitch = new flash::CStoppableVlmIo(*library);

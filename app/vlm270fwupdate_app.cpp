@@ -1,16 +1,14 @@
 #include "app/vlm270fwupdate_app.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "console/main_dialog.h"
+#include "framework/services.h"
 #include "framework/window_system.h"
 #include "util/exit_status.h"
 
 namespace {
 
-// How long a call of a stopped job may stay inside the access library, once the dialog has
-// closed, before the program gives up waiting for that job.
+// How long after its stop at the time limit the program waits for a job, whatever holds it,
+// before it ends without it.
 constexpr uint64_t kJobEndWaitMs = 10000;
 
 }  // namespace
@@ -47,10 +45,9 @@ bool CVLM270FWUpdateApp::InitInstance() {
 
     // The dialog may only go once no thread of the run can reach it any more.
     if (!dlg.WaitForThreadsToEnd(kJobEndWaitMs)) {
-        // A stopped job is stuck inside the access library: end the process without
+        // A stopped job is stuck (inside the access library, say): end the process without
         // destroying what that thread still uses.
-        std::fflush(nullptr);
-        std::_Exit(ExitStatusOfRun());
+        framework::EndProcessNow(ExitStatusOfRun());
     }
     m_pMainWnd = nullptr;
     return false;

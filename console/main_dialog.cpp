@@ -88,6 +88,8 @@ bool CVLM270FWUpdateDlg::OnInitDialog() {
     SetWindowText(szTitle);
 
     pci::IVlmIo& io = pci::VlmIo();
+    // Decided once, before anything can be inside the library.
+    m_bEmulatedPc = io.IsEmulated();
     if (!m_bSilent) {
         if (m_Agreement.DoModal() != framework::kIdOkCommand) {
             // A licence that could not even be shown is a failure of the program, not the

@@ -74,13 +74,17 @@ public:
     // The worker's closing steps after the run: restart prompt, restart, driver unload, close.
     void FinishWorker();
 
-    // Waits for the worker to end, then for the job threads, giving up only when a call has
-    // stayed inside the access library for ullStuckLimitMs; true when every thread has ended.
-    // Then no thread of the run can reach the image buffer, and it is freed.
-    bool WaitForThreadsToEnd(uint64_t ullStuckLimitMs);
+    // Waits for the worker to end, then for the job threads: jobs stopped at the time limit get
+    // ullStoppedLimitMs counted from their stop, whatever they are blocked on. True when every
+    // thread has ended; then no thread of the run can reach the image buffer, and it is freed.
+    bool WaitForThreadsToEnd(uint64_t ullStoppedLimitMs);
 
     // Whether the upgrade run's worker is running (a close now is deferred).
     bool RunInProgress() const;
+    // Job i's flash write has begun: from now on its flash may hold anything until the job ends.
+    void MarkFlashWriteBegun(uint8_t ucIndex) {
+        m_bFlashWriteBegun[ucIndex].store(true, std::memory_order_release);
+    }
     bool Silent() const { return m_bSilent; }
 
     CAgreement m_Agreement;
@@ -123,10 +127,6 @@ protected:
 private:
     friend unsigned FirmwareUpgradeThreadProc(void* pParam);
 
-    // How WaitForJobThreads counts its limit: from its start, or only while a call of a job
-    // stays inside the access library (a stopped job outside it ends by itself).
-    enum class JobWait { kFromStart, kWhileInsideLibrary };
-
     // The command line's comparison with the silent switch: ASCII letters without regard to
     // case, every other byte as it is.
     static bool EqualsIgnoringCase(const std::string& a, const std::string& b);
@@ -144,16 +144,28 @@ private:
     bool WaitForJobs(uint8_t ucCount);
     // The time-out's first step: stops the unfinished jobs and waits a while for their threads.
     void StopUnfinishedJobs(uint8_t ucCount);
+    // After the time-out's message: one line per stopped controller whose flash may be partly
+    // written, in the event log and for the person at the program.
+    void ReportPartlyWrittenFlashes();
     // Whether job i's thread was started and has not ended yet.
     bool JobThreadRunning(uint8_t ucIndex) const;
-    // Waits until no job thread runs (true), or until the limit has passed (false).
-    bool WaitForJobThreads(uint64_t ullLimitMs, JobWait wait);
+    // Waits until no job thread runs (true), or until the clock's millisecond count reaches
+    // ullDeadlineMs (false).
+    bool WaitForJobThreads(uint64_t ullDeadlineMs);
 
     std::atomic<bool> m_bJobBarsPlaced{false};
     // Set at the end of the dialog's initialisation; the worker starts its run only then.
     framework::Event m_Initialised;
     std::atomic<bool> m_bWorkerStarted{false};
     std::atomic<bool> m_bSkipUnload{false};
+    // Whether the access library is the emulated PC, decided once before the run starts: a run
+    // on the emulated PC never restarts this computer.
+    bool m_bEmulatedPc = false;
+    // Per job: its flash write had begun; it was stopped at the time limit.
+    std::atomic<bool> m_bFlashWriteBegun[kMaxControllers] = {};
+    std::atomic<bool> m_bJobStopped[kMaxControllers] = {};
+    // When the unfinished jobs were stopped (process clock, milliseconds); 0 while none was.
+    std::atomic<uint64_t> m_ullJobsStoppedAtMs{0};
     // The run's image file (full path) and what its load returned; the worker's alone.
     std::string m_strFwFullName;
     int32_t m_nImageLoadResult = 0;

@@ -133,6 +133,7 @@ int32_t UpdateController(uint8_t ucTargetNumber, std::string strFWFilePath) {
             return nBefore != kResultSuccess ? nBefore : kResultTimedOut;
         }
     }
+    dlg.MarkFlashWriteBegun(t);
     const int32_t result =
         g_Interctl.Update_Firmware(t, record, part, g_Utility.m_pFWBinBuffer.get(),
                                    g_Utility.m_dwFWBinSize, &outcome.ucAttempts);

@@ -2,6 +2,7 @@
 // handling.
 #include "console/upgrade_run.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <exception>
@@ -59,6 +60,13 @@ constexpr const char* kHostNotReadyText =
     "again!!!";
 constexpr const char* kEmulatedRestartText =
     "The emulated PC was power-cycled; this computer was not restarted.";
+constexpr const char* kEmulatedNotPowerCycledText =
+    "A stopped job is still inside the emulated PC's library: the emulated PC was not "
+    "power-cycled, and this computer was not restarted.";
+// After the time-out's message, per stopped controller whose flash write had begun.
+constexpr const char* kPartlyWrittenFormat =
+    "flash of %04x:%02x:%02x.%x may be partly written: run the update again";
+constexpr unsigned kPciDomain = 0;
 
 // The access library's stop switch, when the loaded library is wrapped in one.
 flash::CStoppableVlmIo* StopSwitch() {
@@ -151,12 +159,18 @@ void CVLM270FWUpdateDlg::FinishWorker() {
         if (nResult != framework::kIdOkCommand || !m_ReBoot.RestartNow()) return;
         SetWindowPos(framework::kHwndNoTopmost, 0, 0, 0, 0, kHideWindowFlags);
         if (m_bSkipUnload.load(std::memory_order_acquire)) {
-            // A stopped job is still inside the access library: it cannot be asked anything.
-            RebootSystem();
+            // A stopped job is still inside the access library: it can be neither unloaded nor
+            // reloaded. Whether it is the emulated PC was decided before the run.
+            if (m_bEmulatedPc) {
+                framework::AfxMessageBox(kEmulatedNotPowerCycledText,
+                                         framework::kMbOk | framework::kMbIconInformation);
+            } else {
+                RebootSystem();
+            }
             return;
         }
         pci::IVlmIo& io = pci::VlmIo();
-        if (io.IsEmulated()) {
+        if (m_bEmulatedPc) {
             // The emulated PC stands in for this computer: it is power-cycled (it saves its
             // flash and reloads it), and the real machine is left alone.
             io.UnloadVlmIODriver();
@@ -173,6 +187,9 @@ void CVLM270FWUpdateDlg::FinishWorker() {
 
 RunEnding CVLM270FWUpdateDlg::RunFirmwareUpgrade() {
     for (auto& result : m_ucResult) result.store(kResultNotUpdated, std::memory_order_release);
+    for (auto& begun : m_bFlashWriteBegun) begun.store(false, std::memory_order_release);
+    for (auto& stopped : m_bJobStopped) stopped.store(false, std::memory_order_release);
+    m_ullJobsStoppedAtMs.store(0, std::memory_order_release);
 
     if (g_Interctl.ScanControllers() != 0) return RunEnding::kControllerNotReady;
     const RunOptions& options = CurrentRunOptions();
@@ -257,6 +274,7 @@ void CVLM270FWUpdateDlg::EndRun(RunEnding ending) {
         framework::MessageBox(strMessage, steps.pszCaption, steps.uBoxType,
                               (steps.uSteps & kBoxOwnedByMainWindow) != 0);
     }
+    if (ending == RunEnding::kTimeOut) ReportPartlyWrittenFlashes();
     if (steps.barRed == BarRed::kAfterMessage) ShowFailureOnBar();
     if ((steps.uSteps & kBarFullLast) != 0) m_OverallProgress.SetPos(kProgressHigh);
 }
@@ -303,8 +321,12 @@ void CVLM270FWUpdateDlg::StopUnfinishedJobs(uint8_t ucCount) {
     // Unfinished jobs are stopped where they are: their controllers get no further register
     // access, so each job fails fast, records not updated and leaves its bar.
     flash::CStoppableVlmIo* pSwitch = StopSwitch();
+    // Never 0, so that 0 can mean "no job was stopped".
+    const uint64_t ullStoppedAtMs = std::max<uint64_t>(framework::ProcessClock().NowMs(), 1);
+    m_ullJobsStoppedAtMs.store(ullStoppedAtMs, std::memory_order_release);
     for (uint8_t i = 0; i < ucCount; ++i) {
         if (g_UpdateJobs[i].ucStatus.load(std::memory_order_acquire) == kJobFinished) continue;
+        m_bJobStopped[i].store(true, std::memory_order_release);
         if (JobThreadRunning(i)) {
             const ControllerInfo& record = g_Utility.m_Controllers[i];
             if (pSwitch) pSwitch->StopController(record.ucBus, record.ucDevice, record.ucFunction);
@@ -312,7 +334,9 @@ void CVLM270FWUpdateDlg::StopUnfinishedJobs(uint8_t ucCount) {
         }
         m_pJobThread[i] = nullptr;  // never touched again: it deletes itself
     }
-    const bool bAllEnded = WaitForJobThreads(kStoppedJobWaitMs, JobWait::kFromStart);
+    // A stopped job ends at once wherever it is in the engine; the limit is for one blocked
+    // elsewhere (inside the access library, or writing a diagnostic line).
+    const bool bAllEnded = WaitForJobThreads(ullStoppedAtMs + kStoppedJobWaitMs);
     if (!bAllEnded && (pSwitch == nullptr || pSwitch->CallsInside() != 0)) {
         // A job is still inside the access library: unloading it now could pull the library
         // from under that call.
@@ -325,32 +349,49 @@ bool CVLM270FWUpdateDlg::JobThreadRunning(uint8_t ucIndex) const {
     return handle && !handle->Ended();
 }
 
-bool CVLM270FWUpdateDlg::WaitForJobThreads(uint64_t ullLimitMs, JobWait wait) {
+void CVLM270FWUpdateDlg::ReportPartlyWrittenFlashes() {
+    for (uint8_t i = 0; i < kMaxControllers; ++i) {
+        if (!m_bJobStopped[i].load(std::memory_order_acquire) ||
+            !m_bFlashWriteBegun[i].load(std::memory_order_acquire)) {
+            continue;
+        }
+        const ControllerInfo& record = g_Utility.m_Controllers[i];
+        char szLine[kDiagnosticLineBytes] = {};
+        std::snprintf(szLine, sizeof szLine, kPartlyWrittenFormat, kPciDomain,
+                      static_cast<unsigned>(record.ucBus), static_cast<unsigned>(record.ucDevice),
+                      static_cast<unsigned>(record.ucFunction));
+        EventLogPrintf(kEventTypeError, "\r\n%s", szLine);
+        framework::ShowNotice(szLine);
+    }
+}
+
+bool CVLM270FWUpdateDlg::WaitForJobThreads(uint64_t ullDeadlineMs) {
     framework::Clock& clock = framework::ProcessClock();
-    flash::CStoppableVlmIo* pSwitch = wait == JobWait::kWhileInsideLibrary ? StopSwitch() : nullptr;
-    uint64_t ullCountedFrom = clock.NowMs();
     for (;;) {
         bool bAllEnded = true;
         for (uint8_t i = 0; i < kMaxControllers; ++i) {
             if (JobThreadRunning(i)) bAllEnded = false;
         }
         if (bAllEnded) return true;
-        const uint64_t ullNow = clock.NowMs();
-        if (pSwitch != nullptr && pSwitch->CallsInside() == 0) ullCountedFrom = ullNow;
-        if (ullNow - ullCountedFrom >= ullLimitMs) return false;
+        if (clock.NowMs() >= ullDeadlineMs) return false;
         clock.SleepMs(kThreadPollMs);
     }
 }
 
-bool CVLM270FWUpdateDlg::WaitForThreadsToEnd(uint64_t ullStuckLimitMs) {
+bool CVLM270FWUpdateDlg::WaitForThreadsToEnd(uint64_t ullStoppedLimitMs) {
     // The worker always ends once its run is over.
     if (m_hWorkerThread) {
         while (!m_hWorkerThread->WaitForEnd(kWorkerWaitSliceMs)) {
         }
     }
-    // A stopped job only meets no-op register accesses and ends once its waits have run out;
-    // only a call that stays inside the access library can keep it for good.
-    if (!WaitForJobThreads(ullStuckLimitMs, JobWait::kWhileInsideLibrary)) return false;
+    // A job that finished ends right after; one stopped at the time limit ends at once wherever
+    // it is in the engine. Whatever else holds a stopped job (a call that stays inside the access
+    // library, a diagnostic line that cannot be written), the wait ends ullStoppedLimitMs after
+    // the stop.
+    const uint64_t ullStoppedAtMs = m_ullJobsStoppedAtMs.load(std::memory_order_acquire);
+    const uint64_t ullCountedFromMs =
+        ullStoppedAtMs != 0 ? ullStoppedAtMs : framework::ProcessClock().NowMs();
+    if (!WaitForJobThreads(ullCountedFromMs + ullStoppedLimitMs)) return false;
     // No thread of the run can reach the image buffer any more.
     g_Utility.m_pFWBinBuffer.reset();
     return true;

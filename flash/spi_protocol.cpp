@@ -1,5 +1,6 @@
 #include "flash/spi_protocol.h"
 
+#include "framework/thread.h"
 #include "util/result_codes.h"
 
 namespace flash {
@@ -34,7 +35,26 @@ bool ValidCount(uint32_t count) {
     return count >= 1 && count <= kMaxTransferBytes;
 }
 
+// A time limit counted in milliseconds from its start. It has passed only once more than its
+// length has gone by on the clock's millisecond count, so it lasts at least that long whatever
+// the fraction of a millisecond it started at.
+class Limit {
+public:
+    Limit(framework::Clock& clock, uint64_t ms)
+        : m_clock(clock), m_startMs(clock.NowMs()), m_ms(ms) {}
+    bool Passed() const { return m_clock.NowMs() - m_startMs > m_ms; }
+
+private:
+    framework::Clock& m_clock;
+    uint64_t m_startMs;
+    uint64_t m_ms;
+};
+
 }  // namespace
+
+bool CSPICtl::Stopped() {
+    return framework::CurrentThreadStopRequested();
+}
 
 CSPICtl::CSPICtl(pci::IVlmIo* pIo, framework::Clock* pClock) : m_pIo(pIo), m_pClock(pClock) {}
 
@@ -61,12 +81,11 @@ void CSPICtl::WriteDataRegister(const ControllerInfo& record, uint32_t value) {
                          value);
 }
 
-// Reads the control register until its busy bit is clear; the limit counts whole seconds.
+// Reads the control register until its busy bit is clear, for at least the bridge limit.
 int32_t CSPICtl::WaitReady(const ControllerInfo& record) {
-    framework::Clock& clock = GetClock();
-    const uint64_t start = clock.NowSeconds();
+    const Limit limit(GetClock(), kBridgeLimitMs);
     while ((ReadControl(record) & kControlBusy) != 0) {
-        if (clock.NowSeconds() - start >= kBridgeLimitSeconds) return kResultTransferError;
+        if (limit.Passed() || Stopped()) return kResultTransferError;
     }
     return kResultSuccess;
 }
@@ -134,10 +153,9 @@ template <typename KeepPolling>
 void CSPICtl::PollWhile(const ControllerInfo& record, KeepPolling keepPolling) {
     uint8_t status = 0;
     bool ok = FirstStatus(record, &status);
-    framework::Clock& clock = GetClock();
-    const uint64_t start = clock.NowSeconds();
+    const Limit limit(GetClock(), kStatusPollLimitMs);
     while (!ok || keepPolling(status)) {
-        if (clock.NowSeconds() - start >= kStatusPollLimitSeconds) return;
+        if (limit.Passed() || Stopped()) return;
         ok = PollStatus(record, &status);
     }
 }
@@ -152,7 +170,7 @@ void CSPICtl::WaitWriteEnable(const ControllerInfo& record) {
 
 void CSPICtl::AaiBusyPoll(const ControllerInfo& record) {
     uint8_t status = 0;
-    for (uint32_t reads = 0; reads < kAaiBusyPollMaxReads; ++reads) {
+    for (uint32_t reads = 0; reads < kAaiBusyPollMaxReads && !Stopped(); ++reads) {
         if (PollStatus(record, &status) && (status & kStatusBusy) == 0) return;
     }
 }
@@ -259,6 +277,7 @@ int32_t CSPICtl::Read_Memory(const ControllerInfo& record, uint32_t dwAddress, u
 int32_t CSPICtl::BlankCheck(const ControllerInfo& record) {
     uint8_t block[kBlankCheckBlockBytes];
     for (uint32_t address = 0; address < kBlankCheckBytes; address += kBlankCheckBlockBytes) {
+        if (Stopped()) return kResultTransferError;
         const int32_t result = Read_Memory(record, address, kBlankCheckBlockBytes, block);
         if (result < 0) return result;
         for (uint8_t byte : block) {
@@ -298,7 +317,7 @@ int32_t CSPICtl::AaiProgram(const ControllerInfo& record, uint32_t dwAddress, co
         WriteData(record, pData[0], 1);
     }
     EndCommand(record);
-    for (uint32_t i = 1; i < count; ++i) {
+    for (uint32_t i = 1; i < count && !Stopped(); ++i) {
         AaiBusyPoll(record);
         SendWhenReady(record, kOpAaiProgram | (static_cast<uint32_t>(pData[i]) << kByteBits), 2);
         EndCommand(record);

@@ -35,9 +35,10 @@ inline constexpr uint8_t kOpAaiProgram = 0xAF;
 inline constexpr uint8_t kStatusBusy = 0x01;
 inline constexpr uint8_t kStatusWriteEnableLatch = 0x02;
 
-// Limits, in whole seconds of the process clock, and the auto-increment busy poll's bound.
-inline constexpr uint64_t kBridgeLimitSeconds = 1;
-inline constexpr uint64_t kStatusPollLimitSeconds = 5;
+// Limits, in milliseconds of the process clock counted from the wait's start (a limit lasts at
+// least that long), and the auto-increment busy poll's bound.
+inline constexpr uint64_t kBridgeLimitMs = 1000;
+inline constexpr uint64_t kStatusPollLimitMs = 5000;
 inline constexpr uint32_t kAaiBusyPollMaxReads = 1000;
 
 // The blank check covers the first 64 KiB in blocks of 256 bytes.
@@ -66,8 +67,11 @@ public:
     CSPICtl(const CSPICtl&) = delete;
     CSPICtl& operator=(const CSPICtl&) = delete;
 
+    // Every wait and poll below ends at once on a thread whose stop was requested (a job stopped
+    // at the run's time limit): a wait then fails as if its limit had passed.
+
     // Primitives. Results: 0, -2 the bridge stayed busy, -4 a count outside 1-4.
-    // Waits until the bridge's busy bit reads clear, for at most the bridge limit.
+    // Waits until the bridge's busy bit reads clear, for at least and about the bridge limit.
     int32_t WaitReady(const ControllerInfo& record);
     // Receives count bytes into *pdwOut (other bytes zero); does not end the command.
     int32_t ReadData(const ControllerInfo& record, uint32_t count, uint32_t* pdwOut);
@@ -113,6 +117,9 @@ public:
     // matches, or the all-0xFF row. A match sets the record's page size. A read that fails
     // stops the search with the all-0xFF row (the flash counts as not identified).
     FlashPartInfo QueryFlashPart(ControllerInfo& record);
+
+    // Whether the calling thread was asked to stop: then every further step fails at once.
+    static bool Stopped();
 
     // The library and clock in use now.
     pci::IVlmIo& Io() const { return m_pIo != nullptr ? *m_pIo : pci::VlmIo(); }

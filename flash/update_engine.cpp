@@ -26,10 +26,24 @@ constexpr const char* kStepBlankCheck = "blank-check";
 constexpr const char* kStepWriteSection = "write-section";
 constexpr const char* kStepCompareSection = "compare-section";
 constexpr const char* kStepReadBack = "read-back";
+// The slices a pause is made of, so that a stopped job does not sit out the whole pause.
+constexpr uint64_t kPauseSliceMs = 50;
 
 // True when [dwOffset, dwOffset + dwLength) lies inside the image buffer.
 bool InsideImageBuffer(uint32_t dwOffset, uint32_t dwLength) {
     return dwOffset <= kImageBufferBytes && dwLength <= kImageBufferBytes - dwOffset;
+}
+
+// A job stopped at the run's time limit: its steps end at once, and it logs nothing more.
+bool Stopped() {
+    return CSPICtl::Stopped();
+}
+
+// Sleeps ms on the clock, or less when the job is stopped meanwhile.
+void PauseUnlessStopped(framework::Clock& clock, uint64_t ms) {
+    for (uint64_t slept = 0; slept < ms && !Stopped(); slept += kPauseSliceMs) {
+        clock.SleepMs(std::min(kPauseSliceMs, ms - slept));
+    }
 }
 
 }  // namespace
@@ -42,7 +56,8 @@ CInterctl::~CInterctl() = default;
 
 // Erase, settle, blank check, then each section written and read back; the whole sequence up
 // to three times. Sections are the part's section size long, or the image's length when that
-// is shorter, so the last one may reach into the zero tail of the buffer.
+// is shorter, so the last one may reach into the zero tail of the buffer. A stopped job returns
+// -1 at once, between any two steps, and writes no diagnostic line after the stop.
 int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo& record,
                                    FlashPartInfo part, const uint8_t* pImage,
                                    uint32_t dwImageLength, uint8_t* pucAttempts) {
@@ -57,8 +72,10 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
     }
     int32_t result = kResultSuccess;
     for (uint8_t ucRetry = 0; ucRetry < kUpdateAttempts; ++ucRetry) {
+        if (Stopped()) return kResultTimedOut;
         *pucAttempts = static_cast<uint8_t>(ucRetry + 1);
         result = m_spi.ChipErase(record, part);
+        if (Stopped()) return kResultTimedOut;
         if (result < 0) {
             CEventStep step(kStepChipErase, result);
             EventLogPrintf(kEventTypeError,
@@ -66,8 +83,10 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
                            kUpdateFirmwareName, kLineChipEraseFail, ucTargetNumber, ucRetry);
             continue;
         }
-        m_spi.GetClock().SleepMs(kAfterEraseWaitMs);
+        PauseUnlessStopped(m_spi.GetClock(), kAfterEraseWaitMs);
+        if (Stopped()) return kResultTimedOut;
         result = m_spi.BlankCheck(record);
+        if (Stopped()) return kResultTimedOut;
         if (result < 0) {
             CEventStep step(kStepBlankCheck, result);
             EventLogPrintf(kEventTypeError,
@@ -79,6 +98,7 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
         uint32_t dwOffset = 0;
         do {
             result = Write_Section(record, part, pImage, dwOffset, dwSectionLength);
+            if (Stopped()) return kResultTimedOut;
             if (result < 0) {
                 CEventStep step(kStepWriteSection, result);
                 EventLogPrintf(kEventTypeError,
@@ -87,6 +107,7 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
                 break;
             }
             result = Compare_Section(pImage, record, dwOffset, dwSectionLength);
+            if (Stopped()) return kResultTimedOut;
             if (result < 0) {
                 CEventStep step(kStepCompareSection, result);
                 EventLogPrintf(kEventTypeError,
@@ -104,6 +125,7 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
             for (uint32_t dwEarlier = 0; dwEarlier + dwSectionSize < dwOffset;
                  dwEarlier += dwSectionSize) {
                 result = Compare_Section(pImage, record, dwEarlier, dwSectionLength);
+                if (Stopped()) return kResultTimedOut;
                 if (result < 0) {
                     CEventStep step(kStepCompareSection, result);
                     EventLogPrintf(
@@ -140,6 +162,7 @@ int32_t CInterctl::Write_Section(const ControllerInfo& record, const FlashPartIn
     }
     uint32_t dwPosition = 0;
     while (dwPosition < dwLength) {
+        if (Stopped()) return kResultTimedOut;
         const uint32_t dwPage = std::min<uint32_t>(record.usPageSize, dwLength - dwPosition);
         const int32_t result = m_spi.WriteData(record, kOpWriteEnable, 1);
         m_spi.EndCommand(record);
@@ -154,7 +177,8 @@ int32_t CInterctl::Write_Section(const ControllerInfo& record, const FlashPartIn
 }
 
 // Reads the section back in 8-byte chunks. A chunk gets three reads; one that could not be
-// read counts as differing. A chunk that differs three times in a row fails the section.
+// read counts as differing. A chunk that differs three times in a row fails the section. A
+// stopped job returns -1 at once, without a line for the read that failed.
 int32_t CInterctl::Compare_Section(const uint8_t* pImage, const ControllerInfo& record,
                                    uint32_t dwOffset, uint32_t dwLength) {
     if (dwLength == 0) return kResultSuccess;
@@ -171,6 +195,7 @@ int32_t CInterctl::Compare_Section(const uint8_t* pImage, const ControllerInfo& 
             std::memset(actual, 0, sizeof actual);
             const int32_t nRead = m_spi.Read_Memory(record, dwOffset + dwPosition, dwChunk, actual);
             bRead = nRead == kResultSuccess;
+            if (Stopped()) return kResultTimedOut;
             if (!bRead) {
                 CEventStep step(kStepReadBack, nRead);
                 EventLogPrintf(kEventTypeError, "\r\n%s:%d: Read_Memory Fail, retry[%d]\n",

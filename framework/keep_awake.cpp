@@ -1,5 +1,6 @@
 #include "framework/keep_awake.h"
 
+#include "framework/platform.h"
 #include "framework/services.h"
 
 namespace framework {
@@ -10,6 +11,10 @@ KeepAwakeBackend& CurrentKeepAwake() {
 }
 
 bool KeepAwake::Hold() {
+    if (!m_bStopsHeld) {
+        HoldTerminalStops(true);
+        m_bStopsHeld = true;
+    }
     if (m_pHeldBy != nullptr) return true;
     KeepAwakeBackend& backend = CurrentKeepAwake();
     if (!backend.Begin()) return false;
@@ -18,9 +23,15 @@ bool KeepAwake::Hold() {
 }
 
 void KeepAwake::Release() {
-    if (m_pHeldBy == nullptr) return;
-    m_pHeldBy->End();
-    m_pHeldBy = nullptr;
+    if (m_pHeldBy != nullptr) {
+        m_pHeldBy->End();
+        m_pHeldBy = nullptr;
+    }
+    // A stop asked for meanwhile happens now, once the computer may sleep again.
+    if (m_bStopsHeld) {
+        m_bStopsHeld = false;
+        HoldTerminalStops(false);
+    }
 }
 
 }  // namespace framework

@@ -1,4 +1,5 @@
-// Keeps the computer from sleeping or shutting down on its own while flashes are written.
+// Keeps the computer from sleeping or shutting down on its own while flashes are written, and the
+// program from being stopped from its terminal meanwhile.
 #pragma once
 
 namespace framework {
@@ -19,7 +20,8 @@ KeepAwakeBackend& PlatformKeepAwake();
 // The back end in use: the installed services' one, else the platform's.
 KeepAwakeBackend& CurrentKeepAwake();
 
-// Holds the computer awake from Hold (or construction with hold = true) until destruction.
+// Holds the computer awake from Hold (or construction with hold = true) until Release or
+// destruction; terminal stops wait as long, also where the platform cannot hold it awake.
 class KeepAwake {
 public:
     explicit KeepAwake(bool hold = false) {
@@ -36,6 +38,7 @@ public:
 
 private:
     KeepAwakeBackend* m_pHeldBy = nullptr;
+    bool m_bStopsHeld = false;
 };
 
 }  // namespace framework

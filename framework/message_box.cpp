@@ -28,7 +28,7 @@ std::string ApplicationName() {
     char path[4096] = {};
     if (!GetModulePath(path, sizeof path)) return {};
     std::string name = path;
-    std::size_t slash = name.find_last_of(PathSeparator());
+    std::size_t slash = FindLastPathSeparator(name);
     if (slash != std::string::npos) name = name.substr(slash + 1);
     std::size_t dot = name.find_last_of('.');
     if (dot != std::string::npos && dot != 0) name = name.substr(0, dot);
@@ -41,6 +41,18 @@ int MessageBox(const std::string& text, const std::string& caption, unsigned typ
                               ownedByMainWindow};
     const MessageBoxHandler& handler = InstalledServices().messageBoxes;
     return handler ? handler(request) : WriteToStandardError(request);
+}
+
+void ShowNotice(const std::string& text) {
+    const NoticeHandler& handler = InstalledServices().notices;
+    if (handler) {
+        handler(text);
+        return;
+    }
+#ifndef _WIN32
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
+#endif
 }
 
 int AfxMessageBox(const std::string& text, unsigned type) {

@@ -34,6 +34,13 @@ int AfxMessageBox(const std::string& text, unsigned type = kMbOk | kMbIconExclam
 // The application name: the program file's name without its extension.
 std::string ApplicationName();
 
+// A line for the person running the program that needs no answer, beside the message boxes
+// (on Linux standard error; on Windows the message boxes alone speak to the user).
+void ShowNotice(const std::string& text);
+
+// Who shows notices, chosen with the services. Without one, the platform's way above.
+using NoticeHandler = std::function<void(const std::string&)>;
+
 // Who shows message boxes, chosen with the services (a window system, a terminal, a test's
 // scripted answers). Without one, boxes go to standard error as "CAPTION: TEXT".
 using MessageBoxHandler = std::function<int(const MessageBoxRequest&)>;

@@ -18,6 +18,22 @@ bool GetModulePath(char* buffer, std::size_t size) {
     return true;
 }
 
+std::size_t FindLastSeparator(std::string_view path, char separator, LeadBytePredicate isLeadByte) {
+    std::size_t last = std::string_view::npos;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        if (isLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
+            ++i;  // the character's second byte
+        } else if (path[i] == separator) {
+            last = i;
+        }
+    }
+    return last;
+}
+
+std::size_t FindLastPathSeparator(std::string_view path) {
+    return FindLastSeparator(path, PathSeparator(), IsPathLeadByte);
+}
+
 uint8_t* AllocateWorkingMemory(std::size_t bytes) {
     if (WorkingMemoryAllocator allocate = InstalledServices().allocateWorkingMemory) {
         return allocate(bytes);

@@ -5,12 +5,30 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace framework {
 
 // The separator of the paths this platform builds and splits ('\\' on Windows, '/' elsewhere).
 char PathSeparator();
+
+// Whether the byte is the first of a two-byte character in the paths this platform reports
+// (Windows: a lead byte of the ANSI code page; elsewhere never, since in UTF-8 no byte of a
+// character beyond ASCII can be taken for a separator).
+bool IsPathLeadByte(unsigned char byte);
+
+// Tells the lead bytes of one code page.
+using LeadBytePredicate = bool (*)(unsigned char byte);
+// While held, a stop request from the terminal (Linux: Ctrl-Z, SIGTSTP) waits; it is honoured
+// when the hold ends. Nothing to hold on Windows.
+void HoldTerminalStops(bool hold);
+
+// The position of the last separator in path, or std::string_view::npos. The byte after a lead
+// byte belongs to its character and is never taken for a separator.
+std::size_t FindLastSeparator(std::string_view path, char separator, LeadBytePredicate isLeadByte);
+// The same with this platform's separator and lead bytes.
+std::size_t FindLastPathSeparator(std::string_view path);
 
 // The full path of the program file, however long; empty on failure.
 std::string ModulePath();

@@ -1,6 +1,8 @@
 #include "framework/services.h"
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 namespace framework {
@@ -26,6 +28,16 @@ ScopedServices::ScopedServices(Services services)
 
 ScopedServices::~ScopedServices() {
     g_installed.store(m_pPrevious, std::memory_order_release);
+}
+
+void EndProcessNow(int status) {
+    std::fflush(nullptr);
+    const std::function<void(int)>& endProcess = InstalledServices().endProcess;
+    if (endProcess) {
+        endProcess(status);
+        return;
+    }
+    std::_Exit(status);
 }
 
 }  // namespace framework

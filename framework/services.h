@@ -29,13 +29,21 @@ struct Services {
     Clock* clock = nullptr;                // the process clock (empty: real monotonic time)
     WindowSystem* windowSystem = nullptr;  // dialogs (empty: none can be created)
     MessageBoxHandler messageBoxes = {};   // empty: "CAPTION: TEXT" on standard error
+    NoticeHandler notices = {};            // empty: standard error (Linux), nowhere (Windows)
     KeepAwakeBackend* keepAwake = nullptr;
     RestartBackend* restart = nullptr;
     EventLogBackend* eventLog = nullptr;
     WorkingMemoryAllocator allocateWorkingMemory = nullptr;  // empty: new[]
     ThreadStartFilter threadStartFilter = {};                // empty: every start succeeds
     const ResourceTable* resources = nullptr;  // the program's dialogs, strings, icons
+    // Ends the process at once with that status, without destroying anything a thread that
+    // cannot be waited for may still use (empty: the process's immediate end).
+    std::function<void(int status)> endProcess = {};
 };
+
+// Ends the process at once with that status: output flushed, no static object destroyed.
+// Returns only where the installed services end the process another way (tests).
+void EndProcessNow(int status);
 
 // The services installed now (all empty until something is installed).
 const Services& InstalledServices();

@@ -20,7 +20,9 @@ bool Resolve(const framework::SharedLibrary& library, const char* name, Fn& entr
 
 LoadedVlmIo::LoadedVlmIo(std::unique_ptr<framework::SharedLibrary> library,
                          const VlmIoEntries& entries)
-    : m_entries(entries), m_library(std::move(library)) {}
+    : m_entries(entries),
+      m_bEmulated(entries.pfnIsEmulated != nullptr && entries.pfnIsEmulated() == 1),
+      m_library(std::move(library)) {}
 
 uint32_t LoadedVlmIo::LoadVlmIODriver() {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -54,12 +56,6 @@ void LoadedVlmIo::PCI_Write_DWORD(uint32_t bus, uint32_t device, uint32_t functi
                                   uint32_t value) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_entries.pfnWriteDword(bus, device, function, offset, value);
-}
-
-bool LoadedVlmIo::IsEmulated() {
-    if (m_entries.pfnIsEmulated == nullptr) return false;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_entries.pfnIsEmulated() == 1;
 }
 
 bool LoadAccessLibrary(const std::string& strFolder, std::unique_ptr<LoadedVlmIo>& library,

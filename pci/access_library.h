@@ -26,6 +26,7 @@ struct VlmIoEntries {
 // whatever the library itself guarantees.
 class LoadedVlmIo final : public IVlmIo {
 public:
+    // Asks the library once whether it is the emulated PC; the answer holds for its life.
     LoadedVlmIo(std::unique_ptr<framework::SharedLibrary> library, const VlmIoEntries& entries);
     uint32_t LoadVlmIODriver() override;
     void UnloadVlmIODriver() override;
@@ -37,7 +38,8 @@ public:
                         uint32_t value) override;
     void PCI_Write_DWORD(uint32_t bus, uint32_t device, uint32_t function, uint32_t offset,
                          uint32_t value) override;
-    bool IsEmulated() override;
+    // The answer given at loading: never waits for a call inside the library.
+    bool IsEmulated() override { return m_bEmulated; }
 
     // The file it was loaded from.
     const std::string& Path() const { return m_library->Path(); }
@@ -45,6 +47,7 @@ public:
 private:
     std::mutex m_mutex;
     VlmIoEntries m_entries;
+    bool m_bEmulated;
     std::unique_ptr<framework::SharedLibrary> m_library;  // closed last, after every call
 };
 

@@ -25,7 +25,8 @@ public:
                                 uint32_t value) = 0;
     virtual void PCI_Write_DWORD(uint32_t bus, uint32_t device, uint32_t function, uint32_t offset,
                                  uint32_t value) = 0;
-    // True only for the emulated PC (the library exports VlmIoIsEmulated returning 1).
+    // True only for the emulated PC (the library exports VlmIoIsEmulated returning 1). Answers
+    // at once, also while another call is inside the library.
     virtual bool IsEmulated() { return false; }
 };
 

@@ -34,6 +34,7 @@ case $status in
     6) meaning="licence not accepted, or no terminal to ask it on" ;;
     7) meaning="access library missing or refused, driver not loaded, or not administrator" ;;
     8) meaning="an unexpected failure" ;;
+    9) meaning="another update is in progress on this computer" ;;
     *) meaning="unknown" ;;
 esac
 echo

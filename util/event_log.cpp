@@ -46,7 +46,8 @@ bool CEventLog::RegisterSource(const char* pszSourceName) {
     char modulePath[kPathBufferBytes] = {};
     framework::GetModulePath(modulePath, kPathRequestBytes + 1);
     const char separator = framework::PathSeparator();
-    if (char* last = std::strrchr(modulePath, separator)) *last = '\0';
+    const std::size_t last = framework::FindLastPathSeparator(modulePath);
+    if (last != std::string::npos) modulePath[last] = '\0';
     std::string messageFile = std::string(modulePath) + separator + kEventMessageFileName;
 
     return m_pBackend->WriteSourceRegistration(keyPath, messageFile, kEventTypesSupported);

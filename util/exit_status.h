@@ -14,6 +14,7 @@ enum class ExitStatus : int {
     kLicenceNotAccepted = 6,  // the licence was declined (or could not be asked)
     kAccessUnavailable = 7,   // access library missing or refused, driver not loaded
     kUnexpectedFailure = 8,   // anything else, also a program that ended without an outcome
+    kAnotherUpdate = 9,       // another update is in progress on this machine: nothing touched
 };
 
 // Records the outcome. The first outcome recorded is kept: later ones (a failure while closing

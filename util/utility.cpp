@@ -30,9 +30,8 @@ void CUtility::SetModulePath(const std::string& strPath) {
     m_bModulePathTooLong = strPath.size() >= sizeof m_szModulePath;
     if (m_bModulePathTooLong) return;
     std::memcpy(m_szModulePath, strPath.data(), strPath.size());
-    // The folder is everything before the last separator (a separator byte never occurs
-    // inside a multibyte character of the paths this platform uses).
-    if (const char* last = std::strrchr(m_szModulePath, framework::PathSeparator())) {
-        std::memcpy(m_szModuleDir, m_szModulePath, static_cast<std::size_t>(last - m_szModulePath));
-    }
+    // The folder is everything before the last separator; a separator byte inside a
+    // double-byte character of the path does not count.
+    const std::size_t last = framework::FindLastPathSeparator(strPath);
+    if (last != std::string::npos) std::memcpy(m_szModuleDir, m_szModulePath, last);
 }

@@ -3,6 +3,7 @@
 // names. The journal record's message is the line without its CR/LF framing; the line as
 // written, the event source's name and the fields of the writing thread (controller, part,
 // step, result) are fields of their own.
+#include <fcntl.h>
 #include <sys/uio.h>
 #include <syslog.h>
 // The record's source location is the diagnostic line's own (CODE_FUNC, CODE_LINE), not this
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -98,11 +100,7 @@ public:
         WriteSystemLog(priority, message, fields);
         if (const char* file = std::getenv(kEventLogFileVariable); file != nullptr && *file) {
             std::lock_guard<std::mutex> lock(m_mutex);
-            if (FILE* f = std::fopen(file, "ab")) {
-                std::fputs(text, f);  // verbatim: its CR/LF and trailing blanks kept
-                std::fputc('\n', f);
-                std::fclose(f);
-            }
+            AppendLine(file, text);
         }
         return true;
     }
@@ -111,6 +109,23 @@ public:
     bool CurrentUserSid(std::vector<uint8_t>&) override { return false; }
 
 private:
+    // Appends the line verbatim (its CR/LF and trailing blanks kept) and a line feed. Never
+    // waits: a pipe with no reader, or one that is full, loses the copy rather than holding the
+    // program (the journal still has the line).
+    static void AppendLine(const char* file, const char* text) {
+        const int fd = open(file, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+        if (fd < 0) return;
+        std::string line = std::string(text) + "\n";
+        std::size_t done = 0;
+        while (done < line.size()) {
+            const ssize_t n = write(fd, line.data() + done, line.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        close(fd);
+    }
+
     std::mutex m_mutex;
     std::string m_sourceName;
 };

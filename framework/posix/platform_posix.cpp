@@ -16,6 +16,10 @@ char PathSeparator() {
     return '/';
 }
 
+bool IsPathLeadByte(unsigned char) {
+    return false;
+}
+
 std::string ModulePath() {
     // readlink does not say how long the target is: grow the buffer until it fits.
     for (std::size_t size = kFirstPathGuess; size <= kLongestPathGuess; size *= 2) {

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "framework/platform.h"
+
 namespace framework {
 namespace {
 
@@ -42,9 +44,15 @@ volatile sig_atomic_t g_cursorFd = -1;
 struct termios g_typingTermios {};
 volatile sig_atomic_t g_typingFd = -1;
 
-constexpr std::array<int, 3> kCloseSignals = {SIGINT, SIGTERM, SIGHUP};
-constexpr std::array<int, 6> kFatalSignals = {SIGSEGV, SIGBUS, SIGABRT, SIGQUIT, SIGFPE, SIGILL};
+constexpr std::array<int, 4> kCloseSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr std::array<int, 5> kFatalSignals = {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL};
 struct sigaction g_previousFatal[NSIG] {};
+
+// While flashes are written a stop request (Ctrl-Z, SIGTSTP) waits for the end of the writes.
+std::atomic<bool> g_stopsHeld{false};
+std::atomic<bool> g_stopPending{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "signal handlers need a lock-free flag");
+struct sigaction g_stopAction {};
 
 void OnCloseSignal(int) {
     g_closeRequests.fetch_add(1, std::memory_order_relaxed);
@@ -52,6 +60,56 @@ void OnCloseSignal(int) {
 
 void OnResizeSignal(int) {
     g_resizes.fetch_add(1, std::memory_order_relaxed);
+}
+
+// Stops the process as the stop signal would, with the terminal put back first; once the process
+// is continued, the terminal is set up again as it was. Async-signal-safe.
+void StopWithTerminalRestored() {
+    const int savedErrno = errno;
+    const int rawFd = g_rawFd;
+    const int typingFd = g_typingFd;
+    const int cursorFd = g_cursorFd;
+    struct termios rawMode {};
+    struct termios typingMode {};
+    const bool raw = rawFd >= 0 && tcgetattr(rawFd, &rawMode) == 0;
+    const bool typing = typingFd >= 0 && tcgetattr(typingFd, &typingMode) == 0;
+    RestoreTerminal();
+    // The default action stops the process as soon as the signal is no longer blocked.
+    struct sigaction stopDefault {};
+    stopDefault.sa_handler = SIG_DFL;
+    sigemptyset(&stopDefault.sa_mask);
+    sigaction(SIGTSTP, &stopDefault, nullptr);
+    sigset_t stopOnly;
+    sigset_t previousMask;
+    sigemptyset(&stopOnly);
+    sigaddset(&stopOnly, SIGTSTP);
+    raise(SIGTSTP);
+    pthread_sigmask(SIG_UNBLOCK, &stopOnly, &previousMask);
+    // Continued.
+    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    sigaction(SIGTSTP, &g_stopAction, nullptr);
+    if (typing) {
+        g_typingFd = typingFd;
+        tcsetattr(typingFd, TCSANOW, &typingMode);
+    }
+    if (raw) {
+        g_rawFd = rawFd;
+        tcsetattr(rawFd, TCSANOW, &rawMode);
+    }
+    if (cursorFd >= 0) {
+        g_cursorFd = cursorFd;
+        ssize_t ignored = write(cursorFd, kHideCursor, sizeof kHideCursor - 1);
+        (void)ignored;
+    }
+    errno = savedErrno;
+}
+
+void OnStopSignal(int) {
+    if (g_stopsHeld.load(std::memory_order_acquire)) {
+        g_stopPending.store(true, std::memory_order_release);
+        return;
+    }
+    StopWithTerminalRestored();
 }
 
 // Puts the terminal back, then lets the signal do what it did before.
@@ -139,8 +197,27 @@ void InstallTerminalSignalHandlers() {
         sigemptyset(&fatal.sa_mask);
         fatal.sa_flags = SA_RESETHAND;
         for (int s : kFatalSignals) sigaction(s, &fatal, &g_previousFatal[s]);
+        g_stopAction.sa_handler = OnStopSignal;
+        sigemptyset(&g_stopAction.sa_mask);
+        g_stopAction.sa_flags = SA_RESTART;
+        sigaction(SIGTSTP, &g_stopAction, nullptr);
+        // A closed output (a pager that quit) must not end the program: writes to it fail and
+        // the drawing stops, the run goes on.
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGPIPE, &ignore, nullptr);
         std::atexit(RestoreTerminal);
     });
+}
+
+void HoldTerminalStops(bool hold) {
+    if (hold) {
+        g_stopsHeld.store(true, std::memory_order_release);
+        return;
+    }
+    g_stopsHeld.store(false, std::memory_order_release);
+    if (g_stopPending.exchange(false, std::memory_order_acq_rel)) StopWithTerminalRestored();
 }
 
 AnswerEnd ReadAnswer(int inputFd, int echoFd, std::string& answer, uint64_t closeRequestsSeen) {

@@ -109,6 +109,12 @@ char PathSeparator() {
     return '\\';
 }
 
+void HoldTerminalStops(bool) {}
+
+bool IsPathLeadByte(unsigned char byte) {
+    return IsDBCSLeadByteEx(CP_ACP, byte) != FALSE;
+}
+
 std::string ModulePath() {
     // GetModuleFileNameA cuts silently: grow the buffer until the path fits.
     for (DWORD size = kFirstPathGuess; size <= kLongestPathGuess; size *= 2) {

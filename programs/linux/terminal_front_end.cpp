@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 
 #include "framework/message_box.h"
 #include "programs/linux/terminal_render.h"
 #include "res/resource_ids.h"
+#include "util/exit_status.h"
 
 namespace terminal {
 
@@ -25,7 +27,9 @@ constexpr int kPromptLines = 2;  // the lines a licence page leaves for its prom
 
 constexpr char kLicenceQuestion[] = "Accept the licence agreement? [y/N] ";
 constexpr char kMorePrompt[] = "-- More: Enter for the next page, q for the question --";
-constexpr char kRestartQuestion[] = "Restart now? [Y/n] ";
+// Enter restarts by default only after the ending where every controller was updated.
+constexpr char kRestartQuestionYes[] = "Restart now? [Y/n] ";
+constexpr char kRestartQuestionNo[] = "Restart now? [y/N] ";
 constexpr char kPressEnter[] = "Press Enter to continue.";
 constexpr char kClosing[] = "Closing: an update in progress is finished first.";
 
@@ -44,6 +48,38 @@ std::string Normalised(const std::string& s) {
     std::size_t end = s.find_last_not_of(" \t");
     std::string out = s.substr(begin, end - begin + 1);
     for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// The text with every control character but line feed and tab shown as a visible escape ("\x1b"),
+// so that a licence cannot clear the screen, set the window's title or hide text. UTF-8's
+// C1 controls (U+0080 to U+009F) are shown the same way.
+std::string VisibleText(const std::string& text) {
+    constexpr unsigned char kC1Lead = 0xC2;
+    constexpr unsigned char kC1First = 0x80;
+    constexpr unsigned char kC1Last = 0x9F;
+    constexpr unsigned char kDeleteByte = 0x7F;
+    std::string out;
+    out.reserve(text.size());
+    auto escape = [&out](unsigned char c) {
+        char visible[8];
+        std::snprintf(visible, sizeof visible, "\\x%02x", c);
+        out += visible;
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\n' || c == '\t') {
+            out.push_back(text[i]);
+        } else if (c < ' ' || c == kDeleteByte) {
+            escape(c);
+        } else if (c == kC1Lead && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) >= kC1First &&
+                   static_cast<unsigned char>(text[i + 1]) <= kC1Last) {
+            escape(static_cast<unsigned char>(text[++i]));
+        } else {
+            out.push_back(text[i]);
+        }
+    }
     return out;
 }
 
@@ -98,6 +134,13 @@ void TerminalFrontEnd::Provide(framework::Services& services) {
     services.messageBoxes = [this](const MessageBoxRequest& request) {
         return m_windows.ShowMessageBox(request);
     };
+    services.notices = [this](const std::string& text) { ShowNotice(text); };
+}
+
+void TerminalFrontEnd::ShowNotice(const std::string& text) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    LeaveBlock();
+    WriteAll(m_options.errorFd, text + "\n");
 }
 
 void TerminalFrontEnd::Install() {
@@ -349,7 +392,7 @@ UserAction TerminalFrontEnd::WatchMainWindow(const WindowState& dialog) {
 
 UserAction TerminalFrontEnd::AskLicence(const WindowState& dialog) {
     std::vector<std::string> lines =
-        WrapText(ControlText(dialog, res::IDC_LICENCE_TEXT), Columns() - 1);
+        WrapText(VisibleText(ControlText(dialog, res::IDC_LICENCE_TEXT)), Columns() - 1);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         PrintBelow(dialog.title + "\n" + ControlText(dialog, res::IDC_LICENCE_PROMPT) + "\n\n");
@@ -385,13 +428,15 @@ UserAction TerminalFrontEnd::AskRestart(const WindowState& dialog) {
         headline += ControlText(dialog, res::IDC_RESTART_HEADLINE);
         PrintBelow(headline + "\n");
     }
+    // The run's outcome is recorded before the prompt shows.
+    const bool restartByDefault = ExitStatusOfRun() == static_cast<int>(ExitStatus::kAllUpdated);
     for (;;) {
         std::string answer;
-        AnswerEnd end = Ask(kRestartQuestion, answer);
+        AnswerEnd end = Ask(restartByDefault ? kRestartQuestionYes : kRestartQuestionNo, answer);
         if (end != AnswerEnd::kLine) return UserAction::Escape();
         std::string a = Normalised(answer);
-        if (a.empty() || a == "y" || a == "yes") return UserAction::Enter();
-        if (a == "n" || a == "no") {
+        if ((a.empty() && restartByDefault) || a == "y" || a == "yes") return UserAction::Enter();
+        if (a.empty() || a == "n" || a == "no") {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_nextAction[dialog.windowId] = UserAction::Enter();
             return UserAction::Press(res::IDC_RESTART_LATER);

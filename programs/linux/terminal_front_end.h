@@ -10,8 +10,10 @@
 //   else the 16 standard colours; in words, "updated" or "FAILED", when NO_COLOR is set);
 //   elsewhere one plain line per change of a controller's row or job bar, once it says something.
 // - Message boxes: "CAPTION: TEXT" on standard error; the interactive run then waits for Enter.
-// - The restart prompt: its headline, then "Restart now? [Y/n]" (Enter: restart now, n: restart
-//   later, Escape or end of input: cancel).
+//   Notices: their line on standard error.
+// - The restart prompt: its headline, then "Restart now? [Y/n]" after the ending where every
+//   controller was updated, "Restart now? [y/N]" after any other (Enter takes the capital answer;
+//   y: restart now, n: restart later, Escape or end of input: cancel).
 // - Ctrl-C, SIGTERM and SIGHUP: the main window's close request; what it waits for is said in the
 //   block itself.
 // Silent mode prints nothing but message boxes and waits for nobody.
@@ -81,6 +83,8 @@ private:
     UserAction AskRestart(const WindowState& dialog);
     UserAction WatchMainWindow(const WindowState& dialog);
     int AnswerMessageBox(const MessageBoxRecord& box);
+    // A line that needs no answer, on standard error below the main window.
+    void ShowNotice(const std::string& text);
 
     // Reads an answer with the main window's drawing held back; the prompt goes first.
     AnswerEnd Ask(const std::string& prompt, std::string& answer);

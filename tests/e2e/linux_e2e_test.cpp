@@ -44,6 +44,7 @@ constexpr int kImageLoadFailed = 3;
 constexpr int kHostNotReady = 5;
 constexpr int kLicenceNotAccepted = 6;
 constexpr int kLibraryOrRights = 7;
+constexpr int kAnotherUpdate = 9;
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -162,10 +163,13 @@ public:
         return o;
     }
 
-    // Starts the program silently; WaitFor gives its exit status.
-    pid_t StartSilent() const {
+    // Starts the program silently; WaitFor gives its exit status. In a process group of its own,
+    // a stop signal stops it whatever group the test runs in (the stop signals' default action
+    // does nothing in a group without a parent outside it, as a test runner's may be).
+    pid_t StartSilent(bool ownProcessGroup = false) const {
         pid_t pid = fork();
         if (pid == 0) {
+            if (ownProcessGroup) setpgid(0, 0);
             int in = open("/dev/null", O_RDONLY);
             dup2(in, 0);
             Exec({(m_dir / kProgram).string(), "/s"});
@@ -173,6 +177,21 @@ public:
         return pid;
     }
     static int WaitFor(pid_t pid) { return Wait(pid); }
+
+    // Starts the program interactively with standard input and output on those descriptors and
+    // standard error into the file "stderr" beside the folder.
+    pid_t StartWithStreams(int input, int output) const {
+        const fs::path errFile = m_root / "stderr";
+        pid_t pid = fork();
+        if (pid == 0) {
+            int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(input, 0);
+            dup2(output, 1);
+            dup2(err, 2);
+            Exec({(m_dir / kProgram).string()});
+        }
+        return pid;
+    }
 
     // Runs the program on a pseudo-terminal; each time the screen shows the next expected text,
     // the keys that go with it are typed.
@@ -310,8 +329,8 @@ TEST(LinuxProgram, SilentRunUpdatesEveryControllerAndPrintsNothing) {
 }
 
 TEST(LinuxProgram, CloseSignalsWaitForTheRunSoNoFlashIsCutShort) {
-    // Three runs side by side, each sent one of the close signals while it writes.
-    const int signals[] = {SIGTERM, SIGINT, SIGHUP};
+    // Runs side by side, each sent one of the close signals while it writes.
+    const int signals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
     std::vector<std::unique_ptr<ProgramFolder>> folders;
     std::vector<pid_t> pids;
     for (std::size_t i = 0; i < std::size(signals); ++i) {
@@ -325,6 +344,118 @@ TEST(LinuxProgram, CloseSignalsWaitForTheRunSoNoFlashIsCutShort) {
         EXPECT_EQ(ProgramFolder::WaitFor(pids[i]), kAllUpdated);
         for (const char* f : kFlashFiles) ExpectFlashHoldsImage(*folders[i], f);
     }
+}
+
+// Two runs at once on one machine: the second is turned away before it touches anything, and
+// the first writes its image undisturbed.
+TEST(LinuxProgram, ASecondRunAtOnceIsTurnedAwayAndTheFirstFinishes) {
+    ProgramFolder folder(kDemo);
+    const pid_t first = folder.StartSilent();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    Outcome second = folder.Run({"/s"});
+    EXPECT_EQ(second.status, kAnotherUpdate) << second.err;
+    EXPECT_NE(second.err.find("another update is in progress"), std::string::npos) << second.err;
+    EXPECT_EQ(ProgramFolder::WaitFor(first), kAllUpdated);
+    for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
+    // Once the first has ended, the next run goes ahead.
+    EXPECT_EQ(folder.Run({"/s"}).status, kAllUpdated);
+}
+
+// Waits until the run has begun writing a flash (a write enable reached a controller); false when
+// it does not within the run limit.
+bool WaitUntilWriting(const ProgramFolder& folder) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kRunLimitSeconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (folder.AccessLog().find(" f0 4 00000006\n") != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+// Waits for a change of the process's state: its exit or a stop. The raw status, or -1 when
+// nothing changed within limitMs.
+int WaitForChange(pid_t pid, int limitMs) {
+    for (int waited = 0; waited <= limitMs; waited += 20) {
+        int raw = 0;
+        if (waitpid(pid, &raw, WNOHANG | WUNTRACED) == pid) return raw;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return -1;
+}
+
+// Ctrl-Z (SIGTSTP) while flashes are written: the program goes on, and stops only once the
+// writes are over; continued, it ends as the run ended.
+TEST(LinuxProgram, AStopRequestWaitsForTheEndOfTheWrites) {
+    ProgramFolder folder(kDemo);
+    const pid_t pid = folder.StartSilent(true);
+    ASSERT_TRUE(WaitUntilWriting(folder));
+    kill(pid, SIGTSTP);
+    const std::size_t accessesAtRequest = folder.AccessLog().size();
+    int raw = WaitForChange(pid, 300);
+    EXPECT_EQ(raw, -1) << "the process stopped while it wrote";
+    if (raw == -1) raw = WaitForChange(pid, kRunLimitSeconds * 1000);
+    ASSERT_NE(raw, -1);
+    EXPECT_TRUE(WIFSTOPPED(raw));
+    // The writes went on after the request.
+    EXPECT_GT(folder.AccessLog().size(), accessesAtRequest);
+    kill(pid, SIGCONT);
+    EXPECT_EQ(ProgramFolder::WaitFor(pid), kAllUpdated);
+    for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
+}
+
+// SIGKILL cannot be held off: a run killed while it writes leaves what it leaves, and the next
+// run puts the image in place (the update lock goes with the killed process).
+TEST(LinuxProgram, ARunKilledWhileWritingIsRecoveredByTheNextRun) {
+    ProgramFolder folder(kDemo);
+    const pid_t pid = folder.StartSilent();
+    ASSERT_TRUE(WaitUntilWriting(folder));
+    kill(pid, SIGKILL);
+    ProgramFolder::WaitFor(pid);
+    Outcome again = folder.Run({"/s"});
+    EXPECT_EQ(again.status, kAllUpdated) << again.err;
+    for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
+}
+
+// The interactive run's output piped into a reader that goes away (a pager that quit): the run
+// goes on to its end instead of dying of SIGPIPE in the middle of a write.
+TEST(LinuxProgram, AClosedOutputDoesNotEndTheRun) {
+    ProgramFolder folder(kDemo);
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    // Only the program's own ends reach it: the reader's going must be seen.
+    ASSERT_EQ(fcntl(master, F_SETFD, FD_CLOEXEC), 0);
+    ASSERT_EQ(fcntl(slave, F_SETFD, FD_CLOEXEC), 0);
+    int out[2];
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    const pid_t pid = folder.StartWithStreams(slave, out[1]);
+    close(slave);
+    close(out[1]);
+    std::string seen;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kRunLimitSeconds);
+    bool answered = false;
+    while (std::chrono::steady_clock::now() < deadline) {
+        struct pollfd p {
+            out[0], POLLIN, 0
+        };
+        if (poll(&p, 1, 100) <= 0) continue;
+        char buffer[4096];
+        const ssize_t n = read(out[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        seen.append(buffer, static_cast<std::size_t>(n));
+        if (!answered && seen.find("Accept the licence agreement? [y/N]") != std::string::npos) {
+            ASSERT_EQ(write(master, "y\r", 2), 2);
+            answered = true;
+        }
+        if (answered && seen.find("270X 1:") != std::string::npos) break;
+    }
+    // The reader goes while the flashes are written; the end of input later cancels the
+    // restart question.
+    ASSERT_TRUE(WaitUntilWriting(folder)) << seen;
+    close(out[0]);
+    close(master);
+    EXPECT_EQ(ProgramFolder::WaitFor(pid), kAllUpdated) << seen;
+    for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
 }
 
 TEST(LinuxProgram, FailureEndingsPrintTheirMessageAndExitStatus) {
@@ -359,6 +490,17 @@ TEST(LinuxProgram, FailureEndingsPrintTheirMessageAndExitStatus) {
         {"folder writable by others",
          [](ProgramFolder& f) { fs::permissions(f.Dir(), fs::perms(0777)); }, kLibraryOrRights,
          "libvlmio.so is refused"},
+        {"folder owned by another user",
+         [](ProgramFolder& f) { ASSERT_EQ(chown(f.Dir().c_str(), 65534, 65534), 0); },
+         kLibraryOrRights, "is owned by user 65534, not by root"},
+        {"library a link out of the folder into one anyone may write",
+         [](ProgramFolder& f) {
+             fs::create_directory(f.Root() / "open");
+             fs::permissions(f.Root() / "open", fs::perms(0777));
+             fs::rename(f.Dir() / "libvlmio.so", f.Root() / "open" / "libvlmio.so");
+             fs::create_symlink(f.Root() / "open" / "libvlmio.so", f.Dir() / "libvlmio.so");
+         },
+         kLibraryOrRights, "libvlmio.so is refused: group or others may write to its folder"},
         {"library missing", [](ProgramFolder& f) { fs::remove(f.Dir() / "libvlmio.so"); },
          kLibraryOrRights, "libvlmio.so was not found"},
         {"bad machine file",
@@ -388,6 +530,30 @@ TEST(LinuxProgram, ImageLoadFailureIsAlsoWrittenToTheEventLog) {
                           (folder.Dir() / kImageName).string() + "], (-4)"),
               std::string::npos)
         << events;
+}
+
+// A copy of the event log that cannot be written (a pipe nobody reads) never holds the run.
+TEST(LinuxProgram, AnEventLogPipeWithNoReaderDoesNotHoldTheRun) {
+    ProgramFolder folder(kDemo);
+    folder.SetMachineFile(
+        "controller 02:00.0 part=M25P10A flash=flash-02-00-0.bin timing=instant "
+        "fault=erase-fails\n");
+    ASSERT_EQ(mkfifo((folder.Root() / "events.log").c_str(), 0600), 0);
+    pid_t pid = folder.StartSilent();
+    int status = -1;
+    for (int waited = 0; waited < 300; ++waited) {  // 30 s at most
+        int raw = 0;
+        if (waitpid(pid, &raw, WNOHANG) == pid) {
+            status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (status == -1) {
+        kill(pid, SIGKILL);
+        ProgramFolder::WaitFor(pid);
+    }
+    EXPECT_EQ(status, kHostNotReady);
 }
 
 TEST(LinuxProgram, InteractiveRunOnATerminalAnsweredRestartLater) {

@@ -98,6 +98,9 @@ inline std::string MakeImage(std::size_t size = 0x10000, uint8_t seed = 0x5A) {
     return image;
 }
 
+// How long the harness's end of the process waits for a job thread between two looks.
+inline constexpr uint64_t kJobWaitSliceMs = 1000;
+
 inline constexpr const char* kLicenceRtf =
     "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\f0 Licence text\\par Second line\\par}";
 
@@ -134,6 +137,19 @@ public:
         services.platform.keepAwake = &keepAwake;
         services.platform.restart = &restart;
         services.platform.eventLog = &eventLog;
+        services.platform.notices = [this](const std::string& text) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_notices.push_back(text);
+        };
+        // The process would end here, without the threads it could not wait for: the harness
+        // records the status, then waits for them so that the test can go on safely.
+        services.platform.endProcess = [this](int status) {
+            endedProcessWith.store(status);
+            for (const framework::ThreadHandle& job : g_pMainDlg->m_hJobThread) {
+                while (job && !job->WaitForEnd(kJobWaitSliceMs)) {
+                }
+            }
+        };
         windows.Provide(services.platform);
         services.vlmIo = m_switch.get();
         m_services.emplace(std::move(services));
@@ -194,6 +210,12 @@ public:
         return false;
     }
 
+    // The notices shown, in order.
+    std::vector<std::string> Notices() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_notices;
+    }
+
     std::vector<std::string> MessageTexts() const {
         std::vector<std::string> texts;
         for (const auto& box : windows.MessageBoxes()) texts.push_back(box.text);
@@ -224,6 +246,8 @@ public:
     std::function<void(const framework::MessageBoxRecord&)> onMessageBox;
     // Plays the user at the main window (default: waits); called on the main thread.
     std::function<UserAction(const framework::WindowState&)> mainAnswer;
+    // The status the process would have ended with at once (-1: it ended normally).
+    std::atomic<int> endedProcessWith{-1};
 
 private:
     // The program's own process-wide state, as a fresh process would have it.
@@ -254,6 +278,7 @@ private:
     mutable std::mutex m_mutex;
     std::map<int, std::vector<UserAction>> m_scripts;
     std::map<int, std::size_t> m_next;
+    std::vector<std::string> m_notices;
 };
 
 }  // namespace program_test

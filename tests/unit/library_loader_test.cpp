@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -87,6 +88,81 @@ TEST(LibraryLoader, RefusalsNameTheFileOrEntry) {
         EXPECT_EQ(error.rfind("The access library " + (dir / "libvlmio.so") + c.expected, 0), 0u)
             << c.what << ": " << error;
     }
+}
+
+// The library that would be loaded, wherever a link leads, and every folder above it and above
+// the program's folder: owned by root (or whoever runs the program), and writable by nobody else
+// unless sticky as /tmp is.
+TEST(LibraryLoader, NoLinkOwnerOrFolderAboveLetsAnotherUserInject) {
+    if (geteuid() != 0) GTEST_SKIP() << "only the administrator can give files away";
+    constexpr uid_t kNobody = 65534;
+    struct Case {
+        const char* what;
+        // Makes the program folder inside root; returns it.
+        std::function<std::string(const TempFolder& root)> prepare;
+        const char* expected;  // after "<folder>/libvlmio.so is refused: "
+    };
+    const Case cases[] = {
+        {"a link into a folder anyone may write",
+         [](const TempFolder& root) {
+             std::filesystem::create_directory(root / "open");
+             chmod((root / "open").c_str(), 0777);
+             Install(VLM_FAKE_VLMIO_WHOLE, root, 0755);
+             std::filesystem::rename(root / "libvlmio.so", root / "open/libvlmio.so");
+             std::filesystem::create_directory(root / "program");
+             std::filesystem::create_symlink(root / "open/libvlmio.so",
+                                             root / "program/libvlmio.so");
+             return root / "program";
+         },
+         "group or others may write to its folder "},
+        {"a library another user owns",
+         [](const TempFolder& root) {
+             Install(VLM_FAKE_VLMIO_WHOLE, root, 0755);
+             EXPECT_EQ(chown((root / "libvlmio.so").c_str(), kNobody, kNobody), 0);
+             return root.path();
+         },
+         "it is owned by user 65534, not by root"},
+        {"a program folder another user owns",
+         [](const TempFolder& root) {
+             Install(VLM_FAKE_VLMIO_WHOLE, root, 0755);
+             EXPECT_EQ(chown(root.path().c_str(), kNobody, kNobody), 0);
+             return root.path();
+         },
+         "its folder "},
+        {"a folder above that anyone may write, not sticky",
+         [](const TempFolder& root) {
+             chmod(root.path().c_str(), 0777);
+             std::filesystem::create_directory(root / "program");
+             chmod((root / "program").c_str(), 0755);
+             std::filesystem::copy_file(VLM_FAKE_VLMIO_WHOLE, root / "program/libvlmio.so");
+             chmod((root / "program/libvlmio.so").c_str(), 0755);
+             return root / "program";
+         },
+         "group or others may write to its folder "},
+    };
+    for (const Case& c : cases) {
+        TempFolder root;
+        ASSERT_TRUE(root.ok());
+        const std::string folder = c.prepare(root);
+        std::unique_ptr<LoadedVlmIo> io;
+        std::string error;
+        EXPECT_FALSE(pci::LoadAccessLibrary(folder, io, error)) << c.what;
+        EXPECT_EQ(io, nullptr) << c.what;
+        const std::string prefix =
+            "The access library " + folder + "/libvlmio.so is refused: " + c.expected;
+        EXPECT_EQ(error.rfind(prefix, 0), 0u) << c.what << ": " << error;
+    }
+    // A sticky folder above (as /tmp) is no way in: the same layout loads.
+    TempFolder root;
+    ASSERT_TRUE(root.ok());
+    ASSERT_EQ(chmod(root.path().c_str(), 01777), 0);
+    std::filesystem::create_directory(root / "program");
+    ASSERT_EQ(chmod((root / "program").c_str(), 0755), 0);
+    std::filesystem::copy_file(VLM_FAKE_VLMIO_WHOLE, root / "program/libvlmio.so");
+    ASSERT_EQ(chmod((root / "program/libvlmio.so").c_str(), 0755), 0);
+    std::unique_ptr<LoadedVlmIo> io;
+    std::string error;
+    EXPECT_TRUE(pci::LoadAccessLibrary(root / "program", io, error)) << error;
 }
 
 TEST(LibraryLoader, AFileThatIsNoLibraryIsRefusedWithoutHarm) {

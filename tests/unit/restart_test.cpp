@@ -129,7 +129,7 @@ TEST(RebootSystem, AsksTheInstalledRestart) {
     }
 }
 
-// PATH reduced to one folder holding a systemctl that records its arguments.
+// PATH reduced to one folder holding a systemctl that records its arguments; the notices shown.
 class LinuxRestartTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -141,10 +141,15 @@ protected:
     }
     void TearDown() override { setenv("PATH", m_savedPath.c_str(), 1); }
 
-    void InstallSystemctl(int exitStatus) {
+    // A systemctl that records its arguments, prints what it is given on both of its outputs
+    // and exits with that status.
+    void InstallSystemctl(int exitStatus, const std::string& says = "") {
+        const std::string text = m_dir / "says";
+        std::ofstream(text) << says;
         std::string script = m_dir / "systemctl";
-        std::ofstream(script) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" << m_record << "'\nexit "
-                              << exitStatus << "\n";
+        std::ofstream(script) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" << m_record
+                              << "'\n/bin/cat '" << text << "'\n/bin/cat '" << text
+                              << "' >&2\nexit " << exitStatus << "\n";
         ASSERT_EQ(chmod(script.c_str(), 0755), 0);
     }
     std::string Recorded() {
@@ -157,11 +162,14 @@ protected:
     testsupport::TempFolder m_dir;
     std::string m_savedPath;
     std::string m_record;
-    testsupport::ScopedTestServices m_services;  // the platform's restart
+    std::vector<std::string> m_notices;
+    // The platform's restart; notices recorded.
+    testsupport::ScopedTestServices m_services{
+        {.platform = {.notices = [this](const std::string& text) { m_notices.push_back(text); }}}};
 };
 
-TEST_F(LinuxRestartTest, RestartsThroughSystemctlForcedPastInhibitors) {
-    InstallSystemctl(0);
+TEST_F(LinuxRestartTest, RestartsThroughSystemctlHeedingOtherInhibitors) {
+    InstallSystemctl(0, "");
     if (geteuid() != 0) {
         // Only the administrator may restart the computer.
         EXPECT_FALSE(RebootSystem());
@@ -169,16 +177,30 @@ TEST_F(LinuxRestartTest, RestartsThroughSystemctlForcedPastInhibitors) {
         return;
     }
     EXPECT_TRUE(RebootSystem());
-    EXPECT_EQ(Recorded(), "reboot\n--check-inhibitors=no\n");
+    // Inhibitors are checked whether or not systemctl's output is a terminal.
+    EXPECT_EQ(Recorded(), "reboot\n--check-inhibitors=yes\n");
+    EXPECT_EQ(m_notices, std::vector<std::string>{});
 }
 
-TEST_F(LinuxRestartTest, AFailingOrMissingSystemctlIsARefusal) {
+TEST_F(LinuxRestartTest, ARestartThatDoesNotHappenIsSaidOnceInTheProgramsWords) {
     if (geteuid() != 0) GTEST_SKIP() << "only the administrator reaches systemctl";
     framework::RestartBackend& restart = framework::PlatformRestart();
     EXPECT_FALSE(restart.RestartNow()) << "no systemctl on PATH";
-    InstallSystemctl(1);
+    InstallSystemctl(1,
+                     "Operation inhibited by \"backup\" (PID 42), reason is \"nightly\".\n"
+                     "Please retry operation after closing inhibitors.\n");
     EXPECT_FALSE(restart.RestartNow());
-    EXPECT_EQ(Recorded(), "reboot\n--check-inhibitors=no\n");
+    EXPECT_EQ(Recorded(), "reboot\n--check-inhibitors=yes\n");
+    InstallSystemctl(3, "");
+    EXPECT_FALSE(restart.RestartNow());
+    EXPECT_EQ(m_notices,
+              (std::vector<std::string>{
+                  "This computer was not restarted: systemctl was not found. Restart it to "
+                  "finish the update.",
+                  "This computer was not restarted: systemctl reboot: Operation inhibited by "
+                  "\"backup\" (PID 42), reason is \"nightly\". Restart it to finish the update.",
+                  "This computer was not restarted: systemctl reboot ended with status 3. Restart "
+                  "it to finish the update."}));
 }
 
 }  // namespace

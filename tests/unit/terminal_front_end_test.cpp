@@ -24,6 +24,7 @@
 #include "programs/linux/terminal_render.h"
 #include "res/resource_ids.h"
 #include "tests/support/test_services.h"
+#include "util/exit_status.h"
 
 namespace {
 
@@ -260,6 +261,27 @@ TEST(TerminalFrontEnd, LicenceAnswers) {
     }
 }
 
+// A licence cannot drive the terminal: raw control bytes and escaped ones (\'1b) are shown as
+// visible escapes, never written as they are.
+TEST(TerminalFrontEnd, LicenceControlCharactersAreShownNotObeyed) {
+    Streams s("n\n");
+    FrontEnd frontEnd(s.Options(false));
+    ASSERT_TRUE(framework::LoadControlLibrary("RICHED20.DLL"));
+    LicenceDialog licence(
+        "{\\rtf1 Clear\\'1b[2J now\\par Title \x1b]0;owned\x07 set\\par Hidden \x1b[8mtext\\par "
+        "Bell\\'07 and back\\'7f\\par}");
+    EXPECT_EQ(licence.DoModal(), framework::kIdCancelCommand);
+    frontEnd.Uninstall();
+    const std::string out = s.Out();
+    EXPECT_NE(out.find("Clear\\x1b[2J now\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Title \\x1b]0;owned\\x07 set\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Hidden \\x1b[8mtext\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Bell\\x07 and back\\x7f\n"), std::string::npos) << out;
+    for (const char* raw : {"\x1b[2J", "\x1b]0;", "\x1b[8m", "\x07", "\x7f"}) {
+        EXPECT_EQ(out.find(raw), std::string::npos) << "raw " << raw + 1;
+    }
+}
+
 TEST(TerminalFrontEnd, LicenceIsShownAPageAtATime) {
     std::string rtf = "{\\rtf1 ";
     for (int i = 1; i <= 12; ++i) rtf += "line " + std::to_string(i) + "\\par ";
@@ -291,23 +313,37 @@ TEST(TerminalFrontEnd, LicenceIsShownAPageAtATime) {
     }
 }
 
+// Enter restarts only after the ending where every controller was updated: two Enters after a
+// run that wrote nothing or failed never restart a computer.
 TEST(TerminalFrontEnd, RestartPromptAnswers) {
     struct Case {
+        ExitStatus ending;
         const char* input;
         int result;
         int laterChecked;
         std::size_t questions;
     } cases[] = {
-        {"\n", framework::kIdOkCommand, framework::kBstUnchecked, 1},
-        {"y\n", framework::kIdOkCommand, framework::kBstUnchecked, 1},
-        {"n\n", framework::kIdOkCommand, framework::kBstChecked, 1},
-        {"NO\n", framework::kIdOkCommand, framework::kBstChecked, 1},
-        {"maybe\nn\n", framework::kIdOkCommand, framework::kBstChecked, 2},
-        {"", framework::kIdCancelCommand, framework::kBstUnchecked, 1},
-        {"\x1b", framework::kIdCancelCommand, framework::kBstUnchecked, 1},
+        {ExitStatus::kAllUpdated, "\n", framework::kIdOkCommand, framework::kBstUnchecked, 1},
+        {ExitStatus::kAllUpdated, "y\n", framework::kIdOkCommand, framework::kBstUnchecked, 1},
+        {ExitStatus::kAllUpdated, "n\n", framework::kIdOkCommand, framework::kBstChecked, 1},
+        {ExitStatus::kAllUpdated, "NO\n", framework::kIdOkCommand, framework::kBstChecked, 1},
+        {ExitStatus::kAllUpdated, "maybe\nn\n", framework::kIdOkCommand, framework::kBstChecked, 2},
+        {ExitStatus::kAllUpdated, "", framework::kIdCancelCommand, framework::kBstUnchecked, 1},
+        {ExitStatus::kAllUpdated, "\x1b", framework::kIdCancelCommand, framework::kBstUnchecked, 1},
+        {ExitStatus::kControllerNotReady, "\n", framework::kIdOkCommand, framework::kBstChecked, 1},
+        {ExitStatus::kImageNotFound, "\n\n", framework::kIdOkCommand, framework::kBstChecked, 1},
+        {ExitStatus::kHostNotReady, "\n", framework::kIdOkCommand, framework::kBstChecked, 1},
+        {ExitStatus::kTimeOut, "\n", framework::kIdOkCommand, framework::kBstChecked, 1},
+        {ExitStatus::kHostNotReady, "y\n", framework::kIdOkCommand, framework::kBstUnchecked, 1},
+        {ExitStatus::kTimeOut, "yes\n", framework::kIdOkCommand, framework::kBstUnchecked, 1},
+        {ExitStatus::kHostNotReady, "\x1b", framework::kIdCancelCommand, framework::kBstUnchecked,
+         1},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.input);
+        SCOPED_TRACE(std::string(c.input) + " after ending " +
+                     std::to_string(static_cast<int>(c.ending)));
+        ResetExitStatus();
+        RecordExitStatus(c.ending);
         Streams s(c.input);
         FrontEnd frontEnd(s.Options(false));
         RestartDialog prompt;
@@ -321,8 +357,13 @@ TEST(TerminalFrontEnd, RestartPromptAnswers) {
         frontEnd.Uninstall();
         std::string out = s.Out();
         EXPECT_NE(out.find("Firmware Updated Successful!!\n"), std::string::npos) << out;
-        EXPECT_EQ(Count(out, "Restart now? [Y/n] "), c.questions) << out;
+        const bool byDefault = c.ending == ExitStatus::kAllUpdated;
+        EXPECT_EQ(Count(out, byDefault ? "Restart now? [Y/n] " : "Restart now? [y/N] "),
+                  c.questions)
+            << out;
+        EXPECT_EQ(Count(out, byDefault ? "Restart now? [y/N] " : "Restart now? [Y/n] "), 0u);
     }
+    ResetExitStatus();
 }
 
 TEST(TerminalFrontEnd, MessageBoxesGoToStandardErrorAndWaitForEnterOnlyWhenInteractive) {

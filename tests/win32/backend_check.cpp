@@ -17,6 +17,7 @@
 #include "framework/dialog.h"
 #include "framework/event.h"
 #include "framework/event_log_backend.h"
+#include "framework/platform.h"
 #include "framework/services.h"
 #include "framework/win32/win32_window_system.h"
 #include "res/dialog_templates.h"
@@ -238,6 +239,47 @@ void CheckEventLog(const char* messageFile) {
 
 }  // namespace
 
+// The system's lead bytes of three double-byte code pages are those the path split's tests take,
+// and with them a path is split at its real last separator only.
+void CheckLeadBytes() {
+    struct CodePage {
+        UINT id;
+        bool (*lead)(unsigned char);
+        const char* path;
+        std::size_t folderLength;
+    };
+    const CodePage pages[] = {
+        {932, [](unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); },
+         "C:\\Tools\\\x83\x5c\x83\x74\x83\x67.exe", 8},
+        {936, [](unsigned char b) { return b >= 0x81 && b <= 0xFE; }, "D:\\\xd5\x5c\\a.exe", 5},
+        {950, [](unsigned char b) { return b >= 0x81 && b <= 0xFE; }, "E:\\\xa5\x5c\\a.exe", 5},
+    };
+    static UINT s_codePage = 0;
+    for (const CodePage& page : pages) {
+        bool same = true;
+        for (int b = 0; b < 256; ++b) {
+            const bool system = IsDBCSLeadByteEx(page.id, static_cast<BYTE>(b)) != FALSE;
+            if (system != page.lead(static_cast<unsigned char>(b))) same = false;
+        }
+        Check(same, "code page " + std::to_string(page.id) + " has the lead bytes the tests take");
+        s_codePage = page.id;
+        const std::size_t at = framework::FindLastSeparator(page.path, '\\', [](unsigned char b) {
+            return IsDBCSLeadByteEx(s_codePage, b) != FALSE;
+        });
+        Check(at == page.folderLength,
+              "code page " + std::to_string(page.id) + " splits the path at its last separator");
+    }
+    // The program's own split uses the ANSI code page's lead bytes.
+    bool programSame = true;
+    for (int b = 0; b < 256; ++b) {
+        const auto byte = static_cast<unsigned char>(b);
+        if (framework::IsPathLeadByte(byte) != (IsDBCSLeadByteEx(CP_ACP, byte) != FALSE)) {
+            programSame = false;
+        }
+    }
+    Check(programSame, "the program's path split takes the ANSI code page's lead bytes");
+}
+
 int main(int argc, char** argv) {
     framework::Win32WindowSystem windowSystem;
     framework::ScopedServices services(
@@ -274,6 +316,7 @@ int main(int argc, char** argv) {
         Check(dialog.DoModal() == framework::kDialogFailed, "a quit request ends the modal loop");
     }
     CheckEventWakesItsWaiter();
+    CheckLeadBytes();
     if (argc > 1) CheckEventLog(argv[1]);
     std::printf("%s\n", g_failures == 0 ? "backend check passed" : "backend check FAILED");
     return g_failures == 0 ? 0 : 1;
