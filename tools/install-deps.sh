@@ -5,6 +5,8 @@
 #   extra: clang (fuzzing), tmux (terminal tests), systemd (a private journald for the journal
 #          test), lintian (the package's check)
 #   windows: MinGW-w64, Wine, Xvfb
+#   ansible: ansible-core, and Debian's collection bundle for its JSON output callback
+#   ansible-lint: ansible-lint (where Debian has it)
 set -euo pipefail
 want=()
 for group in "$@"; do
@@ -13,6 +15,8 @@ for group in "$@"; do
                       clang-format libsystemd-dev) ;;
         extra) want+=(clang libclang-rt-14-dev tmux systemd lintian) ;;
         windows) want+=(g++-mingw-w64-x86-64 wine64 xvfb) ;;
+        ansible) want+=(ansible-core ansible) ;;
+        ansible-lint) want+=(ansible-lint) ;;
         *) echo "install-deps: unknown group $group" >&2; exit 2 ;;
     esac
 done
