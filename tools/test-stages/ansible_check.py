@@ -128,7 +128,8 @@ for host, names in parts.items():
 if run != "check":
     check(stats["erase-fails"]["failures"] == 1, f"erase-fails: {stats['erase-fails']}")
     update = result("Update the flashes (/s --json)", "erase-fails")
-    check(outcome(update) == "failed" and update.get("rc") == 5, f"erase-fails: update {update}")
+    check(outcome(update) == "failed" and (update or {}).get("rc") == 5,
+          f"erase-fails: the update was {outcome(update)}, exit status {(update or {}).get('rc')}")
     failure = by_action("ansible.builtin.fail").get("erase-fails", {}).get("msg", "")
     check(f"exit status 5: {role_table[5]}" in failure, f"erase-fails: the failure says {failure!r}")
     check("0000:03:00.0: not updated (Data not match)" in failure, f"erase-fails: {failure!r}")
