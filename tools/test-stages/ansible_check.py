@@ -23,6 +23,12 @@ def check(condition, what):
     return condition
 
 
+def finish():
+    for fault in faults:
+        print(f"ansible: {run}: {fault}")
+    sys.exit(1 if faults else 0)
+
+
 with open(f"{work}/{run}.json") as f:
     output = json.load(f)
 with open(image_path, "rb") as f:
@@ -87,16 +93,38 @@ with open(role_vars) as f:
 check(role_table == readme_table, f"the role's exit statuses differ from the README's: "
       f"{ {k: v for k, v in role_table.items() if readme_table.get(k) != v} }")
 
-# What every run shares: the failed host stops the rollout after the first batch (in check mode
-# nothing fails, so the second batch runs, but writes nothing).
+# The failed host stops the rollout after the first batch; the check run (good-1, good-2 and
+# late only) goes on.
 batch = ["good-1", "good-2", "erase-fails", "no-270x", "current"]
 if run == "check":
-    check(status == 0, f"ansible-playbook ended with {status}, not 0")
-    check(set(stats) == set(batch) | {"late"}, f"hosts in the recap: {sorted(stats)}")
+    check(status == 2, f"ansible-playbook ended with {status}, not 2 (good-2 found its lock held)")
+    check(set(stats) == {"good-1", "good-2", "late"}, f"hosts in the recap: {sorted(stats)}")
 else:
     check(status == 2, f"ansible-playbook ended with {status}, not 2 (a failed host)")
     check(set(stats) == set(batch), f"hosts in the recap: {sorted(stats)}, not the first batch")
 check(flashes("late") == {}, "the host of the second batch was written")
+
+if run == "check":
+    # good-1's flashes were reset: check mode says it would update it, and writes nothing.
+    would = result("Report the update a real run would make", "good-1")
+    check(outcome(would) == "changed", f"good-1: {would}")
+    check(all(data[:len(image)] != image for data in flashes("good-1").values()),
+          "check mode wrote good-1's flashes")
+    check(len(fetched("good-1")) == 2, f"check mode fetched backups: {fetched('good-1')}")
+    check(outcome(result("Update the flashes (/s --json)", "good-1")) == "skipped", "check mode ran the update")
+    # Another play holds good-2's lock: its probe does not run, and it fails with status 9.
+    check(stats["good-2"]["failures"] == 1, f"good-2: {stats['good-2']}")
+    locked = by_action("ansible.builtin.fail").get("good-2", {}).get("msg", "")
+    check(f"exit status 9: {role_table[9]}" in locked, f"good-2: the failure says {locked!r}")
+    # late has never been reached: nothing is copied to it, and it is reported, not probed.
+    check(os.listdir(f"{work}/hosts/late/program") == ["emulated-pc.conf"], "check mode copied to late")
+    late = result("Report that check mode cannot probe this host yet", "late")
+    check(outcome(late) == "ok", f"late: {late}")
+    check(stats["late"]["failures"] == 0, f"late: {stats['late']}")
+    restarts = by_action("ansible.builtin.reboot")
+    check(set(restarts) == {"good-1"} and outcome(restarts["good-1"]) == "skipped",
+          f"check mode: restart for {restarts}")
+    finish()
 
 # The host without a 270X: reported and left out, never failed.
 check(stats["no-270x"]["failures"] == 0, "no-270x failed")
@@ -125,19 +153,18 @@ for host, names in parts.items():
 
 # The host whose second flash cannot be erased: failed, never ok or changed, with the
 # program's meaning of exit status 5 and the controller that was not updated.
-if run != "check":
-    check(stats["erase-fails"]["failures"] == 1, f"erase-fails: {stats['erase-fails']}")
-    update = result("Update the flashes (/s --json)", "erase-fails")
-    check(outcome(update) == "failed" and (update or {}).get("rc") == 5,
-          f"erase-fails: the update was {outcome(update)}, exit status {(update or {}).get('rc')}")
-    failure = by_action("ansible.builtin.fail").get("erase-fails", {}).get("msg", "")
-    check(f"exit status 5: {role_table[5]}" in failure, f"erase-fails: the failure says {failure!r}")
-    check("0000:03:00.0: not updated (Data not match)" in failure, f"erase-fails: {failure!r}")
-    check(fact("erase-fails", "vlm270fwupdate_updated") is False, "erase-fails counted as updated")
-    check(flashes("erase-fails").get("flash-03.bin", b"")[:len(image)] != image,
-          "erase-fails: the faulty flash holds the image")
-    check(len(fetched("erase-fails")) == 2 * (1 if run == "first" else 2),
-          f"erase-fails: backups {fetched('erase-fails')}")
+check(stats["erase-fails"]["failures"] == 1, f"erase-fails: {stats['erase-fails']}")
+update = result("Update the flashes (/s --json)", "erase-fails")
+check(outcome(update) == "failed" and (update or {}).get("rc") == 5,
+      f"erase-fails: the update was {outcome(update)}, exit status {(update or {}).get('rc')}")
+failure = by_action("ansible.builtin.fail").get("erase-fails", {}).get("msg", "")
+check(f"exit status 5: {role_table[5]}" in failure, f"erase-fails: the failure says {failure!r}")
+check("0000:03:00.0: not updated (Data not match)" in failure, f"erase-fails: {failure!r}")
+check(fact("erase-fails", "vlm270fwupdate_updated") is False, "erase-fails counted as updated")
+check(flashes("erase-fails").get("flash-03.bin", b"")[:len(image)] != image,
+      "erase-fails: the faulty flash holds the image")
+check(len(fetched("erase-fails")) == 2 * (1 if run == "first" else 2),
+      f"erase-fails: backups {fetched('erase-fails')}")
 
 restarts = by_action("ansible.builtin.reboot")
 check(all(outcome(r) == "skipped" for r in restarts.values()), f"a restart was not skipped: {restarts}")
@@ -172,21 +199,4 @@ if run == "second":
         check(len(fetched(host)) == len(parts[host]), f"{host}: backups again: {fetched(host)}")
     check(set(restarts) == set(), f"restart for {sorted(restarts)}")
 
-if run == "check":
-    # good-1's flashes were reset: check mode says it would update it, and writes nothing.
-    would = result("Report the update a real run would make", "good-1")
-    check(outcome(would) == "changed", f"good-1: {would}")
-    check(all(data[:len(image)] != image for data in flashes("good-1").values()),
-          "check mode wrote good-1's flashes")
-    check(len(fetched("good-1")) == 2, f"check mode fetched backups: {fetched('good-1')}")
-    for host in ["good-2", "no-270x", "current"]:
-        check(stats[host]["changed"] == 0 and stats[host]["failures"] == 0, f"{host}: {stats[host]}")
-    check(outcome(result("Update the flashes (/s --json)", "good-1")) == "skipped", "check mode ran the update")
-    check(set(restarts) == {"good-1", "erase-fails"}, f"check mode: restart for {sorted(restarts)}")
-    check(os.listdir(f"{work}/hosts/late/program") == ["emulated-pc.conf"], "check mode copied to late")
-    late = result("Report that check mode cannot probe this host yet", "late")
-    check(outcome(late) == "ok", f"late: {late}")
-
-for fault in faults:
-    print(f"ansible: {run}: {fault}")
-sys.exit(1 if faults else 0)
+finish()
