@@ -27,7 +27,6 @@ namespace {
 constexpr uintptr_t kOpenHandle = 1;
 constexpr const char* kEventLogFileVariable = "VLM270_EVENT_LOG";
 constexpr const char* kJournalSocket = "/run/systemd/journal/socket";
-constexpr const char* kFieldEventSource = "VLM270_EVENT_SOURCE";
 constexpr const char* kFieldEventLine = "VLM270_EVENT_LINE";
 constexpr const char* kFieldCodeFunction = "CODE_FUNC";
 constexpr const char* kFieldCodeLine = "CODE_LINE";

@@ -12,6 +12,8 @@ namespace framework {
 
 // The identifier of every record (SYSLOG_IDENTIFIER, or syslog's ident).
 inline constexpr const char* kSystemLogIdentifier = "vlm270fwupdate";
+// The field that names the event source ("VLMT 270X MP Tool") in every record of the program.
+inline constexpr const char* kFieldEventSource = "VLM270_EVENT_SOURCE";
 // syslog priorities.
 inline constexpr int kLogPriorityError = 3;
 inline constexpr int kLogPriorityWarning = 4;

@@ -45,7 +45,6 @@ constexpr const char* kFieldImage = "VLM270_IMAGE";
 constexpr const char* kFieldImageSha256 = "VLM270_IMAGE_SHA256";
 constexpr const char* kFieldAttempts = "VLM270_ATTEMPTS";
 constexpr const char* kFieldBackup = "VLM270_BACKUP";
-constexpr const char* kFieldEventSource = "VLM270_EVENT_SOURCE";
 constexpr const char* kStepOutcome = "outcome";
 
 int UsageError(const std::string& strError) {
@@ -78,7 +77,7 @@ void LogOutcome(const admin::ControllerReport& c, const admin::ImageDescription&
         }
     }
     std::vector<framework::EventField> fields = {
-        {kFieldEventSource, kEventSourceName},
+        {framework::kFieldEventSource, kEventSourceName},
         {kEventFieldController, c.strAddress},
         {kEventFieldStep, kStepOutcome},
         {kEventFieldResult, std::to_string(c.nResultCode)},
