@@ -31,6 +31,7 @@ inline constexpr uint8_t kUnidentifiedOpcode = 0xFF;  // ucIdOpcode of the "not 
 inline constexpr uint8_t kPartReservedByte = 0x16;
 inline constexpr uint32_t kSectionUnitBytes = 0x10000;
 inline constexpr uint16_t kCommonPageBytes = 256;
+inline constexpr uint32_t kCapacityUnitBytes = 0x1000;  // usCapacity4K's unit
 
 // The table in its search order: the first row that matches wins.
 extern const std::array<FlashPartInfo, kFlashPartCount> g_FlashParts;
@@ -47,6 +48,9 @@ struct FlashPartTraits {
     bool bAaiProgram = false;         // programmed by auto-address-increment, a byte at a time
     bool bEnableWriteStatus = false;  // status register made writable by 0x50, not write enable
     uint16_t usPageSize = kCommonPageBytes;  // page-program size in bytes
+    // Non-zero when the part's erase opcode erases one block of this many bytes at the address
+    // sent with it (the part has no chip erase): the chip is erased block by block.
+    uint32_t ulEraseBlockBytes = 0;
 };
 
 // The traits of an identified row.

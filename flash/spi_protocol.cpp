@@ -207,16 +207,39 @@ void CSPICtl::Unprotect(const ControllerInfo& record, const FlashPartInfo& part)
     WaitWhileBusy(record);
 }
 
-int32_t CSPICtl::ChipErase(const ControllerInfo& record, const FlashPartInfo& part) {
-    Unprotect(record, part);
+// One erase command under write enable, then the busy poll: the chip erase, or the erase of the
+// block at dwAddress when bWithAddress. 0, or -2 when the bridge refused the write enable or the
+// erase command.
+int32_t CSPICtl::EraseCommand(const ControllerInfo& record, uint8_t ucOpcode, bool bWithAddress,
+                              uint32_t dwAddress) {
     int32_t result = WriteData(record, kOpWriteEnable, 1);
     EndCommand(record);
     if (result < 0) return result;
     WaitWriteEnable(record);
-    result = WriteData(record, part.ucChipEraseOpcode, 1);
+    result = bWithAddress
+                 ? WriteData(record, OpcodeWithAddress(ucOpcode, dwAddress), kMaxTransferBytes)
+                 : WriteData(record, ucOpcode, 1);
     EndCommand(record);
     if (result < 0) return result;
     WaitWhileBusy(record);
+    return kResultSuccess;
+}
+
+// A part whose erase opcode takes an address has no chip erase: each of its blocks is erased
+// with its address, polled as the chip erase is.
+int32_t CSPICtl::ChipErase(const ControllerInfo& record, const FlashPartInfo& part) {
+    Unprotect(record, part);
+    const uint32_t dwBlock = TraitsOf(part).ulEraseBlockBytes;
+    if (dwBlock == 0) {
+        const int32_t result = EraseCommand(record, part.ucChipEraseOpcode, false, 0);
+        if (result < 0) return result;
+    } else {
+        const uint32_t dwChip = uint32_t{part.usCapacity4K} * kCapacityUnitBytes;
+        for (uint32_t dwAddress = 0; dwAddress < dwChip; dwAddress += dwBlock) {
+            const int32_t result = EraseCommand(record, part.ucChipEraseOpcode, true, dwAddress);
+            if (result < 0) return result;
+        }
+    }
     WriteData(record, kOpWriteDisable, 1);
     EndCommand(record);
     return kResultSuccess;

@@ -94,7 +94,8 @@ public:
     int32_t WriteStatusZero(const ControllerInfo& record);
     // Makes the status register writable and clears it; outcome not looked at.
     void Unprotect(const ControllerInfo& record, const FlashPartInfo& part);
-    // Erases the whole flash with the part's command: 0 or -2.
+    // Erases the whole flash with the part's command (block by block on a part whose erase
+    // command takes an address): 0 or -2.
     int32_t ChipErase(const ControllerInfo& record, const FlashPartInfo& part);
     // Sends an identification command; *pdwOut gets three bytes, the first received in bits 0-7.
     int32_t ReadId(const ControllerInfo& record, uint8_t ucOpcode, uint8_t ucMode,
@@ -146,6 +147,9 @@ private:
     void PollWhile(const ControllerInfo& record, KeepPolling keepPolling);
     // The auto-increment busy poll: 1 to kAaiBusyPollMaxReads status reads.
     void AaiBusyPoll(const ControllerInfo& record);
+    // Write enable, one erase command (with an address when bWithAddress), the busy poll.
+    int32_t EraseCommand(const ControllerInfo& record, uint8_t ucOpcode, bool bWithAddress,
+                         uint32_t dwAddress);
 
     pci::IVlmIo* m_pIo;
     framework::Clock* m_pClock;

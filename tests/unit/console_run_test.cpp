@@ -144,10 +144,10 @@ TEST(UpgradeRun, TwoControllersAreWrittenOneAfterTheOther) {
 }
 
 TEST(UpgradeRun, AFailingControllerBesideAGoodOneEndsHostNotReady) {
-    // The M45PE10's erase command needs an address: it can never be erased.
+    // The second controller's chip never erases.
     ProgramHarness h(
         "controller 01:00.0 part=M25P10A flash=a.bin timing=instant\n"
-        "controller 04:00.0 part=M45PE10 flash=b.bin timing=instant\n");
+        "controller 04:00.0 part=W25X10B(C)L(V) flash=b.bin timing=instant fault=erase-fails\n");
     RestartLater(h);
     EXPECT_EQ(h.Run(), 5);
 
@@ -177,7 +177,7 @@ TEST(UpgradeRun, AFailingControllerBesideAGoodOneEndsHostNotReady) {
 
 TEST(UpgradeRun, AFinishedBarStaysFinishedWhileAnotherJobIdentifies) {
     ProgramHarness h(
-        "controller 01:00.0 part=M45PE10 flash=a.bin timing=instant\n"
+        "controller 01:00.0 part=W25X10B(C)L(V) flash=a.bin timing=instant fault=erase-fails\n"
         "controller 02:00.0 part=none timing=instant\n"
         "controller 03:00.0 part=M25P10A flash=c.bin timing=instant\n");
     RestartLater(h);

@@ -181,7 +181,7 @@ case_failing() {
     new_case failing
     cat >"$app/emulated-pc.conf" <<'EOF'
 controller 02:00.0 part=MX25L(V)512(C) flash=flash-02-00-0.bin timing=instant
-controller 03:00.0 part=M45PE10 flash=flash-03-00-0.bin timing=instant
+controller 03:00.0 part=W25X10B(C)L(V) flash=flash-03-00-0.bin timing=instant fault=erase-fails
 EOF
     start_program /s
     driver timeout=120 "box=VLM270FWUpdate" >"$case_dir/boxes"
