@@ -128,13 +128,31 @@ struct EmulatedPc::Impl {
     uint32_t Read(Function& f, uint32_t offset, uint8_t width);
     void Write(Function& f, uint32_t offset, uint8_t width, uint32_t value);
     void Control(Function& f, uint8_t value);
-    bool BridgeBusy(const Function& f) {
-        return f.faults.stuckBusy || clock.NowUs() < f.busyUntilUs;
+    bool BridgeBusy(Function& f) {
+        if (f.faults.stuckBusy) return true;
+        if (f.busyUntilUs == 0) return false;
+        if (clock.NowUs() < f.busyUntilUs) return true;
+        f.busyUntilUs = 0;  // idle: no need to read the clock again before the next transfer
+        return false;
     }
     void Record(const RegisterAccess& access);
     // Notes misuse of the bridge by this access, before it takes effect.
-    void CheckBridgeUse(const Function& f, uint32_t bus, uint32_t device, uint32_t function,
-                        uint32_t offset, uint8_t width, bool write);
+    void CheckBridgeUse(Function& f, uint32_t bus, uint32_t device, uint32_t function,
+                        uint32_t offset, uint8_t width, bool write) {
+        const uint32_t base = offset & ~3u;
+        const bool data = base == kDataOffset;
+        if (!data && base != kControlOffset) return;
+        const bool wrongWidth = width != (data ? 4 : 1);
+        const bool whileBusy = (data || write) && BridgeBusy(f);
+        if (wrongWidth || whileBusy) {
+            ReportBridgeMisuse(bus, device, function, offset, width, write, wrongWidth, whileBusy);
+        }
+    }
+    // Records what CheckBridgeUse found; kept apart so that the check itself stays small.
+    [[gnu::noinline, gnu::cold]] void ReportBridgeMisuse(uint32_t bus, uint32_t device,
+                                                         uint32_t function, uint32_t offset,
+                                                         uint8_t width, bool write, bool wrongWidth,
+                                                         bool whileBusy);
     void AddViolation(ViolationKind kind, uint32_t bus, uint32_t device, uint32_t function,
                       std::string detail);
 };
@@ -187,24 +205,21 @@ void EmulatedPc::Impl::Record(const RegisterAccess& access) {
     }
 }
 
-void EmulatedPc::Impl::CheckBridgeUse(const Function& f, uint32_t bus, uint32_t device,
-                                      uint32_t function, uint32_t offset, uint8_t width,
-                                      bool write) {
-    const uint32_t base = offset & ~3u;
-    const bool data = base == kDataOffset;
-    const bool control = base == kControlOffset;
-    if (!data && !control) return;
-    if ((data && width != 4) || (control && width != 1)) {
+void EmulatedPc::Impl::ReportBridgeMisuse(uint32_t bus, uint32_t device, uint32_t function,
+                                          uint32_t offset, uint8_t width, bool write,
+                                          bool wrongWidth, bool whileBusy) {
+    const std::string what = std::string(write ? "write of the " : "read of the ") +
+                             ((offset & ~3u) == kDataOffset ? "data" : "control") + " register";
+    if (wrongWidth) {
+        char at[8];
+        std::snprintf(at, sizeof at, "0x%02X", offset);
         AddViolation(ViolationKind::kRegisterWidth, bus, device, function,
-                     std::string(write ? "write" : "read") + " of the " +
-                         (data ? "data" : "control") + " register at offset " +
-                         std::to_string(offset) + " as " + std::to_string(width) +
+                     what + " at " + at + " as " + std::to_string(width) +
                          (width == 1 ? " byte" : " bytes"));
     }
-    if ((data || write) && BridgeBusy(f)) {
+    if (whileBusy) {
         AddViolation(ViolationKind::kBridgeBusy, bus, device, function,
-                     std::string(write ? "write of the " : "read of the ") +
-                         (data ? "data" : "control") + " register while a transfer runs");
+                     what + " while a transfer runs");
     }
 }
 

@@ -78,8 +78,8 @@ SpiFlashChip::SpiFlashChip(ChipConfig config, framework::Clock& clock)
       m_array(m_config.spec.sizeBytes, kErased),
       m_lastProgram(m_config.spec.sizeBytes, 0),
       m_lastRead(m_config.spec.sizeBytes, 0),
-      m_pageBuffer(m_config.spec.pageBytes, kErased),
-      m_pageBufferFilled(m_config.spec.pageBytes, false) {
+      m_addressMask(m_config.spec.sizeBytes - 1),
+      m_pageBuffer(m_config.spec.pageBytes, kErased) {
     PowerUp();
 }
 
@@ -119,7 +119,10 @@ void SpiFlashChip::ClearHistory() {
 }
 
 bool SpiFlashChip::Busy() const {
-    return m_clock.NowUs() < m_busyUntilUs;
+    if (m_busyUntilUs == 0) return false;
+    if (m_clock.NowUs() < m_busyUntilUs) return true;
+    m_busyUntilUs = 0;
+    return false;
 }
 
 bool SpiFlashChip::Protected() const {
@@ -138,10 +141,12 @@ void SpiFlashChip::Note(ViolationKind kind, std::string detail) {
 }
 
 uint8_t SpiFlashChip::ReadCell(uint32_t address) {
-    address %= static_cast<uint32_t>(m_array.size());
+    address &= m_addressMask;
     m_lastRead[address] = m_readSequence;
-    for (const auto& [stuckAddress, value] : m_config.stuckBytes) {
-        if (stuckAddress == address) return value;
+    if (!m_config.stuckBytes.empty()) {
+        for (const auto& [stuckAddress, value] : m_config.stuckBytes) {
+            if (stuckAddress == address) return value;
+        }
     }
     return m_array[address];
 }
@@ -157,12 +162,31 @@ uint8_t SpiFlashChip::Exchange(uint8_t mosi) {
         m_address = 0;
         m_dataCount = 0;
         m_ignored = false;
-        if (mosi == kOpRead) m_readSequence = ++m_sequence;
-        if (mosi == kOpPageProgram)
-            std::fill(m_pageBufferFilled.begin(), m_pageBufferFilled.end(), false);
+        m_id = nullptr;
+        switch (mosi) {
+            case kOpReadStatus:
+                m_kind = Kind::kStatusRead;
+                return kIdleLine;  // taken even while busy
+            case kOpRead:
+                m_kind = Kind::kRead;
+                m_readSequence = ++m_sequence;
+                break;
+            case kOpWriteStatus:
+                m_kind = Kind::kStatusWrite;
+                break;
+            case kOpPageProgram:
+                m_kind = Kind::kProgram;
+                break;
+            case kOpAaiProgram:
+                m_kind = m_config.spec.aai ? Kind::kAai : Kind::kOther;
+                break;
+            default:
+                m_id = m_config.spec.Id(mosi);
+                m_kind = m_id != nullptr ? Kind::kId : Kind::kOther;
+                break;
+        }
         // A busy chip answers only the status command; inside an auto-address-increment run only
         // the run's own commands and the status command are taken.
-        if (mosi == kOpReadStatus) return kIdleLine;
         if (Busy()) {
             m_ignored = true;
             Note(ViolationKind::kChipBusy, "command " + Hex(mosi) + " while the chip is busy");
@@ -184,30 +208,35 @@ uint8_t SpiFlashChip::Exchange(uint8_t mosi) {
 uint8_t SpiFlashChip::CommandByte(uint32_t index, uint8_t mosi) {
     const bool addressByte = index <= kAddressBytes;
     if (addressByte) m_address = ((m_address << 8) | mosi) & 0xFFFFFF;
-
-    if (m_opcode == kOpReadStatus) return Status();
-    if (m_opcode == kOpRead) {
-        return addressByte ? kIdleLine : ReadCell(m_address + (index - kAddressBytes - 1));
-    }
-    if (const IdAnswer* id = m_config.spec.Id(m_opcode)) {
-        if (index <= id->leadBytes) return kIdleLine;
-        const uint32_t k = index - id->leadBytes - 1;
-        if (k < id->length) return id->bytes[k];
-        return id->repeats ? id->bytes[k % id->length] : kIdleLine;
-    }
-    if (m_opcode == kOpWriteStatus && index == 1) m_statusValue = mosi;
-    if (m_opcode == kOpPageProgram && !addressByte) {
-        if (m_dataCount == 0) m_firstData = mosi;
-        // Bytes past the end of the page wrap to its start; a later byte replaces an earlier.
-        const uint32_t pageSize = m_config.spec.pageBytes;
-        const uint32_t at = (m_address % pageSize + m_dataCount) % pageSize;
-        m_pageBuffer[at] = mosi;
-        m_pageBufferFilled[at] = true;
-        ++m_dataCount;
-    }
-    if (m_opcode == kOpAaiProgram && m_config.spec.aai) {
-        const bool dataByte = m_aai ? index == 1 : index == kAddressBytes + 1;
-        if (dataByte) m_firstData = mosi;
+    switch (m_kind) {
+        case Kind::kStatusRead:
+            return Status();
+        case Kind::kRead:
+            return addressByte ? kIdleLine : ReadCell(m_address + (index - kAddressBytes - 1));
+        case Kind::kId: {
+            if (index <= m_id->leadBytes) return kIdleLine;
+            const uint32_t k = index - m_id->leadBytes - 1;
+            if (k < m_id->length) return m_id->bytes[k];
+            return m_id->repeats ? m_id->bytes[k % m_id->length] : kIdleLine;
+        }
+        case Kind::kStatusWrite:
+            if (index == 1) m_statusValue = mosi;
+            return kIdleLine;
+        case Kind::kProgram:
+            if (!addressByte) {
+                if (m_dataCount == 0) m_firstData = mosi;
+                // Bytes past the end of the page wrap to its start; a later byte replaces an
+                // earlier.
+                const uint32_t pageSize = m_config.spec.pageBytes;
+                m_pageBuffer[(m_address % pageSize + m_dataCount) % pageSize] = mosi;
+                ++m_dataCount;
+            }
+            return kIdleLine;
+        case Kind::kAai:
+            if (m_aai ? index == 1 : index == kAddressBytes + 1) m_firstData = mosi;
+            return kIdleLine;
+        case Kind::kOther:
+            break;
     }
     return kIdleLine;
 }
@@ -224,7 +253,7 @@ void SpiFlashChip::StartBusy(uint32_t us) {
 }
 
 void SpiFlashChip::Program(uint32_t address, uint8_t data) {
-    address %= static_cast<uint32_t>(m_array.size());
+    address &= m_addressMask;
     m_array[address] &= data;
     m_lastProgram[address] = m_sequence;
 }
@@ -271,7 +300,7 @@ void SpiFlashChip::Complete() {
         default:
             break;
     }
-    if (m_opcode == kOpAaiProgram && m_config.spec.aai) {
+    if (m_kind == Kind::kAai) {
         CompleteAai(afterOpcode);
         return;
     }
@@ -279,7 +308,7 @@ void SpiFlashChip::Complete() {
         CompleteErase(*erase, afterOpcode);
         return;
     }
-    if (IsWriteOpcode(m_opcode) && m_config.spec.Id(m_opcode) == nullptr) {
+    if (IsWriteOpcode(m_opcode) && m_kind != Kind::kId) {
         Note(ViolationKind::kRejectedCommand, Hex(m_opcode) + " is not a command of this chip");
     }
 }
@@ -332,9 +361,12 @@ void SpiFlashChip::CompleteProgram() {
         // Byte program: the first data byte only.
         Program(m_address, m_firstData);
     } else {
+        // The positions the command carried: from its address on, wrapping inside the page.
         const uint32_t pageStart = m_address / pageSize * pageSize;
-        for (uint32_t i = 0; i < pageSize; ++i) {
-            if (m_pageBufferFilled[i]) Program(pageStart + i, m_pageBuffer[i]);
+        const uint32_t first = m_address % pageSize;
+        for (uint32_t i = 0; i < std::min(m_dataCount, pageSize); ++i) {
+            const uint32_t at = (first + i) % pageSize;
+            Program(pageStart + at, m_pageBuffer[at]);
         }
     }
     const uint32_t bytes = std::min(m_dataCount, pageSize);

@@ -106,13 +106,16 @@ private:
     std::vector<uint32_t> m_lastProgram;  // per byte: sequence number of its last program
     std::vector<uint32_t> m_lastRead;     // per byte: sequence number of its last read
     uint32_t m_sequence = 0;
+    uint32_t m_addressMask;  // sizes are powers of two: addresses wrap at the chip's size
     std::vector<ChipViolation> m_pending;
     uint8_t m_status = 0;  // stored bits only (protection bits, bit 7)
     bool m_writeEnabled = false;
     bool m_statusWriteEnabled = false;  // after 0x50, until the next command
     bool m_aai = false;                 // inside an auto-address-increment run
     uint32_t m_aaiAddress = 0;
-    uint64_t m_busyUntilUs = 0;
+    // Busy until this time of the clock; 0 once the clock was seen past it (no need to read the
+    // clock again until the next busy time).
+    mutable uint64_t m_busyUntilUs = 0;
 
     // The command being received.
     bool m_selected = false;
@@ -124,8 +127,11 @@ private:
     uint32_t m_readSequence = 0;  // the sequence number of the read being received
     uint8_t m_statusValue = 0;
     uint8_t m_firstData = 0;
-    std::vector<uint8_t> m_pageBuffer;     // page-program data by position in the page
-    std::vector<bool> m_pageBufferFilled;  // which positions the command carried
+    std::vector<uint8_t> m_pageBuffer;  // page-program data by position in the page
+    // What the command being received is, decided at its opcode.
+    enum class Kind : uint8_t { kStatusRead, kRead, kId, kStatusWrite, kProgram, kAai, kOther };
+    Kind m_kind = Kind::kOther;
+    const IdAnswer* m_id = nullptr;  // the answer of a kId command
 };
 
 }  // namespace vlmio::emu

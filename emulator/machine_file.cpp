@@ -15,7 +15,7 @@
 //            (a shorter file leaves the rest 0xFF, a longer one is an error), else the chip holds
 //            an old-firmware pattern; written back when the emulated PC saves or ends
 //   size=    the chip's size in bytes, a power of two from 4 KiB to 16 MiB (the chips of one
-//            file may add up to 64 MiB)
+//            file may add up to 16 MiB)
 //   timing=  datasheet (default): typical busy times per family; instant: none
 //   fault=   stuck-busy | stuck-byte:ADDR=VAL | flaky-read:N | erase-fails | write-protect |
 //            slow:MS | unplug-after:N   (several fault= combine)
@@ -40,7 +40,7 @@ constexpr uint32_t kMaxDevice = 0x1F;
 constexpr uint32_t kMaxFunction = 0x7;
 constexpr uint32_t kMinChipSize = 4 * 1024;
 constexpr uint32_t kMaxChipSize = 16 * 1024 * 1024;  // 24-bit addresses
-constexpr uint64_t kMaxTotalChipBytes = 64 * 1024 * 1024;
+constexpr uint64_t kMaxTotalChipBytes = 16 * 1024 * 1024;
 constexpr uint32_t kMaxSlowMs = 60000;
 constexpr uint8_t kOptionRomSignature0 = 0x55;
 constexpr uint8_t kOptionRomSignature1 = 0xAA;

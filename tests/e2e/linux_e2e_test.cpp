@@ -115,12 +115,15 @@ public:
     }
     std::string SystemctlCalls() const { return ReadFile(m_root / "systemctl.calls"); }
     std::string AccessLog() const { return ReadFile(m_root / "access.log"); }
+    // The emulated PC's record of host misuse (VLMIO_EMULATOR_VIOLATIONS), one line each.
+    std::string Violations() const { return ReadFile(m_root / "violations.log"); }
 
     // The environment of a run: PATH with the recording systemctl first, the access log.
     std::vector<std::string> Environment() const {
         std::vector<std::string> env;
         env.push_back("PATH=" + (m_root / "bin").string() + ":/usr/sbin:/usr/bin:/sbin:/bin");
         env.push_back("VLMIO_EMULATOR_LOG=" + (m_root / "access.log").string());
+        env.push_back("VLMIO_EMULATOR_VIOLATIONS=" + (m_root / "violations.log").string());
         env.push_back("VLM270_EVENT_LOG=" + (m_root / "events.log").string());
         env.push_back("TERM=xterm-256color");
         for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"}) {
@@ -322,6 +325,23 @@ TEST(LinuxProgram, SilentRunUpdatesEveryControllerAndPrintsNothing) {
         for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
     }
     EXPECT_EQ(folder.SystemctlCalls(), "");
+    EXPECT_EQ(folder.Violations(), "");
+}
+
+// The two parts whose writing the updater had to mend: both updated; the M45PE10's only misuse
+// is the status write of each unprotect, which the chip (having no status register) rejects.
+TEST(LinuxProgram, TheMendedRowsAreUpdated) {
+    ProgramFolder folder(kDemo);
+    folder.SetMachineFile(
+        "controller 02:00.0 part=M45PE10 flash=flash-02-00-0.bin timing=instant\n"
+        "controller 03:00.0 part=AT25F512A(B) flash=flash-03-00-0.bin timing=instant\n");
+    Outcome o = folder.Run({"/s"});
+    EXPECT_EQ(o.status, kAllUpdated) << o.err;
+    for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
+    const std::regex rejected(
+        "02:00\\.0 access [0-9]+: rejected-command: status write 0x01: the chip has none\n"
+        "02:00\\.0 access [0-9]+: rejected-command: status write 0x01: the chip has none\n");
+    EXPECT_TRUE(std::regex_match(folder.Violations(), rejected)) << folder.Violations();
 }
 
 TEST(LinuxProgram, CloseSignalsWaitForTheRunSoNoFlashIsCutShort) {
@@ -339,6 +359,7 @@ TEST(LinuxProgram, CloseSignalsWaitForTheRunSoNoFlashIsCutShort) {
         SCOPED_TRACE(signals[i]);
         EXPECT_EQ(ProgramFolder::WaitFor(pids[i]), kAllUpdated);
         for (const char* f : kFlashFiles) ExpectFlashHoldsImage(*folders[i], f);
+        EXPECT_EQ(folders[i]->Violations(), "");
     }
 }
 
@@ -573,6 +594,7 @@ TEST(LinuxProgram, InteractiveRunOnATerminalAnsweredRestartLater) {
     EXPECT_EQ(o.out.find("power-cycled"), std::string::npos);
     for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
     EXPECT_EQ(folder.SystemctlCalls(), "");
+    EXPECT_EQ(folder.Violations(), "");
 }
 
 TEST(LinuxProgram, InteractiveRestartNowPowerCyclesTheEmulatedPcOnly) {
@@ -583,6 +605,7 @@ TEST(LinuxProgram, InteractiveRestartNowPowerCyclesTheEmulatedPcOnly) {
     EXPECT_EQ(o.status, kAllUpdated) << o.out;
     EXPECT_NE(o.out.find("power-cycled"), std::string::npos) << o.out;
     for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
+    EXPECT_EQ(folder.Violations(), "");
     EXPECT_EQ(folder.SystemctlCalls(), "");  // this computer was never asked to restart
 }
 
