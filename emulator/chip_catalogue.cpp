@@ -66,8 +66,8 @@ constexpr EraseCommand Block(uint8_t opcode, uint32_t bytes, uint32_t us) {
 }
 
 // A sibling of `base`: another name, size, identification and whole-chip erase time.
-constexpr ChipSpec Sibling(ChipSpec base, const char* name, uint32_t size,
-                           std::array<IdAnswer, kMaxIdAnswers> ids, uint32_t chipEraseUs) {
+constexpr ChipDatasheet Sibling(ChipDatasheet base, const char* name, uint32_t size,
+                                std::array<IdAnswer, kMaxIdAnswers> ids, uint32_t chipEraseUs) {
     base.name = name;
     base.alias = nullptr;
     base.sizeBytes = size;
@@ -85,7 +85,7 @@ constexpr ChipSpec Sibling(ChipSpec base, const char* name, uint32_t size,
 // of the generation are taken to have the same commands [recalled]. Times: page 1.4 ms, 4 KiB
 // 60 ms, 64 KiB 1 s [family: KH25L8005 PM1307, "PERFORMANCE"]; no chip-erase figure was found
 // [estimate]. Block protection BP0-BP2, shipped clear, written after write enable [recalled].
-constexpr ChipSpec kMx25l4006e = {
+constexpr ChipDatasheet kMx25l4006e = {
     .name = "MX25x4006E",
     .alias = nullptr,
     .maker = "Macronix",
@@ -105,16 +105,16 @@ constexpr ChipSpec kMx25l4006e = {
 };
 // The 32-byte page of the MX25L5121E and MX25L1021E [recalled: their datasheet was found by its
 // title only]; their times are taken from the generation above [estimate].
-constexpr ChipSpec SmallPage(ChipSpec base) {
+constexpr ChipDatasheet SmallPage(ChipDatasheet base) {
     base.pageBytes = 32;
     return base;
 }
 // The 1.8 V MX25U parts: 0x52 erases 32 KiB there [recalled]; times as above [estimate].
-constexpr ChipSpec Mx25u(ChipSpec base) {
+constexpr ChipDatasheet Mx25u(ChipDatasheet base) {
     base.erases[1] = Block(0x52, 32 * KiB, kEstimated32KUs);
     return base;
 }
-constexpr const ChipSpec kMacronix[] = {
+constexpr const ChipDatasheet kMacronix[] = {
     Sibling(kMx25l4006e, "MX25L(V)512(C)", 64 * KiB, {Jedec(0xC2, 0x20, 0x10)},
             EstimatedChipEraseUs(64 * KiB)),
     Sibling(kMx25l4006e, "MX25L100(2)5C/1006E", 128 * KiB, {Jedec(0xC2, 0x20, 0x11)},
@@ -137,7 +137,7 @@ constexpr const ChipSpec kMacronix[] = {
 // rev F, contents: "Sector Erase (20h)", "Block Erase (D8h)", "Chip Erase (C7h or 60h)"]; 0x52
 // (32 KiB) on the later generations and the identification bytes [recalled]. No time was found
 // [estimate].
-constexpr ChipSpec kW25x10 = {
+constexpr ChipDatasheet kW25x10 = {
     .name = "W25X10B(C)L(V)",
     .alias = nullptr,
     .maker = "Winbond",
@@ -156,7 +156,7 @@ constexpr ChipSpec kW25x10 = {
     .perByteUs = 0,
     .aaiByteUs = 0,
 };
-constexpr const ChipSpec kWinbond[] = {
+constexpr const ChipDatasheet kWinbond[] = {
     Sibling(kW25x10, "W25Q20BW", 256 * KiB, {Jedec(0xEF, 0x50, 0x12)},
             EstimatedChipEraseUs(256 * KiB)),
     Sibling(kW25x10, "W25Q40BW", 512 * KiB, {Jedec(0xEF, 0x50, 0x13)},
@@ -180,7 +180,7 @@ constexpr const ChipSpec kWinbond[] = {
 // section 10, Tables 6_1 and 6_2]; the LE25FU206A is taken to answer the same way. The
 // LE25FU406B's own identification table was not found: it is modelled with the two-byte code
 // 62 1E repeating, the older form of the maker [estimate]. Erase times [estimate].
-constexpr ChipSpec kLe25fu406b = {
+constexpr ChipDatasheet kLe25fu406b = {
     .name = "LE25FU406B",
     .alias = nullptr,
     .maker = "Sanyo",
@@ -199,7 +199,7 @@ constexpr ChipSpec kLe25fu406b = {
     .perByteUs = 0,
     .aaiByteUs = 0,
 };
-constexpr const ChipSpec kSanyo[] = {
+constexpr const ChipDatasheet kSanyo[] = {
     Sibling(kLe25fu406b, "LE25FU206A", 256 * KiB,
             {IdAnswer{kOpJedecId, 0, 4, true, {0x62, 0x06, 0x12, 0x00}}},
             EstimatedChipEraseUs(256 * KiB)),
@@ -211,7 +211,7 @@ constexpr const ChipSpec kSanyo[] = {
 // 0.75 s, chip 1 s [DS: F25L01PA rev 1.3, "FEATURES" and "GENERAL DESCRIPTION"]. The opcodes and
 // the identification bytes 8C 30 xx [recalled]. The F25L05PA (512 Kbit) is taken to be the same
 // generation, its chip erase scaled by size [estimate].
-constexpr ChipSpec kF25l01pa = {
+constexpr ChipDatasheet kF25l01pa = {
     .name = "F25L01PA",
     .alias = nullptr,
     .maker = "ESMT",
@@ -228,7 +228,7 @@ constexpr ChipSpec kF25l01pa = {
     .perByteUs = 0,
     .aaiByteUs = 0,
 };
-constexpr const ChipSpec kEsmt[] = {
+constexpr const ChipDatasheet kEsmt[] = {
     kF25l01pa,
     Sibling(kF25l01pa, "F25L05PA", 64 * KiB, {Jedec(0x8C, 0x30, 0x10)}, 500 * kMs),
 };
@@ -236,7 +236,7 @@ constexpr const ChipSpec kEsmt[] = {
 // ---- GigaDevice ---------------------------------------------------------------------------------
 // Identification, opcodes 0x20, 0x52 (32 KiB), 0xD8, 0x60 or 0xC7 [recalled]; no time was found
 // [estimate].
-constexpr ChipSpec kGd25q40 = {
+constexpr ChipDatasheet kGd25q40 = {
     .name = "GD25Q40",
     .alias = nullptr,
     .maker = "GigaDevice",
@@ -255,7 +255,7 @@ constexpr ChipSpec kGd25q40 = {
     .perByteUs = 0,
     .aaiByteUs = 0,
 };
-constexpr const ChipSpec kGigaDevice[] = {
+constexpr const ChipDatasheet kGigaDevice[] = {
     kGd25q40,
     Sibling(kGd25q40, "GD25Q20", 256 * KiB, {Jedec(0xC8, 0x40, 0x12)},
             EstimatedChipEraseUs(256 * KiB)),
@@ -271,7 +271,7 @@ constexpr const ChipSpec kGigaDevice[] = {
 // 20 20 10 / 20 20 11 (the M25P05-A only on its process codes X and Y, the ones modelled here),
 // 0xAB the one-byte signature 05 / 10 [DS: M25P05-A rev 11 and M25P10-A rev 11, "Features" and
 // section 6.3]. No 0x20 and no 0x60 [recalled].
-constexpr ChipSpec kM25p10a = {
+constexpr ChipDatasheet kM25p10a = {
     .name = "M25P10A",
     .alias = nullptr,
     .maker = "Numonyx",
@@ -290,7 +290,7 @@ constexpr ChipSpec kM25p10a = {
 // M25PE10 / M25PE20: 0xDB page erase (256 bytes, 10 ms), 0x20 4 KiB subsector, 0xD8 64 KiB
 // sector, 0xC7 bulk; page program 0.8 ms [DS: M25PE20/M25PE10 rev 5, "Features"]. Subsector,
 // sector and bulk times were not found [estimate].
-constexpr ChipSpec kM25pe10 = {
+constexpr ChipDatasheet kM25pe10 = {
     .name = "M25PE10",
     .alias = nullptr,
     .maker = "Numonyx",
@@ -313,7 +313,7 @@ constexpr ChipSpec kM25pe10 = {
 // section 1]. Its instruction set has page write 0x0A, page program 0x02, page erase 0xDB,
 // sector erase 0xD8 with an address, and neither a bulk erase nor a status-register write nor
 // block-protection bits [DS: M45PE20, "Instructions", Table 4]. The sector-erase time [estimate].
-constexpr ChipSpec kM45pe10 = {
+constexpr ChipDatasheet kM45pe10 = {
     .name = "M45PE10",
     .alias = nullptr,
     .maker = "Numonyx",
@@ -329,7 +329,7 @@ constexpr ChipSpec kM45pe10 = {
     .perByteUs = 0,
     .aaiByteUs = 0,
 };
-constexpr const ChipSpec kNumonyx[] = {
+constexpr const ChipDatasheet kNumonyx[] = {
     Sibling(kM25p10a, "M25P05A", 64 * KiB, {Jedec(0x20, 0x20, 0x10), Signature(0x05)}, 850 * kMs),
     kM25p10a,
     kM25pe10,
@@ -345,7 +345,7 @@ constexpr const ChipSpec kNumonyx[] = {
 // Opcodes 0x20, 0xD8, 0xC7 or 0x60 and the identification bytes [recalled]; a write command
 // whose chip select does not rise on a byte boundary is rejected [DS: EN25F16,
 // "INSTRUCTIONS"].
-constexpr ChipSpec kEn25f40 = {
+constexpr ChipDatasheet kEn25f40 = {
     .name = "EN25F40",
     .alias = nullptr,
     .maker = "EON",
@@ -363,7 +363,7 @@ constexpr ChipSpec kEn25f40 = {
     .aaiByteUs = 0,
 };
 constexpr uint32_t kEn25f20ChipEraseUs = 3 * kSecond;  // 256 KiB
-constexpr const ChipSpec kEon[] = {
+constexpr const ChipDatasheet kEon[] = {
     Sibling(kEn25f40, "EN25xF05", 64 * KiB, {Jedec(0x1C, 0x31, 0x10)}, kEn25f20ChipEraseUs / 4),
     Sibling(kEn25f40, "EN25(L)F10", 128 * KiB, {Jedec(0x1C, 0x31, 0x11)}, kEn25f20ChipEraseUs / 2),
     Sibling(kEn25f40, "EN25S10", 128 * KiB, {Jedec(0x1C, 0x38, 0x11)}, kEn25f20ChipEraseUs / 2),
@@ -376,7 +376,7 @@ constexpr const ChipSpec kEon[] = {
 // [DS: "Block write protection ... by programming the status register"]. Opcodes 0x15 (answers
 // 1F 65), 0x52 (sector, with an address) and 0x62 (chip) [recalled]. The chip-erase time is
 // taken as its two sectors' [estimate].
-constexpr ChipSpec kAt25f512a = {
+constexpr ChipDatasheet kAt25f512a = {
     .name = "AT25F512A",
     .alias = "AT25F512A(B)",
     .maker = "Atmel",
@@ -399,7 +399,7 @@ constexpr ChipSpec kAt25f512a = {
 // or 0xD7, 0x52 or 0xD8, 0x60 or 0xC7 (no 0x62), the device bytes 65 01 and the legacy 0x15
 // answering 1F 65 [recalled: the command table itself was not found]. The chip-erase time
 // [estimate].
-constexpr ChipSpec kAt25f512b = {
+constexpr ChipDatasheet kAt25f512b = {
     .name = "AT25F512B",
     .alias = nullptr,
     .maker = "Atmel",
@@ -420,7 +420,7 @@ constexpr ChipSpec kAt25f512b = {
 };
 // AT25FS010: 0x15 answers 1F 66, 0x9F 1F 66 01; opcodes 0x20 or 0xD7, 0x52, 0xD8, 0x60 or 0xC7;
 // 256-byte pages [recalled]; no time was found [estimate].
-constexpr ChipSpec kAt25fs010 = {
+constexpr ChipDatasheet kAt25fs010 = {
     .name = "AT25FS010",
     .alias = nullptr,
     .maker = "Atmel",
@@ -439,14 +439,14 @@ constexpr ChipSpec kAt25fs010 = {
     .perByteUs = 0,
     .aaiByteUs = 0,
 };
-constexpr const ChipSpec kAtmel[] = {kAt25f512a, kAt25f512b, kAt25fs010};
+constexpr const ChipDatasheet kAtmel[] = {kAt25f512a, kAt25f512b, kAt25fs010};
 
 // ---- PMC ----------------------------------------------------------------------------------------
 // No PMC datasheet text was found. The identification (0xAB or 0x90 after three address bytes:
 // 9D, the device byte, 7F), the opcodes (0xD7 4 KiB, 0xD8 block, 0xC7 or 0x60 chip) [recalled];
 // page 2 ms and chip erase 40 ms [recalled, the figures of the team's notes]; the rest
 // [estimate]. The Pm25LV parts' 0xD8 block is 32 KiB [recalled].
-constexpr ChipSpec kPm25ld512c = {
+constexpr ChipDatasheet kPm25ld512c = {
     .name = "PM25LD512C",
     .alias = nullptr,
     .maker = "PMC",
@@ -464,14 +464,14 @@ constexpr ChipSpec kPm25ld512c = {
     .perByteUs = 0,
     .aaiByteUs = 0,
 };
-constexpr ChipSpec Pm25lv(ChipSpec base) {
+constexpr ChipDatasheet Pm25lv(ChipDatasheet base) {
     base.erases[2] = Block(0xD8, 32 * KiB, kEstimated32KUs);
     return base;
 }
 constexpr IdAnswer PmcId(uint8_t opcode, uint8_t device) {
     return {opcode, kAddressBytes, 3, false, {0x9D, device, 0x7F, 0}};
 }
-constexpr const ChipSpec kPmc[] = {
+constexpr const ChipDatasheet kPmc[] = {
     Pm25lv(Sibling(kPm25ld512c, "PM25LV512A", 64 * KiB, {PmcId(kOpSignature, 0x7B)}, 40 * kMs)),
     Pm25lv(Sibling(kPm25ld512c, "PM25LV010A", 128 * KiB, {PmcId(kOpSignature, 0x7C)}, 40 * kMs)),
     kPm25ld512c,
@@ -487,7 +487,7 @@ constexpr const ChipSpec kPmc[] = {
 // [DS: A25L020/A25L010/A25L512 series v2.0, "FEATURES" and "GENERAL DESCRIPTION"]; 0x90 gives
 // the maker first at address 0 [family: A25L016, "REMS"]. Chip-erase opcode 0xC7 (and 0x60) and
 // the A25L040 as the same generation [recalled]; chip-erase time [estimate].
-constexpr ChipSpec kA25l010 = {
+constexpr ChipDatasheet kA25l010 = {
     .name = "A25L010",
     .alias = nullptr,
     .maker = "AMIC",
@@ -505,7 +505,7 @@ constexpr ChipSpec kA25l010 = {
     .perByteUs = 0,
     .aaiByteUs = 0,
 };
-constexpr const ChipSpec kAmic[] = {
+constexpr const ChipDatasheet kAmic[] = {
     Sibling(kA25l010, "A25L512", 64 * KiB,
             {Jedec(0x37, 0x30, 0x10), Signature(0x05), MakerDevice(0x37, 0x05)},
             EstimatedChipEraseUs(64 * KiB)),
@@ -526,7 +526,7 @@ constexpr const ChipSpec kAmic[] = {
 // after 0x50 or write enable [family: SST25VF020B, Figure 21]. Device bytes 48 / 49, chip
 // erase 0x60 only, 0x20 and 0x52 with an address, block-protection bits set at power-up, one
 // byte per 0x02 command [recalled].
-constexpr ChipSpec kSst25vf010a = {
+constexpr ChipDatasheet kSst25vf010a = {
     .name = "SST25VF010A",
     .alias = nullptr,
     .maker = "SST",
@@ -543,7 +543,7 @@ constexpr ChipSpec kSst25vf010a = {
     .perByteUs = 0,
     .aaiByteUs = 14,
 };
-constexpr const ChipSpec kSst[] = {
+constexpr const ChipDatasheet kSst[] = {
     Sibling(kSst25vf010a, "SST25VF512X", 64 * KiB,
             {MakerDevice(0xBF, 0x48), {kOpSignature, kAddressBytes, 2, true, {0xBF, 0x48, 0, 0}}},
             70 * kMs),
@@ -552,11 +552,11 @@ constexpr const ChipSpec kSst[] = {
 
 // Every table, joined.
 template <std::size_t... N>
-constexpr auto Join(const ChipSpec (&... tables)[N]) {
-    std::array<const ChipSpec*, (N + ...)> all{};
+constexpr auto Join(const ChipDatasheet (&... tables)[N]) {
+    std::array<const ChipDatasheet*, (N + ...)> all{};
     std::size_t at = 0;
     (([&] {
-         for (const ChipSpec& chip : tables) all[at++] = &chip;
+         for (const ChipDatasheet& chip : tables) all[at++] = &chip;
      }()),
      ...);
     return all;
@@ -617,39 +617,39 @@ constexpr const char* kTableOrder[kTableRowCount] = {
 
 }  // namespace
 
-const IdAnswer* ChipSpec::Id(uint8_t opcode) const {
+const IdAnswer* ChipDatasheet::Id(uint8_t opcode) const {
     for (const IdAnswer& id : ids) {
         if (id.length != 0 && id.opcode == opcode) return &id;
     }
     return nullptr;
 }
 
-const EraseCommand* ChipSpec::Erase(uint8_t opcode) const {
+const EraseCommand* ChipDatasheet::Erase(uint8_t opcode) const {
     for (const EraseCommand& e : erases) {
         if (e.opcode != 0 && e.opcode == opcode) return &e;
     }
     return nullptr;
 }
 
-uint32_t ChipSpec::ChipEraseUs() const {
+uint32_t ChipDatasheet::ChipEraseUs() const {
     for (const EraseCommand& e : erases) {
         if (e.opcode != 0 && e.bytes == kWholeChip) return e.typicalUs;
     }
     return 0;
 }
 
-std::span<const ChipSpec* const> Catalogue() {
+std::span<const ChipDatasheet* const> Catalogue() {
     return kCatalogue;
 }
 
-const ChipSpec* FindChip(std::string_view name) {
-    for (const ChipSpec* chip : kCatalogue) {
+const ChipDatasheet* FindChip(std::string_view name) {
+    for (const ChipDatasheet* chip : kCatalogue) {
         if (name == chip->name || (chip->alias != nullptr && name == chip->alias)) return chip;
     }
     return nullptr;
 }
 
-const ChipSpec* ChipOfTableRow(std::size_t row) {
+const ChipDatasheet* ChipOfTableRow(std::size_t row) {
     return row < kTableRowCount ? FindChip(kTableOrder[row]) : nullptr;
 }
 

@@ -41,7 +41,7 @@ enum class StatusWrite : uint8_t {
 inline constexpr std::size_t kMaxIdAnswers = 3;
 inline constexpr std::size_t kMaxEraseCommands = 6;
 
-struct ChipSpec {
+struct ChipDatasheet {
     const char* name;   // as a machine file spells it (part=NAME)
     const char* alias;  // a second spelling machine files may use, or null
     const char* maker;
@@ -66,13 +66,13 @@ struct ChipSpec {
 };
 
 // Every chip of the catalogue, maker by maker.
-std::span<const ChipSpec* const> Catalogue();
+std::span<const ChipDatasheet* const> Catalogue();
 // The chip spelt so (its name or its alias), or null.
-const ChipSpec* FindChip(std::string_view name);
+const ChipDatasheet* FindChip(std::string_view name);
 
 // part=N: the Nth part in the order of the updater's part table (the catalogue states that
 // order, so machine files may keep naming parts by number), or null past its end.
-const ChipSpec* ChipOfTableRow(std::size_t row);
+const ChipDatasheet* ChipOfTableRow(std::size_t row);
 inline constexpr std::size_t kTableRowCount = 47;
 
 }  // namespace vlmio::emu

@@ -111,7 +111,7 @@ public:
     // The catalogue's name of the chip ("unknown" for part=unknown:...).
     virtual const char* PartName() const = 0;
     // The chip's row of the catalogue (sized as the machine file says).
-    virtual const ChipSpec& Spec() const = 0;
+    virtual const ChipDatasheet& Datasheet() const = 0;
 
     // Which bytes were programmed, and whether each was read after its last program (an erase
     // forgets what it erased).

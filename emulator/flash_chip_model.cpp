@@ -41,10 +41,11 @@ std::string Hex(uint32_t value, int digits = 2) {
 
 }  // namespace
 
-ChipConfig ChipConfigFor(const ChipSpec& spec, uint32_t sizeOverride, bool instantTiming) {
+ChipConfig ChipConfigFor(const ChipDatasheet& datasheet, uint32_t sizeOverride,
+                         bool instantTiming) {
     ChipConfig c;
-    c.spec = spec;
-    if (sizeOverride != 0) c.spec.sizeBytes = sizeOverride;
+    c.datasheet = datasheet;
+    if (sizeOverride != 0) c.datasheet.sizeBytes = sizeOverride;
     c.instantTiming = instantTiming;
     return c;
 }
@@ -56,36 +57,36 @@ ChipConfig ChipConfigForUnknown(uint8_t opcode, const std::array<uint8_t, 3>& by
     constexpr uint32_t kPageUs = 1500;
     constexpr uint32_t kSectorUs = 100000;
     constexpr uint32_t kChipUs = 1000000;
-    ChipSpec spec{};
-    spec.name = "unknown";
-    spec.maker = "unknown";
+    ChipDatasheet datasheet{};
+    datasheet.name = "unknown";
+    datasheet.maker = "unknown";
     // The identification commands that take an address get one here too.
     const uint8_t lead = (opcode == kMakerDevice || opcode == kSignature) ? kAddressBytes : 0;
-    spec.ids[0] = IdAnswer{opcode, lead, 3, false, {bytes[0], bytes[1], bytes[2], 0}};
-    spec.sizeBytes = kUnknownChipSize;
-    spec.pageBytes = 256;
-    spec.erases[0] = EraseCommand{0x20, 4096, kSectorUs};
-    spec.erases[1] = EraseCommand{0x60, kWholeChip, kChipUs};
-    spec.protectionBits = 0x1C;
-    spec.statusWrite = StatusWrite::kAfterWriteEnable;
-    spec.pageProgramUs = kPageUs;
-    return ChipConfigFor(spec, sizeOverride, instantTiming);
+    datasheet.ids[0] = IdAnswer{opcode, lead, 3, false, {bytes[0], bytes[1], bytes[2], 0}};
+    datasheet.sizeBytes = kUnknownChipSize;
+    datasheet.pageBytes = 256;
+    datasheet.erases[0] = EraseCommand{0x20, 4096, kSectorUs};
+    datasheet.erases[1] = EraseCommand{0x60, kWholeChip, kChipUs};
+    datasheet.protectionBits = 0x1C;
+    datasheet.statusWrite = StatusWrite::kAfterWriteEnable;
+    datasheet.pageProgramUs = kPageUs;
+    return ChipConfigFor(datasheet, sizeOverride, instantTiming);
 }
 
 SpiFlashChip::SpiFlashChip(ChipConfig config, framework::Clock& clock)
     : m_config(std::move(config)),
       m_clock(clock),
-      m_array(m_config.spec.sizeBytes, kErased),
-      m_lastProgram(m_config.spec.sizeBytes, 0),
-      m_lastRead(m_config.spec.sizeBytes, 0),
-      m_addressMask(m_config.spec.sizeBytes - 1),
-      m_pageBuffer(m_config.spec.pageBytes, kErased) {
+      m_array(m_config.datasheet.sizeBytes, kErased),
+      m_lastProgram(m_config.datasheet.sizeBytes, 0),
+      m_lastRead(m_config.datasheet.sizeBytes, 0),
+      m_addressMask(m_config.datasheet.sizeBytes - 1),
+      m_pageBuffer(m_config.datasheet.pageBytes, kErased) {
     PowerUp();
 }
 
 void SpiFlashChip::PowerUp() {
-    const bool protectedAtStart = m_config.spec.powerUpProtected || m_config.writeProtect;
-    m_status = protectedAtStart ? m_config.spec.protectionBits : 0;
+    const bool protectedAtStart = m_config.datasheet.powerUpProtected || m_config.writeProtect;
+    m_status = protectedAtStart ? m_config.datasheet.protectionBits : 0;
     m_writeEnabled = false;
     m_statusWriteEnabled = false;
     m_aai = false;
@@ -126,7 +127,7 @@ bool SpiFlashChip::Busy() const {
 }
 
 bool SpiFlashChip::Protected() const {
-    return m_config.writeProtect || (m_status & m_config.spec.protectionBits) != 0;
+    return m_config.writeProtect || (m_status & m_config.datasheet.protectionBits) != 0;
 }
 
 uint8_t SpiFlashChip::Status() const {
@@ -178,10 +179,10 @@ uint8_t SpiFlashChip::Exchange(uint8_t mosi) {
                 m_kind = Kind::kProgram;
                 break;
             case kOpAaiProgram:
-                m_kind = m_config.spec.aai ? Kind::kAai : Kind::kOther;
+                m_kind = m_config.datasheet.aai ? Kind::kAai : Kind::kOther;
                 break;
             default:
-                m_id = m_config.spec.Id(mosi);
+                m_id = m_config.datasheet.Id(mosi);
                 m_kind = m_id != nullptr ? Kind::kId : Kind::kOther;
                 break;
         }
@@ -227,7 +228,7 @@ uint8_t SpiFlashChip::CommandByte(uint32_t index, uint8_t mosi) {
                 if (m_dataCount == 0) m_firstData = mosi;
                 // Bytes past the end of the page wrap to its start; a later byte replaces an
                 // earlier.
-                const uint32_t pageSize = m_config.spec.pageBytes;
+                const uint32_t pageSize = m_config.datasheet.pageBytes;
                 m_pageBuffer[(m_address % pageSize + m_dataCount) % pageSize] = mosi;
                 ++m_dataCount;
             }
@@ -287,7 +288,7 @@ void SpiFlashChip::Complete() {
             m_aai = false;
             return;
         case kOpEnableWriteStatus:
-            if (m_config.spec.statusWrite == StatusWrite::kAfterWriteEnableOrEwsr) {
+            if (m_config.datasheet.statusWrite == StatusWrite::kAfterWriteEnableOrEwsr) {
                 m_statusWriteEnabled = true;
             }
             return;
@@ -304,7 +305,7 @@ void SpiFlashChip::Complete() {
         CompleteAai(afterOpcode);
         return;
     }
-    if (const EraseCommand* erase = m_config.spec.Erase(m_opcode)) {
+    if (const EraseCommand* erase = m_config.datasheet.Erase(m_opcode)) {
         CompleteErase(*erase, afterOpcode);
         return;
     }
@@ -314,7 +315,7 @@ void SpiFlashChip::Complete() {
 }
 
 void SpiFlashChip::CompleteStatusWrite(uint32_t afterOpcode, bool statusWriteEnabled) {
-    const StatusWrite how = m_config.spec.statusWrite;
+    const StatusWrite how = m_config.datasheet.statusWrite;
     if (how == StatusWrite::kNone) {
         Note(ViolationKind::kRejectedCommand, "status write 0x01: the chip has none");
         return;
@@ -334,13 +335,13 @@ void SpiFlashChip::CompleteStatusWrite(uint32_t afterOpcode, bool statusWriteEna
         return;
     }
     if (!m_config.writeProtect) {
-        m_status = m_statusValue & (m_config.spec.protectionBits | kStatusRegisterProtect);
+        m_status = m_statusValue & (m_config.datasheet.protectionBits | kStatusRegisterProtect);
     }
     m_writeEnabled = false;
 }
 
 void SpiFlashChip::CompleteProgram() {
-    const uint32_t pageSize = m_config.spec.pageBytes;
+    const uint32_t pageSize = m_config.datasheet.pageBytes;
     if (m_dataCount == 0) {
         Note(ViolationKind::kRejectedCommand, "page program ended without data");
         return;
@@ -370,7 +371,7 @@ void SpiFlashChip::CompleteProgram() {
         }
     }
     const uint32_t bytes = std::min(m_dataCount, pageSize);
-    StartBusy(m_config.spec.pageProgramUs + m_config.spec.perByteUs * bytes);
+    StartBusy(m_config.datasheet.pageProgramUs + m_config.datasheet.perByteUs * bytes);
 }
 
 void SpiFlashChip::CompleteAai(uint32_t afterOpcode) {
@@ -384,7 +385,7 @@ void SpiFlashChip::CompleteAai(uint32_t afterOpcode) {
         ++m_sequence;
         Program(m_aaiAddress, m_firstData);
         m_aaiAddress = (m_aaiAddress + 1) % static_cast<uint32_t>(m_array.size());
-        StartBusy(m_config.spec.aaiByteUs);
+        StartBusy(m_config.datasheet.aaiByteUs);
         return;
     }
     if (afterOpcode != kAddressBytes + 1) {
@@ -407,7 +408,7 @@ void SpiFlashChip::CompleteAai(uint32_t afterOpcode) {
     ++m_sequence;
     Program(m_address, m_firstData);
     m_aaiAddress = (m_address + 1) % static_cast<uint32_t>(m_array.size());
-    StartBusy(m_config.spec.aaiByteUs);
+    StartBusy(m_config.datasheet.aaiByteUs);
 }
 
 void SpiFlashChip::CompleteErase(const EraseCommand& erase, uint32_t afterOpcode) {

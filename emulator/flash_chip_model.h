@@ -17,7 +17,7 @@ namespace vlmio::emu {
 
 // Everything that makes one chip: built by the machine-file parser.
 struct ChipConfig {
-    ChipSpec spec{};  // a copy: a part=unknown chip and size= change it
+    ChipDatasheet datasheet{};  // a copy: a part=unknown chip and size= change it
     bool instantTiming = false;
     // Faults of the array and status register.
     bool eraseFails = false;
@@ -26,7 +26,7 @@ struct ChipConfig {
 };
 
 // The chip of a catalogue row (size 0: the chip's own size).
-ChipConfig ChipConfigFor(const ChipSpec& spec, uint32_t sizeOverride, bool instantTiming);
+ChipConfig ChipConfigFor(const ChipDatasheet& datasheet, uint32_t sizeOverride, bool instantTiming);
 // A chip that answers identification opcode `opcode` with `bytes` (after three address bytes
 // for 0x90 and 0xAB) and otherwise takes the common commands: 128 KiB unless sized, 256-byte
 // pages, 0x20 4 KiB sectors, 0x60 chip erase.
@@ -77,11 +77,11 @@ public:
     const std::vector<uint8_t>& Contents() const override { return m_array; }
     void SetContents(const std::vector<uint8_t>& bytes) override;
     std::size_t Size() const override { return m_array.size(); }
-    std::size_t PageSize() const override { return m_config.spec.pageBytes; }
+    std::size_t PageSize() const override { return m_config.datasheet.pageBytes; }
     uint8_t Status() const override;
     bool WriteEnabled() const override { return m_writeEnabled; }
-    const char* PartName() const override { return m_config.spec.name; }
-    const ChipSpec& Spec() const override { return m_config.spec; }
+    const char* PartName() const override { return m_config.datasheet.name; }
+    const ChipDatasheet& Datasheet() const override { return m_config.datasheet; }
     ByteHistory History() const override;
     void ClearHistory() override;
     bool Busy() const;

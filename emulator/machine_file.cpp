@@ -219,7 +219,7 @@ private:
             m_partUnknown = true;
             return true;
         }
-        const ChipSpec* chip = FindChip(value);
+        const ChipDatasheet* chip = FindChip(value);
         uint32_t number = 0;
         if (chip == nullptr && ParseNumber(value, &number)) chip = ChipOfTableRow(number);
         if (chip == nullptr) {
@@ -356,14 +356,14 @@ private:
             ChipConfig chip = m_partUnknown ? ChipConfigForUnknown(m_unknownOpcode, m_unknownBytes,
                                                                    size, c.instantTiming)
                                             : ChipConfigFor(*m_part, size, c.instantTiming);
-            *m_totalChipBytes += chip.spec.sizeBytes;
+            *m_totalChipBytes += chip.datasheet.sizeBytes;
             if (*m_totalChipBytes > kMaxTotalChipBytes) {
                 return Fail("the chips of this file add up to more than " +
                             std::to_string(kMaxTotalChipBytes) + " bytes");
             }
             chip.eraseFails = m_eraseFails;
             chip.writeProtect = m_writeProtect;
-            const uint32_t chipSize = chip.spec.sizeBytes;
+            const uint32_t chipSize = chip.datasheet.sizeBytes;
             for (const auto& [address, value] : m_stuckBytes) {
                 if (address >= chipSize) {
                     return Fail("stuck-byte address " + std::to_string(address) +
@@ -422,7 +422,7 @@ private:
 
     bool m_partNone = false;
     bool m_partUnknown = false;
-    const ChipSpec* m_part = nullptr;
+    const ChipDatasheet* m_part = nullptr;
     uint8_t m_unknownOpcode = 0;
     std::array<uint8_t, 3> m_unknownBytes{};
     bool m_eraseFails = false;

@@ -41,7 +41,8 @@ BENCHMARK(BM_ScanControllers)->Unit(benchmark::kMillisecond);
 // the busy times as the emulator's catalogue gives them.
 double FloorMs(int row, uint32_t length, uint16_t pageSize) {
     const flash::FlashPartInfo& part = flash::g_FlashParts[row];
-    const vlmio::emu::ChipSpec& chip = *vlmio::emu::ChipOfTableRow(static_cast<std::size_t>(row));
+    const vlmio::emu::ChipDatasheet& chip =
+        *vlmio::emu::ChipOfTableRow(static_cast<std::size_t>(row));
     const uint32_t section = part.ucSectionUnits * flash::kSectionUnitBytes;
     uint64_t written = 0;
     for (uint32_t offset = 0; offset < length; offset += section) {

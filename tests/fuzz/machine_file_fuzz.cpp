@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (!parsed && !IsLineError(error, text)) std::abort();
     if (parsed) {
         for (const vlmio::emu::ControllerItem& c : machine.controllers) {
-            if (c.chip && c.initialContents.size() != c.chip->spec.sizeBytes) std::abort();
+            if (c.chip && c.initialContents.size() != c.chip->datasheet.sizeBytes) std::abort();
         }
     }
     StillClock clock;

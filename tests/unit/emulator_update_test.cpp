@@ -50,7 +50,7 @@ class EmulatedUpdate : public ::testing::TestWithParam<int> {};
 
 TEST_P(EmulatedUpdate, EveryPartTakesTheImageWithoutMisuse) {
     const auto row = static_cast<std::size_t>(GetParam());
-    const vlmio::emu::ChipSpec& chip = *vlmio::emu::ChipOfTableRow(row);
+    const vlmio::emu::ChipDatasheet& chip = *vlmio::emu::ChipOfTableRow(row);
     SCOPED_TRACE(chip.name);
     const Outcome o = Update("controller 02:00.0 part=" + std::to_string(row) + "\n");
     EXPECT_EQ(o.result, 0);

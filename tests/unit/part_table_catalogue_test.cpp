@@ -15,7 +15,7 @@
 namespace {
 
 using flash::g_FlashParts;
-using vlmio::emu::ChipSpec;
+using vlmio::emu::ChipDatasheet;
 
 constexpr uint8_t kIdModeWithAddress = 3;
 constexpr uint8_t kWildcard = 0xFF;
@@ -35,7 +35,7 @@ std::array<uint8_t, 3> FirstThree(const vlmio::emu::IdAnswer& id) {
 
 // How a table row and a chip it stands for differ, one "ROW FIELD: what" line per difference.
 std::vector<std::string> Differences(std::size_t row, const flash::FlashPartInfo& part,
-                                     const ChipSpec& chip) {
+                                     const ChipDatasheet& chip) {
     std::vector<std::string> out;
     auto differ = [&](const std::string& field, const std::string& what) {
         out.push_back(std::to_string(row) + " " + chip.name + " " + field + ": " + what);
@@ -113,12 +113,12 @@ TEST(PartTableAgainstCatalogue, DifferencesAreTheListedOnes) {
     };
     std::set<std::string> found;
     for (std::size_t row = 0; row < g_FlashParts.size(); ++row) {
-        const ChipSpec* chip = vlmio::emu::ChipOfTableRow(row);
+        const ChipDatasheet* chip = vlmio::emu::ChipOfTableRow(row);
         ASSERT_NE(chip, nullptr) << row;
         for (const std::string& d : Differences(row, g_FlashParts[row], *chip)) found.insert(d);
     }
     const std::size_t kAt25f512Row = 32;
-    const ChipSpec* b = vlmio::emu::FindChip("AT25F512B");
+    const ChipDatasheet* b = vlmio::emu::FindChip("AT25F512B");
     ASSERT_NE(b, nullptr);
     for (const std::string& d : Differences(kAt25f512Row, g_FlashParts[kAt25f512Row], *b)) {
         found.insert(d);
@@ -131,7 +131,7 @@ TEST(PartTableAgainstCatalogue, DifferencesAreTheListedOnes) {
 TEST(PartTableAgainstCatalogue, RowNumbersAndNamesResolve) {
     EXPECT_EQ(vlmio::emu::ChipOfTableRow(vlmio::emu::kTableRowCount), nullptr);
     std::set<std::string> names;
-    for (const ChipSpec* chip : vlmio::emu::Catalogue()) {
+    for (const ChipDatasheet* chip : vlmio::emu::Catalogue()) {
         EXPECT_TRUE(names.insert(chip->name).second) << chip->name;
         EXPECT_EQ(vlmio::emu::FindChip(chip->name), chip);
     }
