@@ -150,13 +150,33 @@ bool CSPICtl::FirstStatus(const ControllerInfo& record, uint8_t* pucStatus) {
 }
 
 template <typename KeepPolling>
-void CSPICtl::PollWhile(const ControllerInfo& record, KeepPolling keepPolling) {
+void CSPICtl::PollWhile(const ControllerInfo& record, KeepPolling keepPolling, uint8_t* pucLast,
+                        bool* pbRead) {
     uint8_t status = 0;
     bool ok = FirstStatus(record, &status);
     const Limit limit(GetClock(), kStatusPollLimitMs);
     while (!ok || keepPolling(status)) {
-        if (limit.Passed() || Stopped()) return;
+        if (limit.Passed() || Stopped()) break;
         ok = PollStatus(record, &status);
+    }
+    if (pucLast != nullptr) *pucLast = status;
+    if (pbRead != nullptr) *pbRead = ok;
+}
+
+// A chip that answers busy when the status poll gives up is still erasing: it is polled on
+// while it answers busy, so that nothing is sent to it before the erase ends. A chip that
+// stops answering (a status read that fails, or the idle line's 0xFF that no chip drives) is
+// not waited for longer than the status poll.
+void CSPICtl::WaitEraseDone(const ControllerInfo& record) {
+    uint8_t status = 0;
+    bool read = false;
+    PollWhile(
+        record, [](uint8_t s) { return (s & kStatusBusy) != 0; }, &status, &read);
+    auto stillErasing = [&] { return read && status != kIdleLineByte && (status & kStatusBusy); };
+    const Limit limit(GetClock(), kEraseLimitMs);
+    while (stillErasing()) {
+        if (limit.Passed() || Stopped()) return;
+        read = PollStatus(record, &status);
     }
 }
 
@@ -221,7 +241,7 @@ int32_t CSPICtl::EraseCommand(const ControllerInfo& record, uint8_t ucOpcode, bo
                  : WriteData(record, ucOpcode, 1);
     EndCommand(record);
     if (result < 0) return result;
-    WaitWhileBusy(record);
+    WaitEraseDone(record);
     return kResultSuccess;
 }
 

@@ -39,6 +39,14 @@ inline constexpr uint8_t kStatusWriteEnableLatch = 0x02;
 // least that long), and the auto-increment busy poll's bound.
 inline constexpr uint64_t kBridgeLimitMs = 1000;
 inline constexpr uint64_t kStatusPollLimitMs = 5000;
+// How long an erase that still reports itself busy when the status poll's limit is reached is
+// waited for, as long as the chip keeps answering. The typical whole-chip erase of the larger
+// parts is already as long as the status poll (EN25LF40: 5 s); their worst case is several times
+// that. A chip left erasing ignores the commands that follow: the write disable, and the blank
+// check's reads, whose idle line reads as erased flash.
+inline constexpr uint64_t kEraseLimitMs = 30000;
+// What the bridge reads when no chip drives the line.
+inline constexpr uint8_t kIdleLineByte = 0xFF;
 inline constexpr uint32_t kAaiBusyPollMaxReads = 1000;
 
 // The blank check covers the first 64 KiB in blocks of 256 bytes.
@@ -143,8 +151,14 @@ private:
     // The first status read of a poll: true with *pucStatus on success.
     bool FirstStatus(const ControllerInfo& record, uint8_t* pucStatus);
     // Polls while pred(status) holds or the read failed, for at most the status poll limit.
+    // When given, *pbRead tells whether the last status read went through and *pucLast is the
+    // status it read.
     template <typename KeepPolling>
-    void PollWhile(const ControllerInfo& record, KeepPolling keepPolling);
+    void PollWhile(const ControllerInfo& record, KeepPolling keepPolling,
+                   uint8_t* pucLast = nullptr, bool* pbRead = nullptr);
+    // The busy poll after an erase command: the status poll, then, while the chip still answers
+    // busy, up to kEraseLimitMs more.
+    void WaitEraseDone(const ControllerInfo& record);
     // The auto-increment busy poll: 1 to kAaiBusyPollMaxReads status reads.
     void AaiBusyPoll(const ControllerInfo& record);
     // Write enable, one erase command (with an address when bWithAddress), the busy poll.
