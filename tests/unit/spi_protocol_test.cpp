@@ -267,8 +267,8 @@ TEST_F(SpiProtocol, AnEraseOutlastingTheStatusPollIsWaitedFor) {
     };
     const Case cases[] = {
         {12 * kUsPerSecond, 0, 12 * kUsPerSecond, 13 * kUsPerSecond},    // ends after 12 s
-        {1000 * kUsPerSecond, 0, 33 * kUsPerSecond, 36 * kUsPerSecond},  // never ends
-        {0, 0xFF, 8 * kUsPerSecond, 10 * kUsPerSecond},  // no chip: 0xFF, as described
+        {1000 * kUsPerSecond, 0, 35 * kUsPerSecond, 36 * kUsPerSecond},  // never ends
+        {0, 0xFF, 10 * kUsPerSecond, 11 * kUsPerSecond},  // no chip: 0xFF, as described
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.eraseUs);
