@@ -21,7 +21,7 @@ constexpr const char* kNoUpdateLockText = "Not started: the update lock could no
 
 }  // namespace
 
-int RunVlm270FWUpdate(const std::string& strCommandLine) {
+int RunWithAccessLibrary(const std::function<int()>& fnRun) {
     if (g_Utility.m_bModulePathTooLong) {
         framework::AfxMessageBox(kModulePathTooLongText,
                                  framework::kMbOk | framework::kMbIconError);
@@ -54,11 +54,16 @@ int RunVlm270FWUpdate(const std::string& strCommandLine) {
     {
         // The run's services: the platform's as the program installed them, and the library.
         pci::ScopedServices services({framework::InstalledServices(), pSwitch});
-        nStatus = framework::RunApplication(theApp, strCommandLine);
+        nStatus = fnRun();
     }
     // Every thread of the run has ended by now (the application waits for them): the library
     // can be closed.
     delete pSwitch;
     library.reset();
     return nStatus;
+}
+
+int RunVlm270FWUpdate(const std::string& strCommandLine) {
+    return RunWithAccessLibrary(
+        [&strCommandLine] { return framework::RunApplication(theApp, strCommandLine); });
 }

@@ -1,6 +1,7 @@
 // The program as the platform's entry point runs it.
 #pragma once
 
+#include <functional>
 #include <string>
 
 inline constexpr const char* kModulePathTooLongText =
@@ -12,3 +13,9 @@ inline constexpr const char* kModulePathTooLongText =
 // not fit (8) and an access library that is missing, refused or incomplete (7); otherwise the
 // access library is loaded from the program's folder and the application runs.
 int RunVlm270FWUpdate(const std::string& strCommandLine);
+
+// Runs fnRun with the access library of the program's folder loaded and reachable through the
+// installed services, as the run has it, and returns what fnRun returns. Refuses, as the run
+// does, a program path that does not fit (8) and an access library that is missing, refused or
+// incomplete (7). The driver's load and unload are fnRun's.
+int RunWithAccessLibrary(const std::function<int()>& fnRun);

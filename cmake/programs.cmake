@@ -10,7 +10,9 @@ endif()
 
 # The terminal screens, also linked by the tests.
 add_library(vlm_terminal STATIC ${PROJECT_SOURCE_DIR}/programs/linux/terminal_front_end.cpp
-    ${PROJECT_SOURCE_DIR}/programs/linux/terminal_render.cpp)
+    ${PROJECT_SOURCE_DIR}/programs/linux/terminal_render.cpp
+    ${PROJECT_SOURCE_DIR}/programs/linux/options.cpp
+    ${PROJECT_SOURCE_DIR}/programs/linux/report_output.cpp)
 target_link_libraries(vlm_terminal PUBLIC vlm_system vlm_framework)
 
 add_executable(vlm270fwupdate ${PROJECT_SOURCE_DIR}/programs/linux/main.cpp)

@@ -32,10 +32,6 @@ std::string TwoDigits(unsigned value) {
     return text;
 }
 
-std::string FlashPartText(const ControllerInfo& record) {
-    return std::string(record.szVendor) + ":[" + record.szPartName + "]";
-}
-
 }  // namespace
 
 CAboutDlg::CAboutDlg() : framework::Dialog(res::IDD_ABOUTBOX) {}

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "console/run_options.h"
 #include "console/upgrade_run.h"
 #include "framework/critical_section.h"
 #include "framework/dialog.h"
@@ -101,6 +102,8 @@ public:
     framework::StaticText m_UpdateToValue;
     framework::StaticText m_NumberLabel[3 * kMaxControllers];
     std::atomic<uint8_t> m_ucResult[kMaxControllers] = {};
+    // What became of each controller's job: written by that job alone, read once it finished.
+    ControllerOutcome m_Outcome[kMaxControllers] = {};
 
     // The threads' handles: they outlive the self-deleting thread objects, so the run can tell
     // whether a thread still runs without touching its object.

@@ -5,10 +5,13 @@
 #include <iterator>
 
 #include "console/main_dialog.h"
+#include "console/run_options.h"
 #include "flash/spi_protocol.h"
 #include "flash/update_engine.h"
 #include "framework/clock.h"
+#include "framework/event_fields.h"
 #include "framework/thread.h"
+#include "util/event_log.h"
 #include "util/image_file.h"
 #include "util/result_codes.h"
 #include "util/utility.h"
@@ -44,7 +47,11 @@ unsigned UpdateJobThreadProc(void* pParam) {
     framework::ProgressCtrl& bar = dlg.m_JobProgress[t];
 
     int32_t result = kResultSuccess;
+    dlg.m_Outcome[t] = ControllerOutcome{};
     try {
+        // The lines this job writes name its controller.
+        framework::ScopedEventField controller(kEventFieldController,
+                                               ControllerAddressText(g_Utility.m_Controllers[t]));
         std::string strPath = pJob->strFwFullName;
         bar.SetPos(kBarStart);
         result = UpdateController(t, strPath);
@@ -63,6 +70,14 @@ unsigned UpdateJobThreadProc(void* pParam) {
     framework::ProcessClock().SleepMs(kBarPauseMs);
     bar.SetBarColor(uUpdated ? kBarBlue : kBarRed);
     bar.SetPos(kBarDone);
+    dlg.m_Outcome[t].nResult = result;
+    if (const auto& done = CurrentRunOptions().onControllerDone) {
+        try {
+            done(t, g_Utility.m_Controllers[t], dlg.m_Outcome[t]);
+        } catch (const std::exception&) {
+            // A report that cannot be made changes nothing about the controller.
+        }
+    }
     pJob->ucStatus.store(kJobFinished, std::memory_order_release);
     return uUpdated;
 }
@@ -98,15 +113,31 @@ int32_t UpdateController(uint8_t ucTargetNumber, std::string strFWFilePath) {
         dlg.ShowControllers(g_Utility.m_ucControllerCount);
     }
 
+    // The lines written from here on name the controller's flash part too.
+    framework::ScopedEventField partField(kEventFieldPart, FlashPartText(record));
     framework::CriticalSection::Lock write(dlg.m_csWrite);
     if (!write.Owns() || Stopped()) {
         // The run was stopped (or has ended) while this job waited: nothing is written.
         SetResult(dlg, t, kResultNotUpdated);
         return kResultTimedOut;
     }
+    framework::Clock& clock = framework::ProcessClock();
+    const uint64_t ullTurnStart = clock.NowMs();
+    ControllerOutcome& outcome = dlg.m_Outcome[t];
+    if (const auto& beforeErase = CurrentRunOptions().beforeErase) {
+        // Whatever must happen before the erase (a backup) decides whether it happens at all.
+        const int32_t nBefore = beforeErase(t, record, part);
+        outcome.ullWorkMs = clock.NowMs() - ullTurnStart;
+        if (nBefore != kResultSuccess || Stopped()) {
+            SetResult(dlg, t, kResultNotUpdated);
+            return nBefore != kResultSuccess ? nBefore : kResultTimedOut;
+        }
+    }
     dlg.MarkFlashWriteBegun(t);
-    const int32_t result = g_Interctl.Update_Firmware(
-        t, record, part, g_Utility.m_pFWBinBuffer.get(), g_Utility.m_dwFWBinSize);
+    const int32_t result =
+        g_Interctl.Update_Firmware(t, record, part, g_Utility.m_pFWBinBuffer.get(),
+                                   g_Utility.m_dwFWBinSize, &outcome.ucAttempts);
+    outcome.ullWorkMs = clock.NowMs() - ullTurnStart;
     if (Stopped()) {
         SetResult(dlg, t, kResultNotUpdated);
         return result == kResultSuccess ? kResultTimedOut : result;

@@ -11,12 +11,14 @@
 #include <string>
 
 #include "console/main_dialog.h"
+#include "console/run_options.h"
 #include "console/update_job.h"
 #include "flash/spi_protocol.h"
 #include "flash/stoppable_vlmio.h"
 #include "flash/update_engine.h"
 #include "framework/clock.h"
 #include "framework/message_box.h"
+#include "framework/platform.h"
 #include "framework/window_system.h"
 #include "pci/vlmio_access.h"
 #include "util/event_log.h"
@@ -43,6 +45,7 @@ constexpr int kQuitExitCode = 18;
 constexpr const char* kRunName = "CVLM270FWUpdateDlg::RunFirmwareUpgrade";
 constexpr int kLineImageLoadLog = 758;
 constexpr int kLineImageLoadMessage = 759;
+constexpr const char* kStepImageLoad = "image-load";
 
 constexpr const char* kControllerNotReadyText = "270X SATA/PATA Controller is not ready";
 constexpr const char* kImageNotFoundText = "Can't Find Firmware file(*.rom) !";
@@ -189,12 +192,32 @@ RunEnding CVLM270FWUpdateDlg::RunFirmwareUpgrade() {
     m_ullJobsStoppedAtMs.store(0, std::memory_order_release);
 
     if (g_Interctl.ScanControllers() != 0) return RunEnding::kControllerNotReady;
+    const RunOptions& options = CurrentRunOptions();
+    ControllerAddress missing;
+    if (!SelectControllers(options.controllers, g_Utility.m_ucControllerCount,
+                           g_Utility.m_Controllers, &missing)) {
+        char szMessage[kDiagnosticLineBytes] = {};
+        std::snprintf(szMessage, sizeof szMessage, kNoSuchControllerFormat,
+                      ControllerAddressText(missing).c_str());
+        framework::AfxMessageBox(szMessage, kEndingBoxType);
+        return RunEnding::kControllerNotReady;
+    }
     const uint8_t ucCount = g_Utility.m_ucControllerCount;
 
-    const std::string strName = LocateFWBinFile(g_Utility.m_szModuleDir);
-    if (strName.empty()) return RunEnding::kImageNotFound;
-    m_strFwFullName = FWFullName(g_Utility.m_szModuleDir, strName);
+    if (!options.strImagePath.empty()) {
+        // The image named for this run, loaded by the same rules as one found in the folder.
+        if (!framework::PathExists(options.strImagePath)) return RunEnding::kImageNotFound;
+        m_strFwFullName = options.strImagePath;
+    } else {
+        const std::string strName = LocateFWBinFile(g_Utility.m_szModuleDir);
+        if (strName.empty()) return RunEnding::kImageNotFound;
+        m_strFwFullName = FWFullName(g_Utility.m_szModuleDir, strName);
+    }
     if (!LoadImage()) return RunEnding::kImageLoadFailed;
+    if (options.onImageLoaded) {
+        options.onImageLoaded(m_strFwFullName, g_Utility.m_pFWBinBuffer.get(),
+                              g_Utility.m_dwFWFileBytes);
+    }
 
     ShowControllers(ucCount);
 
@@ -263,6 +286,7 @@ bool CVLM270FWUpdateDlg::LoadImage() {
             ? kResultInsufficientMemory
             : g_Utility.bOpenFWBinFile(m_strFwFullName, g_Utility.m_pFWBinBuffer.get());
     if (m_nImageLoadResult == kResultSuccess) return true;
+    CEventStep step(kStepImageLoad, m_nImageLoadResult);
     EventLogPrintf(kEventTypeError, kImageLoadLogFormat, kRunName, kLineImageLoadLog,
                    m_strFwFullName.c_str(), m_nImageLoadResult);
     return false;

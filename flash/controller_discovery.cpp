@@ -11,8 +11,8 @@ int32_t flash::CInterctl::ScanControllers() {
     std::lock_guard<std::mutex> lock(m_csEngine);
     pci::IVlmIo& io = m_spi.Io();
     m_rucControllerCount = 0;
-    for (const ControllerId& id : g_ControllerIds) {
-        const uint32_t key = ControllerIdKey(id);
+    for (std::size_t row = 0; row < g_ControllerIds.size(); ++row) {
+        const uint32_t key = ControllerIdKey(g_ControllerIds[row]);
         for (uint32_t bus = 0; bus < kScanBusCount; ++bus) {
             for (uint32_t device = 0; device < kScanDeviceCount; ++device) {
                 for (uint32_t function = 0; function < kScanFunctionCount; ++function) {
@@ -25,6 +25,7 @@ int32_t flash::CInterctl::ScanControllers() {
                     record.ucDevice = static_cast<uint8_t>(device);
                     record.ucFunction = static_cast<uint8_t>(function);
                     record.usPageSize = 0;  // set when this controller's part is identified
+                    record.ucIdRow = static_cast<uint8_t>(row);
                     ++m_rucControllerCount;
                 }
             }

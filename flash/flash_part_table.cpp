@@ -109,6 +109,8 @@ struct TraitsRule {
 constexpr uint16_t kSmallPageBytes = 32;
 constexpr uint16_t kAt25f512aPageBytes = 128;
 constexpr uint32_t kM45pe10SectorBytes = 0x10000;
+constexpr uint32_t k512Kbit = 64 * 1024;
+constexpr uint32_t k1Mbit = 128 * 1024;
 constexpr TraitsRule kTraitsRules[] = {
     {0xC2, 0x22, 0x10, {.usPageSize = kSmallPageBytes}},  // MX25L5121E
     {0xC2, 0x22, 0x11, {.usPageSize = kSmallPageBytes}},  // MX25L1021E
@@ -117,7 +119,14 @@ constexpr TraitsRule kTraitsRules[] = {
     {0x1F, 0x65, kAnyIdByte, {.usPageSize = kAt25f512aPageBytes}},
     // M45PE10: 0xD8 erases the 64 KiB sector at its address; there is no chip erase.
     {0x20, 0x40, 0x11, {.ulEraseBlockBytes = kM45pe10SectorBytes}},
-    // SST25VF512X, SST25VF010A
+    // Parts whose capacity column overstates them: their names give the density.
+    {0x8C, 0x30, 0x11, {.dwSizeBytes = k1Mbit}},    // F25L01PA
+    {0x8C, 0x30, 0x10, {.dwSizeBytes = k512Kbit}},  // F25L05PA
+    {0xBF,
+     0x48,
+     0xBF,
+     {.bAaiProgram = true, .bEnableWriteStatus = true, .dwSizeBytes = k512Kbit}},  // SST25VF512X
+    // SST25VF010A
     {0xBF, kAnyIdByte, kAnyIdByte, {.bAaiProgram = true, .bEnableWriteStatus = true}},
 };
 
@@ -167,6 +176,12 @@ FlashPartTraits TraitsOf(const FlashPartInfo& part) {
         }
     }
     return FlashPartTraits{};
+}
+
+uint32_t FlashSizeBytes(const FlashPartInfo& part) {
+    if (!IsIdentified(part)) return 0;
+    const FlashPartTraits traits = TraitsOf(part);
+    return traits.dwSizeBytes != 0 ? traits.dwSizeBytes : part.usCapacity4K * kCapacityUnitBytes;
 }
 
 int FindFlashPartByName(const char* name) {

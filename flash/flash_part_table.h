@@ -31,7 +31,7 @@ inline constexpr uint8_t kUnidentifiedOpcode = 0xFF;  // ucIdOpcode of the "not 
 inline constexpr uint8_t kPartReservedByte = 0x16;
 inline constexpr uint32_t kSectionUnitBytes = 0x10000;
 inline constexpr uint16_t kCommonPageBytes = 256;
-inline constexpr uint32_t kCapacityUnitBytes = 0x1000;  // usCapacity4K's unit
+inline constexpr uint32_t kCapacityUnitBytes = 4096;  // the capacity column's unit
 
 // The table in its search order: the first row that matches wins.
 extern const std::array<FlashPartInfo, kFlashPartCount> g_FlashParts;
@@ -51,10 +51,16 @@ struct FlashPartTraits {
     // Non-zero when the part's erase opcode erases one block of this many bytes at the address
     // sent with it (the part has no chip erase): the chip is erased block by block.
     uint32_t ulEraseBlockBytes = 0;
+    // The part's size in bytes when its capacity column is wrong for it (0: the column holds).
+    uint32_t dwSizeBytes = 0;
 };
 
 // The traits of an identified row.
 FlashPartTraits TraitsOf(const FlashPartInfo& part);
+
+// The size of an identified part's flash in bytes: the density its name gives, which is the
+// capacity column except where the part's traits correct it.
+uint32_t FlashSizeBytes(const FlashPartInfo& part);
 
 // Row number of the part spelt exactly so, or -1.
 int FindFlashPartByName(const char* name);

@@ -254,7 +254,7 @@ int32_t CSPICtl::ChipErase(const ControllerInfo& record, const FlashPartInfo& pa
         const int32_t result = EraseCommand(record, part.ucChipEraseOpcode, false, 0);
         if (result < 0) return result;
     } else {
-        const uint32_t dwChip = uint32_t{part.usCapacity4K} * kCapacityUnitBytes;
+        const uint32_t dwChip = FlashSizeBytes(part);
         for (uint32_t dwAddress = 0; dwAddress < dwChip; dwAddress += dwBlock) {
             const int32_t result = EraseCommand(record, part.ucChipEraseOpcode, true, dwAddress);
             if (result < 0) return result;

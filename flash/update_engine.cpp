@@ -20,6 +20,12 @@ constexpr int kLineWriteSectionFail = 1340;
 constexpr int kLineCompareSectionFail = 1349;
 constexpr int kLineReadMemoryFail = 1756;
 
+// The steps the diagnostic lines report, as the event log's step field names them.
+constexpr const char* kStepChipErase = "chip-erase";
+constexpr const char* kStepBlankCheck = "blank-check";
+constexpr const char* kStepWriteSection = "write-section";
+constexpr const char* kStepCompareSection = "compare-section";
+constexpr const char* kStepReadBack = "read-back";
 // The slices a pause is made of, so that a stopped job does not sit out the whole pause.
 constexpr uint64_t kPauseSliceMs = 50;
 
@@ -54,7 +60,10 @@ CInterctl::~CInterctl() = default;
 // -1 at once, between any two steps, and writes no diagnostic line after the stop.
 int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo& record,
                                    FlashPartInfo part, const uint8_t* pImage,
-                                   uint32_t dwImageLength) {
+                                   uint32_t dwImageLength, uint8_t* pucAttempts) {
+    uint8_t ucAttemptsMade = 0;
+    if (pucAttempts == nullptr) pucAttempts = &ucAttemptsMade;
+    *pucAttempts = 0;
     // Refuse what cannot be written before the flash is erased: a blank flash does not boot.
     const uint32_t dwSectionSize = part.ucSectionUnits * kSectionUnitBytes;
     if (pImage == nullptr || dwImageLength > kImageBufferBytes || dwSectionSize == 0 ||
@@ -64,9 +73,11 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
     int32_t result = kResultSuccess;
     for (uint8_t ucRetry = 0; ucRetry < kUpdateAttempts; ++ucRetry) {
         if (Stopped()) return kResultTimedOut;
+        *pucAttempts = static_cast<uint8_t>(ucRetry + 1);
         result = m_spi.ChipErase(record, part);
         if (Stopped()) return kResultTimedOut;
         if (result < 0) {
+            CEventStep step(kStepChipErase, result);
             EventLogPrintf(kEventTypeError,
                            "\r\n%s:%d: ucTargetNumber[%d], ChipErase Fail!!, ucRetry[%d] ",
                            kUpdateFirmwareName, kLineChipEraseFail, ucTargetNumber, ucRetry);
@@ -77,6 +88,7 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
         result = m_spi.BlankCheck(record);
         if (Stopped()) return kResultTimedOut;
         if (result < 0) {
+            CEventStep step(kStepBlankCheck, result);
             EventLogPrintf(kEventTypeError,
                            "\r\n%s:%d: ucTargetNumber[%d], BlankCheck Fail!!, ucRetry[%d] ",
                            kUpdateFirmwareName, kLineBlankCheckFail, ucTargetNumber, ucRetry);
@@ -88,6 +100,7 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
             result = Write_Section(record, part, pImage, dwOffset, dwSectionLength);
             if (Stopped()) return kResultTimedOut;
             if (result < 0) {
+                CEventStep step(kStepWriteSection, result);
                 EventLogPrintf(kEventTypeError,
                                "\r\n%s:%d: ucTargetNumber[%d], Write_Section Fail!!, ucRetry[%d] ",
                                kUpdateFirmwareName, kLineWriteSectionFail, ucTargetNumber, ucRetry);
@@ -96,6 +109,7 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
             result = Compare_Section(pImage, record, dwOffset, dwSectionLength);
             if (Stopped()) return kResultTimedOut;
             if (result < 0) {
+                CEventStep step(kStepCompareSection, result);
                 EventLogPrintf(kEventTypeError,
                                "\r\n%s:%d: ucTargetNumber[%d],Compare_Section Fail!!, ucRetry[%d] ",
                                kUpdateFirmwareName, kLineCompareSectionFail, ucTargetNumber,
@@ -113,6 +127,7 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
                 result = Compare_Section(pImage, record, dwEarlier, dwSectionLength);
                 if (Stopped()) return kResultTimedOut;
                 if (result < 0) {
+                    CEventStep step(kStepCompareSection, result);
                     EventLogPrintf(
                         kEventTypeError,
                         "\r\n%s:%d: ucTargetNumber[%d],Compare_Section Fail!!, ucRetry[%d] ",
@@ -178,10 +193,11 @@ int32_t CInterctl::Compare_Section(const uint8_t* pImage, const ControllerInfo& 
         for (uint32_t retry = 0; retry < kCompareReadTries && !bRead; ++retry) {
             std::memcpy(expected, pImage + dwOffset + dwPosition, dwChunk);
             std::memset(actual, 0, sizeof actual);
-            bRead =
-                m_spi.Read_Memory(record, dwOffset + dwPosition, dwChunk, actual) == kResultSuccess;
+            const int32_t nRead = m_spi.Read_Memory(record, dwOffset + dwPosition, dwChunk, actual);
+            bRead = nRead == kResultSuccess;
             if (Stopped()) return kResultTimedOut;
             if (!bRead) {
+                CEventStep step(kStepReadBack, nRead);
                 EventLogPrintf(kEventTypeError, "\r\n%s:%d: Read_Memory Fail, retry[%d]\n",
                                kCompareSectionName, kLineReadMemoryFail, static_cast<int>(retry));
             }

@@ -43,9 +43,11 @@ public:
     // Puts the image into the flash of one controller. pImage is the image buffer
     // (kImageBufferBytes long) and dwImageLength the image's length. 0, or the failing step's
     // code: -2, -3, -4 for parameters that cannot be written (nothing is touched then), or -1
-    // when the calling job was stopped (it returns at once and logs nothing more).
+    // when the calling job was stopped (it returns at once and logs nothing more). When
+    // pucAttempts is given, it receives the number of attempts made (0 when refused).
     int32_t Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo& record,
-                            FlashPartInfo part, const uint8_t* pImage, uint32_t dwImageLength);
+                            FlashPartInfo part, const uint8_t* pImage, uint32_t dwImageLength,
+                            uint8_t* pucAttempts = nullptr);
     // Writes one section of the image at the same flash address: 0, -2 write enable not
     // accepted, -4 a section past the buffer's end or no page size for a page-programmed part,
     // -1 the job was stopped.

@@ -53,6 +53,9 @@ std::string FileErrorText(FileErrorKind kind, const std::string& fileName) {
         case FileErrorKind::kSharingViolation:
             text = "Encountered a sharing violation while accessing %1.";
             break;
+        case FileErrorKind::kAlreadyExists:
+            text = "%1 already exists.";
+            break;
         case FileErrorKind::kNone:
         case FileErrorKind::kOther:
             text = "An unknown error occurred while accessing %1.";

@@ -48,6 +48,7 @@ enum class FileErrorKind {
     kNotFound,          // the file or a folder on its path does not exist
     kAccessDenied,      // no permission, or not a file that can be opened (a folder)
     kSharingViolation,  // another program holds the file
+    kAlreadyExists,     // a new file was asked for and one of that name exists
     kOther,
 };
 
@@ -80,6 +81,18 @@ std::unique_ptr<File> OpenFileShared(const std::string& path, FileError& error);
 // Opens an existing regular file for reading with no sharing: it fails while another program
 // holds the file (kSharingViolation). Null on failure, with the reason in error.
 std::unique_ptr<File> OpenFileExclusive(const std::string& path, FileError& error);
+
+// Creates a new regular file holding the data, readable and writable by its owner only, and
+// makes it durable (its data and its folder entry on the storage) before it returns true. An
+// existing file is never replaced (kAlreadyExists); a file that could not be written whole is
+// removed again. False, with the reason in error, on any failure.
+bool WriteNewFile(const std::string& path, const uint8_t* data, std::size_t size, FileError& error);
+
+// Removes the file; false when it could not be removed.
+bool RemoveFile(const std::string& path);
+
+// Whether the path names a folder.
+bool IsFolder(const std::string& path);
 
 // The names in the pattern's folder (the current directory when it names none) that match
 // the pattern's wildcard name ('*' and '?') without regard to case, folders included, in the

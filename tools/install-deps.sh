@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever of the named groups is missing.
-#   build: compiler, CMake, Ninja, GoogleTest, Google Benchmark, clang-format
-#   extra: clang (fuzzing), tmux (terminal tests)
+#   build: compiler, CMake, Ninja, GoogleTest, Google Benchmark, clang-format, the journal's
+#          client library
+#   extra: clang (fuzzing), tmux (terminal tests), systemd (a private journald for the journal
+#          test), lintian (the package's check)
 #   windows: MinGW-w64, Wine, Xvfb
+#   ansible: ansible-core, and Debian's collection bundle for its JSON output callback
+#   ansible-lint: ansible-lint (where Debian has it)
 set -euo pipefail
 want=()
 for group in "$@"; do
     case "$group" in
         build) want+=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev pkg-config
-                      clang-format) ;;
-        extra) want+=(clang libclang-rt-14-dev tmux) ;;
+                      clang-format libsystemd-dev) ;;
+        extra) want+=(clang libclang-rt-14-dev tmux systemd lintian) ;;
         windows) want+=(g++-mingw-w64-x86-64 wine64 xvfb) ;;
+        ansible) want+=(ansible-core ansible) ;;
+        ansible-lint) want+=(ansible-lint) ;;
         *) echo "install-deps: unknown group $group" >&2; exit 2 ;;
     esac
 done

@@ -15,6 +15,9 @@ constexpr std::size_t kPathRequestBytes = 518;
 constexpr uint16_t kCategoryNone = 0;
 }  // namespace
 
+CEventStep::CEventStep(const char* pszStep, int32_t nResult)
+    : m_step(kEventFieldStep, pszStep), m_result(kEventFieldResult, std::to_string(nResult)) {}
+
 CEventLog::CEventLog(framework::EventLogBackend& backend) : m_pBackend(&backend) {}
 
 bool CEventLog::Open() {

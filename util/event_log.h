@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/event_fields.h"
 #include "framework/event_log_backend.h"
 
 inline constexpr const char* kEventSourceName = "VLMT 270X MP Tool";
@@ -16,6 +17,23 @@ inline constexpr uint32_t kDiagnosticEventId = 0x20000001;
 inline constexpr uint16_t kEventTypeError = 1;
 inline constexpr std::size_t kEventSourceNameBytes = 520;
 inline constexpr std::size_t kDiagnosticLineBytes = 1024;
+
+// Names of the fields that diagnostic lines carry where the event log keeps fields (the journal).
+inline constexpr const char* kEventFieldController = "VLM270_CONTROLLER";  // "0000:02:00.0"
+inline constexpr const char* kEventFieldPart = "VLM270_PART";              // "MXIC:[MX25L...]"
+inline constexpr const char* kEventFieldStep = "VLM270_STEP";              // "chip-erase", ...
+inline constexpr const char* kEventFieldResult = "VLM270_RESULT";          // result code, "-2"
+
+// The step that failed and the result code it ended with, carried as fields by the diagnostic
+// lines that the calling thread writes while this lives.
+class CEventStep {
+public:
+    CEventStep(const char* pszStep, int32_t nResult);
+
+private:
+    framework::ScopedEventField m_step;
+    framework::ScopedEventField m_result;
+};
 
 // The event-log reporter: one per process, never destroyed.
 class CEventLog {

@@ -19,6 +19,9 @@ constexpr int kOpenFailedLine = 2769;
 constexpr int kMemoryFailedLine = 2754;
 constexpr const char* kSecondPattern = "*.ROM";
 constexpr const char* kFirstPatternName = "*.rom";
+// The steps its diagnostic lines report.
+constexpr const char* kStepImageOpen = "image-open";
+constexpr const char* kStepWorkingMemory = "working-memory";
 
 // The extension of a name: from its last full stop on, or the whole name when it has none
 // (the backward scan stops at its first character).
@@ -27,9 +30,10 @@ std::string ExtensionOf(const std::string& name) {
     return dot == std::string::npos ? name : name.substr(dot);
 }
 
-// Reads the whole file (at most size bytes) into buffer; false when a read fails.
-bool ReadAll(framework::File& file, uint8_t* buffer, std::size_t size) {
-    std::size_t total = 0;
+// Reads the whole file (at most size bytes) into buffer, counting the bytes in total; false
+// when a read fails.
+bool ReadAll(framework::File& file, uint8_t* buffer, std::size_t size, std::size_t& total) {
+    total = 0;
     while (total < size) {
         std::size_t got = 0;
         if (!file.Read(buffer + total, size - total, got)) return false;
@@ -85,6 +89,7 @@ int32_t CUtility::bOpenFWBinFile(std::string strFWFilePath, uint8_t* pDestinatio
     framework::FileError error;
     std::unique_ptr<framework::File> theFile = framework::OpenFileExclusive(strFWFilePath, error);
     if (!theFile) {
+        CEventStep step(kStepImageOpen, kResultEntityNotFound);
         EventLogPrintf(kEventTypeError,
                        "\r\n%s:%d:  theFile.Open Failed, strFWFilePath[%s], dwError=%x",
                        kOpenFunctionName, kOpenFailedLine, strFWFilePath.c_str(),
@@ -103,6 +108,7 @@ int32_t CUtility::bOpenFWBinFile(std::string strFWFilePath, uint8_t* pDestinatio
     if (!working) {
         int code = errno != 0 ? errno : ENOMEM;
         theFile->Close();
+        CEventStep step(kStepWorkingMemory, kResultInsufficientMemory);
         EventLogPrintf(kEventTypeError, "\r\n%s:%d:   Memory located Failed, size=%d, dwError=%x..",
                        kOpenFunctionName, kMemoryFailedLine, static_cast<int>(m_dwFWBinSize),
                        static_cast<unsigned>(code));
@@ -111,11 +117,14 @@ int32_t CUtility::bOpenFWBinFile(std::string strFWFilePath, uint8_t* pDestinatio
     std::memset(working.get(), 0, m_dwFWBinSize);
 
     // A failed seek, read or close leaves no trustworthy image: the load fails.
-    bool read = theFile->SeekToBegin() && ReadAll(*theFile, working.get(), m_dwFWBinSize);
+    std::size_t bytesRead = 0;
+    bool read =
+        theFile->SeekToBegin() && ReadAll(*theFile, working.get(), m_dwFWBinSize, bytesRead);
     bool closed = theFile->Close();
     if (!read || !closed) return kResultTransferError;
 
     std::memcpy(pDestination, working.get(), m_dwFWBinSize);
+    m_dwFWFileBytes = static_cast<uint32_t>(bytesRead);
     return kResultSuccess;
 }
 

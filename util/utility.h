@@ -42,6 +42,9 @@ public:
     // thread of the run can reach it any more.
     std::unique_ptr<uint8_t[]> m_pFWBinBuffer;
     uint32_t m_dwFWBinSize = 0;
+    // How many of the image's bytes came from its file (the rest up to m_dwFWBinSize are the
+    // zeros a short file is padded with); set with m_dwFWBinSize.
+    uint32_t m_dwFWFileBytes = 0;
     // The program's path does not fit m_szModulePath: the folder is unknown (empty) and the
     // program must refuse to run.
     bool m_bModulePathTooLong = false;

@@ -33,6 +33,8 @@ FileErrorKind KindOf(int code) {
         case EWOULDBLOCK:
         case ETXTBSY:
             return FileErrorKind::kSharingViolation;
+        case EEXIST:
+            return FileErrorKind::kAlreadyExists;
         default:
             return FileErrorKind::kOther;
     }
@@ -212,6 +214,55 @@ std::vector<std::string> ListMatchingNames(const std::string& pattern) {
     closedir(dir);
     std::sort(names.begin(), names.end(), ListingOrder);
     return names;
+}
+
+bool WriteNewFile(const std::string& path, const uint8_t* data, std::size_t size,
+                  FileError& error) {
+    constexpr mode_t kOwnerReadWrite = S_IRUSR | S_IWUSR;
+    int fd;
+    do {
+        fd =
+            open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, kOwnerReadWrite);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        error = ErrorOf(errno);
+        return false;
+    }
+    std::size_t done = 0;
+    int code = 0;
+    while (done < size && code == 0) {
+        ssize_t n = write(fd, data + done, size - done);
+        if (n < 0 && errno != EINTR) code = errno;
+        if (n > 0) done += static_cast<std::size_t>(n);
+    }
+    if (code == 0 && fsync(fd) != 0) code = errno;
+    if (close(fd) != 0 && code == 0) code = errno;
+    if (code == 0) {
+        // The new name must reach the storage too: sync the folder that holds it.
+        std::size_t slash = path.find_last_of(PathSeparator());
+        std::string folder = slash == std::string::npos ? std::string(".")
+                             : slash == 0               ? std::string(1, PathSeparator())
+                                                        : path.substr(0, slash);
+        int dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd < 0 || fsync(dirFd) != 0) code = errno;
+        if (dirFd >= 0) close(dirFd);
+    }
+    if (code != 0) {
+        unlink(path.c_str());
+        error = ErrorOf(code);
+        return false;
+    }
+    error = FileError{};
+    return true;
+}
+
+bool RemoveFile(const std::string& path) {
+    return unlink(path.c_str()) == 0;
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool PathExists(const std::string& path) {

@@ -31,6 +31,7 @@ constexpr char kShowCursor[] = "\x1b[?25h";
 constexpr char kHideCursor[] = "\x1b[?25l";
 
 std::atomic<uint64_t> g_closeRequests{0};
+std::atomic<uint64_t> g_resizes{0};
 static_assert(std::atomic<uint64_t>::is_always_lock_free, "signal handlers need a lock-free count");
 
 // The terminal's state as found, while raw mode is on; read by the signal-time restore.
@@ -55,6 +56,10 @@ struct sigaction g_stopAction {};
 
 void OnCloseSignal(int) {
     g_closeRequests.fetch_add(1, std::memory_order_relaxed);
+}
+
+void OnResizeSignal(int) {
+    g_resizes.fetch_add(1, std::memory_order_relaxed);
 }
 
 // Stops the process as the stop signal would, with the terminal put back first; once the process
@@ -170,6 +175,10 @@ uint64_t CloseRequestCount() {
     return g_closeRequests.load(std::memory_order_relaxed);
 }
 
+uint64_t TerminalResizeCount() {
+    return g_resizes.load(std::memory_order_relaxed);
+}
+
 void InstallTerminalSignalHandlers() {
     static std::once_flag s_once;
     std::call_once(s_once, [] {
@@ -178,6 +187,11 @@ void InstallTerminalSignalHandlers() {
         sigemptyset(&close.sa_mask);
         close.sa_flags = 0;  // no restart: a waiting read wakes up
         for (int s : kCloseSignals) sigaction(s, &close, nullptr);
+        struct sigaction resize {};
+        resize.sa_handler = OnResizeSignal;
+        sigemptyset(&resize.sa_mask);
+        resize.sa_flags = SA_RESTART;
+        sigaction(SIGWINCH, &resize, nullptr);
         struct sigaction fatal {};
         fatal.sa_handler = OnFatalSignal;
         sigemptyset(&fatal.sa_mask);

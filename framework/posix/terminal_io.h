@@ -19,9 +19,12 @@ enum class AnswerEnd {
 // The close requests made by signals so far (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT); each signal adds
 // one.
 uint64_t CloseRequestCount();
-// Makes SIGINT, SIGTERM, SIGHUP and SIGQUIT close requests, puts the terminal back on a fatal
-// signal and at exit, and before a stop (Ctrl-Z, SIGTSTP; set up again when continued); a stop
-// waits while stops are held. SIGPIPE is ignored: a closed output fails its writes. Idempotent.
+// How often the terminal was resized (SIGWINCH) since the handlers were installed.
+uint64_t TerminalResizeCount();
+// Makes SIGINT, SIGTERM, SIGHUP and SIGQUIT close requests, counts terminal resizes, puts the
+// terminal back on a fatal signal and at exit, and before a stop (Ctrl-Z, SIGTSTP; set up again
+// when continued); a stop waits while stops are held. SIGPIPE is ignored: a closed output fails
+// its writes. Idempotent.
 void InstallTerminalSignalHandlers();
 
 // Raw mode on the terminal fd for the life of the object: no line editing, no echo, and the

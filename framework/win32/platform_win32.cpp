@@ -34,6 +34,9 @@ FileErrorKind KindOf(DWORD code) {
         case ERROR_SHARING_VIOLATION:
         case ERROR_LOCK_VIOLATION:
             return FileErrorKind::kSharingViolation;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+            return FileErrorKind::kAlreadyExists;
         default:
             return FileErrorKind::kOther;
     }
@@ -141,6 +144,43 @@ std::vector<std::string> ListMatchingNames(const std::string& pattern) {
     } while (FindNextFileA(find, &found));
     FindClose(find);
     return names;
+}
+
+bool WriteNewFile(const std::string& path, const uint8_t* data, std::size_t size,
+                  FileError& error) {
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, kNoSharing, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        DWORD code = GetLastError();
+        error = FileError{static_cast<int>(code), KindOf(code)};
+        return false;
+    }
+    DWORD code = ERROR_SUCCESS;
+    std::size_t done = 0;
+    while (done < size && code == ERROR_SUCCESS) {
+        DWORD want = size - done > MAXDWORD ? MAXDWORD : static_cast<DWORD>(size - done);
+        DWORD wrote = 0;
+        if (!WriteFile(handle, data + done, want, &wrote, nullptr)) code = GetLastError();
+        done += wrote;
+    }
+    if (code == ERROR_SUCCESS && !FlushFileBuffers(handle)) code = GetLastError();
+    if (!CloseHandle(handle) && code == ERROR_SUCCESS) code = GetLastError();
+    if (code != ERROR_SUCCESS) {
+        DeleteFileA(path.c_str());
+        error = FileError{static_cast<int>(code), KindOf(code)};
+        return false;
+    }
+    error = FileError{};
+    return true;
+}
+
+bool RemoveFile(const std::string& path) {
+    return DeleteFileA(path.c_str()) != 0;
+}
+
+bool IsFolder(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool PathExists(const std::string& path) {

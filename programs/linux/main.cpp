@@ -1,19 +1,29 @@
-// The Linux program's entry point: help and version, the administrator and terminal checks, the
-// terminal front end, then the program (access library, application) with the arguments joined
-// by single spaces as its command line.
+// The Linux program's entry point: its options (help and version first of all), the
+// administrator check, then either an administrator's read-only run (--list, --verify) or the
+// update run: the terminal check, the terminal front end, and the program (access library,
+// application) with the remaining arguments joined by single spaces as its command line.
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "admin/commands.h"
 #include "app/program_entry.h"
-#include "app/vlm270fwupdate_app.h"
+#include "console/run_options.h"
+#include "framework/posix/system_log.h"
 #include "framework/services.h"
+#include "programs/linux/options.h"
+#include "programs/linux/report_output.h"
 #include "programs/linux/terminal_front_end.h"
 #include "res/dialog_templates.h"
+#include "util/event_log.h"
+#include "util/exit_status.h"
+#include "util/result_codes.h"
 
 #ifndef VLM_VERSION
 #error "VLM_VERSION names the program's version"
@@ -21,68 +31,89 @@
 
 namespace {
 
-constexpr const char* kProgramName = "vlm270fwupdate";
+using cli::kProgramName;
 
 // Exit statuses of the checks made before the application runs.
 constexpr int kExitHelp = 0;
 constexpr int kExitNoTerminal = 6;
 constexpr int kExitNotAdministrator = 7;
+constexpr int kExitImageNotFound = static_cast<int>(ExitStatus::kImageNotFound);
 
-constexpr const char* kUsage =
-    "Usage: %s [/s]\n"
-    "       %s --help | --version\n"
-    "\n"
-    "Rewrites the option-ROM firmware in the SPI flash of every 270X SATA/PATA controller of\n"
-    "this computer (up to four) with the image (*.rom) that lies in the program's folder, then\n"
-    "offers to restart the computer. Run it as root (sudo); the PCI access library libvlmio.so\n"
-    "is loaded from the program's folder.\n"
-    "\n"
-    "  (no argument)  interactive: the licence (License_Agreement.rtf) must be accepted, the\n"
-    "                 controllers and their progress are shown, a restart is offered at the end\n"
-    "  /s             silent: no licence question, no window, no restart; failure messages are\n"
-    "                 still printed on standard error\n"
-    "  --help         this text\n"
-    "  --version      the program's version\n"
-    "\n"
-    "Exit status: 0 every controller updated; 1 controller not ready; 2 image not found;\n"
-    "3 image load failed; 4 time-out; 5 host not ready (a controller not updated); 6 licence\n"
-    "not accepted, or no terminal to ask it on; 7 access library missing or refused, driver not\n"
-    "loaded, or not run as root; 8 an unexpected failure; 9 another update is in progress on\n"
-    "this computer (nothing touched).\n"
-    "\n"
-    "Diagnostic lines go to the system log (identifier \"VLMT 270X MP Tool\"); when\n"
-    "VLM270_EVENT_LOG names a file, they are also appended to it.\n";
+// Fields of the outcome records the program adds to the journal.
+constexpr const char* kFieldOutcome = "VLM270_OUTCOME";
+constexpr const char* kFieldImage = "VLM270_IMAGE";
+constexpr const char* kFieldImageSha256 = "VLM270_IMAGE_SHA256";
+constexpr const char* kFieldAttempts = "VLM270_ATTEMPTS";
+constexpr const char* kFieldBackup = "VLM270_BACKUP";
+constexpr const char* kStepOutcome = "outcome";
 
-// The silent command line: its tokens joined as the application joins them read "/s" in any case.
-bool IsSilentCommandLine(const std::string& commandLine) {
-    std::string joined = JoinCommandLineTokens(commandLine);
-    return joined.size() == 2 && joined[0] == '/' &&
-           std::tolower(static_cast<unsigned char>(joined[1])) == 's';
+int UsageError(const std::string& strError) {
+    std::fprintf(stderr, "%s: %s\n%sRun \"%s --help\" for the whole text.\n", kProgramName,
+                 strError.c_str(), cli::UsageSynopsis().c_str(), kProgramName);
+    return cli::kExitUsage;
 }
 
-}  // namespace
+// A path given on the command line, made absolute against the directory the program was started
+// in (the run later works from the program's folder).
+std::string Absolute(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    return ec ? path : absolute.lexically_normal().string();
+}
 
-int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0) {
-            std::printf(kUsage, kProgramName, kProgramName);
-            return kExitHelp;
+// One record per controller in the journal: "updated", with the image's SHA-256, or "not
+// updated" with the result code, so that the journal shows every run's outcome.
+void LogOutcome(const admin::ControllerReport& c, const admin::ImageDescription& image) {
+    const bool bUpdated = c.nResultCode == kResultSuccess;
+    std::string message = c.strAddress + (bUpdated ? " updated" : " not updated");
+    if (c.bIdentified) message += " (" + c.strVendor + ":[" + c.strPart + "])";
+    if (bUpdated) {
+        message += " with " + image.strPath + ", sha256 " + image.strSha256;
+    } else {
+        message +=
+            ": " + GetResultString(c.nResultCode) + " (" + std::to_string(c.nResultCode) + ")";
+        if (!c.strProblem.empty() && c.strProblem != GetResultString(c.nResultCode)) {
+            message += ", " + c.strProblem;
         }
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("%s %s\n", kProgramName, VLM_VERSION);
-            return kExitHelp;
-        }
     }
-    if (geteuid() != 0) {
-        std::fprintf(stderr, "%s needs administrator rights: run it with sudo\n", kProgramName);
-        return kExitNotAdministrator;
-    }
-    std::string commandLine;
-    for (int i = 1; i < argc; ++i) {
-        if (i > 1) commandLine += " ";
-        commandLine += argv[i];
-    }
-    const bool silent = IsSilentCommandLine(commandLine);
+    std::vector<framework::EventField> fields = {
+        {framework::kFieldEventSource, kEventSourceName},
+        {kEventFieldController, c.strAddress},
+        {kEventFieldStep, kStepOutcome},
+        {kEventFieldResult, std::to_string(c.nResultCode)},
+        {kFieldOutcome, bUpdated ? "updated" : "not-updated"},
+        {kFieldImage, image.strPath},
+        {kFieldImageSha256, image.strSha256},
+        {kFieldAttempts, std::to_string(c.attempts.value_or(0))},
+    };
+    if (c.bIdentified) fields.push_back({kEventFieldPart, c.strVendor + ":[" + c.strPart + "]"});
+    if (!c.strBackup.empty()) fields.push_back({kFieldBackup, c.strBackup});
+    framework::WriteSystemLog(
+        bUpdated ? framework::kLogPriorityNotice : framework::kLogPriorityError, message, fields);
+}
+
+// --list and --verify: no licence, no terminal, nothing written to any flash.
+int RunReadOnly(const cli::ProgramOptions& options, const admin::AdminRequest& request) {
+    framework::Services services;
+    services.resources = &res::Resources();
+    framework::ScopedServices installed(std::move(services));
+    admin::Report report;
+    int status = RunWithAccessLibrary([&] {
+        report =
+            options.bList ? admin::ListControllers(request) : admin::VerifyControllers(request);
+        return report.nExitStatus;
+    });
+    report.nExitStatus = status;
+    std::string out =
+        options.bJson ? cli::ReportJson(report, VLM_VERSION) : cli::ReportText(report);
+    std::fputs(out.c_str(), stdout);
+    std::fflush(stdout);
+    return status;
+}
+
+// The update run, interactive or silent, with the options' image, controllers and backups.
+int RunUpdate(const cli::ProgramOptions& options, const admin::AdminRequest& request) {
+    const bool silent = options.bSilent;
     if (!silent && isatty(STDIN_FILENO) != 1) {
         std::fprintf(stderr,
                      "%s: the interactive run asks for the licence and needs a terminal on "
@@ -92,6 +123,30 @@ int main(int argc, char** argv) {
     }
 
     terminal::TerminalFrontEnd frontEnd(terminal::StandardTerminalOptions(silent));
+    const bool verbose = options.bVerbose && silent;
+    admin::RunRecorder recorder(
+        request, [verbose](const admin::ControllerReport& c, const admin::ImageDescription& image) {
+            LogOutcome(c, image);
+            if (!verbose) return;
+            std::string line = std::string(kProgramName) + ": " + c.strAddress + " " + c.strResult;
+            if (!c.strBackup.empty()) line += ", backup " + c.strBackup;
+            std::fprintf(stderr, "%s\n", line.c_str());
+        });
+    RunOptions runOptions = recorder.Options();
+    auto describe = std::move(runOptions.onImageLoaded);
+    runOptions.onImageLoaded = [&, describe](const std::string& strPath, const uint8_t* pImage,
+                                             uint32_t dwFileBytes) {
+        describe(strPath, pImage, dwFileBytes);
+        frontEnd.SetImageName(strPath);
+        if (verbose) {
+            const admin::ImageDescription image = recorder.Image();
+            std::fprintf(stderr, "%s: image %s, %u bytes, sha256 %s\n", kProgramName,
+                         image.strPath.c_str(), static_cast<unsigned>(image.dwFileBytes),
+                         image.strSha256.c_str());
+        }
+    };
+    SetRunOptions(std::move(runOptions));
+
     // The program's services: the platform's, with the terminal's windows and message boxes
     // and the program's resources.
     framework::Services services;
@@ -99,8 +154,58 @@ int main(int argc, char** argv) {
     frontEnd.Provide(services);
     framework::ScopedServices installed(std::move(services));
     frontEnd.Install();
-    int status = RunVlm270FWUpdate(commandLine);
+    int status = RunVlm270FWUpdate(options.strCommandLine);
     frontEnd.Uninstall();
+    SetRunOptions(RunOptions{});
+    if (options.bJson) {
+        std::string json = cli::ReportJson(recorder.Finish(status), VLM_VERSION);
+        std::fputs(json.c_str(), stdout);
+    }
     std::fflush(stdout);
     return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    cli::ProgramOptions options;
+    std::string strError;
+    const bool parsed = cli::ParseOptions(args, options, strError);
+    // Help and version win over everything, also over a usage error.
+    if (options.bHelp) {
+        std::fputs(cli::UsageText().c_str(), stdout);
+        return kExitHelp;
+    }
+    if (options.bVersion) {
+        std::printf("%s %s\n", kProgramName, VLM_VERSION);
+        return kExitHelp;
+    }
+    if (!parsed) return UsageError(strError);
+
+    admin::AdminRequest request;
+    request.controllers = options.controllers;
+    if (!options.strImagePath.empty()) {
+        request.strImagePath = Absolute(options.strImagePath);
+        struct stat st {};
+        if (stat(request.strImagePath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            std::fprintf(stderr, "%s: --image %s: no such file\n", kProgramName,
+                         options.strImagePath.c_str());
+            return kExitImageNotFound;
+        }
+    }
+    if (!options.strBackupFolder.empty()) {
+        request.strBackupFolder = Absolute(options.strBackupFolder);
+        struct stat st {};
+        if (stat(request.strBackupFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            return UsageError("--backup " + options.strBackupFolder + ": no such folder");
+        }
+    }
+
+    if (geteuid() != 0) {
+        std::fprintf(stderr, "%s needs administrator rights: run it with sudo\n", kProgramName);
+        return kExitNotAdministrator;
+    }
+    if (options.bList || options.bVerify) return RunReadOnly(options, request);
+    return RunUpdate(options, request);
 }

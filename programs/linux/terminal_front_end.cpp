@@ -31,7 +31,7 @@ constexpr char kMorePrompt[] = "-- More: Enter for the next page, q for the ques
 constexpr char kRestartQuestionYes[] = "Restart now? [Y/n] ";
 constexpr char kRestartQuestionNo[] = "Restart now? [y/N] ";
 constexpr char kPressEnter[] = "Press Enter to continue.";
-constexpr char kClosing[] = "Closing: an update in progress is finished first.\n";
+constexpr char kClosing[] = "Closing: an update in progress is finished first.";
 
 // Cuts leading and trailing carriage returns and line feeds.
 std::string TrimLineBreaks(const std::string& s) {
@@ -108,9 +108,14 @@ TerminalOptions StandardTerminalOptions(bool silent) {
     options.silent = silent;
     const char* term = std::getenv("TERM");
     const char* noColour = std::getenv("NO_COLOR");
+    const char* colourTerm = std::getenv("COLORTERM");
     options.drawInPlace =
         isatty(STDOUT_FILENO) == 1 && !(term != nullptr && std::string(term) == "dumb");
-    options.colour = options.drawInPlace && (noColour == nullptr || noColour[0] == '\0');
+    if (options.drawInPlace && (noColour == nullptr || noColour[0] == '\0')) {
+        const std::string depth = colourTerm != nullptr ? colourTerm : "";
+        options.colour = depth == "truecolor" || depth == "24bit" ? ColourDepth::kTrueColour
+                                                                  : ColourDepth::kStandard;
+    }
     return options;
 }
 
@@ -212,6 +217,11 @@ void TerminalFrontEnd::OnChange(const ChangeRecord& change) {
     ShowMainWindow(printRows);
 }
 
+void TerminalFrontEnd::SetImageName(const std::string& path) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_imageName = path;
+}
+
 void TerminalFrontEnd::ShowMainWindow(bool printPlainRows) {
     std::optional<WindowState> window = m_windows.FindWindow(res::IDD_VLM270FWUPDATE_DIALOG);
     if (!window || !window->alive || !window->visible) {
@@ -219,23 +229,11 @@ void TerminalFrontEnd::ShowMainWindow(bool printPlainRows) {
         return;
     }
     MainWindowView view = ViewOfMainWindow(*window);
+    view.image = m_imageName;
     if (m_options.drawInPlace) {
         if (m_prompting > 0) return;
-        std::vector<std::string> lines =
-            RenderMainWindowBlock(view, Columns() - 1, m_options.colour);
-        std::string out;
-        if (m_blockLines == 0) {
-            SetCursorVisible(m_options.outputFd, false);
-            SetTypingHidden(m_options.inputFd, true);
-        } else {
-            out += "\x1b[";
-            out += std::to_string(m_blockLines);
-            out += "A\r";
-        }
-        for (const std::string& line : lines) out += line + "\n";
-        if (lines.size() < m_blockLines) out += "\x1b[J";
-        m_blockLines = lines.size();
-        WriteAll(m_options.outputFd, out);
+        view.notice = m_notice;
+        DrawBlock(RenderMainWindowBlock(view, Columns() - 1, m_options.colour));
         return;
     }
     std::string out;
@@ -245,6 +243,7 @@ void TerminalFrontEnd::ShowMainWindow(bool printPlainRows) {
     }
     if (printPlainRows) {
         for (const ControllerRowView& row : view.rows) {
+            if (!PlainRowWorthPrinting(row)) continue;
             std::string line = RenderPlainRow(row);
             std::string& last = m_plainRows[static_cast<std::size_t>(row.index)];
             if (line != last) {
@@ -256,9 +255,56 @@ void TerminalFrontEnd::ShowMainWindow(bool printPlainRows) {
     if (!out.empty()) WriteAll(m_options.outputFd, out);
 }
 
+void TerminalFrontEnd::DrawBlock(const std::vector<std::string>& lines) {
+    const uint64_t resizes = TerminalResizeCount();
+    const int columns = Columns();
+    std::string out;
+    std::size_t cursor = m_drawn.size();  // the row below the block
+    auto up = [&out](std::size_t n) {
+        if (n > 0) out += "\x1b[" + std::to_string(n) + "A";
+    };
+    const bool bFirst = m_drawn.empty();
+    if (bFirst) {
+        SetCursorVisible(m_options.outputFd, false);
+        SetTypingHidden(m_options.inputFd, true);
+    } else if (resizes != m_resizesSeen || columns != m_drawnColumns) {
+        // The terminal may have rewrapped the old lines to its new width: clear every row they
+        // can take now, and draw the block whole from its first row.
+        std::size_t rows = 0;
+        for (const std::string& line : m_drawn) {
+            const std::size_t width = VisibleWidth(line);
+            const std::size_t perRow = columns > 0 ? static_cast<std::size_t>(columns) : width;
+            rows += width == 0 || perRow == 0 ? 1 : (width + perRow - 1) / perRow;
+        }
+        up(rows);
+        out += "\r\x1b[J";
+        m_drawn.clear();
+        cursor = 0;
+    }
+    m_resizesSeen = resizes;
+    m_drawnColumns = columns;
+    auto moveTo = [&](std::size_t row) {
+        if (row < cursor) up(cursor - row);
+        if (row > cursor) out += "\x1b[" + std::to_string(row - cursor) + "B";
+        if (row != cursor) out += "\r";
+        cursor = row;
+    };
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i < m_drawn.size() && m_drawn[i] == lines[i]) continue;
+        moveTo(i);
+        out += lines[i] + "\n";
+        cursor = i + 1;
+    }
+    moveTo(lines.size());
+    if (lines.size() < m_drawn.size()) out += "\x1b[J";
+    m_drawn = lines;
+    if (!out.empty()) WriteAll(m_options.outputFd, out);
+}
+
 void TerminalFrontEnd::LeaveBlock() {
-    if (m_blockLines == 0) return;
-    m_blockLines = 0;
+    if (m_drawn.empty()) return;
+    m_drawn.clear();
+    m_notice.clear();
     SetCursorVisible(m_options.outputFd, true);
     SetTypingHidden(m_options.inputFd, false);
 }
@@ -327,8 +373,19 @@ UserAction TerminalFrontEnd::WatchMainWindow(const WindowState& dialog) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (requests > m_closeRequestsSeen) {
         m_closeRequestsSeen = requests;
-        if (!m_options.silent) PrintBelow(kClosing);
+        if (!m_options.silent) {
+            if (m_options.drawInPlace && !m_drawn.empty()) {
+                // Said inside the block, so that no copy of the block is left above it.
+                m_notice = kClosing;
+                ShowMainWindow(false);
+            } else {
+                PrintBelow(std::string(kClosing) + "\n");
+            }
+        }
         return UserAction::CloseBox();
+    }
+    if (m_options.drawInPlace && !m_drawn.empty() && TerminalResizeCount() != m_resizesSeen) {
+        ShowMainWindow(false);
     }
     return UserAction::Wait(kWatchMs);
 }

@@ -4,15 +4,18 @@
 //
 // - The licence: its text a page at a time, then "Accept the licence agreement? [y/N]" (y
 //   accepts; anything else, Escape or end of input cancels).
-// - The main window: a block redrawn in place on a terminal (title, activity bar, one line per
-//   controller with its bar, in the bars' colours unless NO_COLOR is set); elsewhere one plain
-//   line per change of a controller's row or job bar.
+// - The main window: a block redrawn in place on a terminal, only the lines that changed, and
+//   whole again after the terminal is resized (title, activity bar, one line per controller with
+//   its bar, the image; in the bars' colours: 24-bit where COLORTERM says the terminal has them,
+//   else the 16 standard colours; in words, "updated" or "FAILED", when NO_COLOR is set);
+//   elsewhere one plain line per change of a controller's row or job bar, once it says something.
 // - Message boxes: "CAPTION: TEXT" on standard error; the interactive run then waits for Enter.
 //   Notices: their line on standard error.
 // - The restart prompt: its headline, then "Restart now? [Y/n]" after the ending where every
 //   controller was updated, "Restart now? [y/N]" after any other (Enter takes the capital answer;
 //   y: restart now, n: restart later, Escape or end of input: cancel).
-// - Ctrl-C, SIGTERM and SIGHUP: the main window's close request.
+// - Ctrl-C, SIGTERM and SIGHUP: the main window's close request; what it waits for is said in the
+//   block itself.
 // Silent mode prints nothing but message boxes and waits for nobody.
 #pragma once
 
@@ -25,6 +28,7 @@
 #include "framework/memory/memory_window_system.h"
 #include "framework/posix/terminal_io.h"
 #include "framework/services.h"
+#include "programs/linux/terminal_render.h"
 
 namespace terminal {
 
@@ -42,13 +46,14 @@ struct TerminalOptions {
     int errorFd = 2;
     bool silent = false;
     bool drawInPlace = false;  // the output is a terminal: redraw the main window in place
-    bool colour = false;       // draw bars in their colours
-    int columns = 0;           // 0: the terminal's width (80 when unknown)
-    int rows = 0;              // 0: the terminal's height (24 when unknown)
+    ColourDepth colour = ColourDepth::kNone;  // how bars are coloured
+    int columns = 0;                          // 0: the terminal's width (80 when unknown)
+    int rows = 0;                             // 0: the terminal's height (24 when unknown)
 };
 
 // The options for the process's standard streams: drawn in place when standard output is a
-// terminal (not TERM=dumb), in colour unless NO_COLOR is set to a non-empty value.
+// terminal (not TERM=dumb), in colour unless NO_COLOR is set to a non-empty value: 24-bit when
+// COLORTERM is "truecolor" or "24bit", else the 16 standard colours.
 TerminalOptions StandardTerminalOptions(bool silent);
 
 class TerminalFrontEnd final : public MemoryWindowObserver {
@@ -67,6 +72,9 @@ public:
 
     MemoryWindowSystem& Windows() { return m_windows; }
 
+    // The image the run writes, shown under the controllers (from any thread).
+    void SetImageName(const std::string& path);
+
     void OnChange(const ChangeRecord& change) override;
 
 private:
@@ -84,6 +92,10 @@ private:
     void PrintBelow(const std::string& text);
     // Draws the main window from its current state, or its plain lines (m_mutex held).
     void ShowMainWindow(bool printPlainRows);
+    // Puts the block's lines on the screen over the ones drawn before, rewriting only those that
+    // changed; after a resize, clears what the old block may now cover and draws it whole
+    // (m_mutex held).
+    void DrawBlock(const std::vector<std::string>& lines);
     void LeaveBlock();  // m_mutex held
     int Columns() const;
     int Rows() const;
@@ -94,9 +106,13 @@ private:
     MemoryWindowSystem m_windows;
     bool m_installed = false;
 
-    std::mutex m_mutex;            // the output and everything below
-    int m_prompting = 0;           // answers being read: the block is not redrawn meanwhile
-    std::size_t m_blockLines = 0;  // lines of the block on the screen, the cursor below them
+    std::mutex m_mutex;                // the output and everything below
+    int m_prompting = 0;               // answers being read: the block is not redrawn meanwhile
+    std::vector<std::string> m_drawn;  // the block's lines on the screen, the cursor below them
+    uint64_t m_resizesSeen = 0;        // terminal resizes already drawn for
+    int m_drawnColumns = 0;            // the width the block was drawn for
+    std::string m_imageName;
+    std::string m_notice;  // a line under the block's rows
     bool m_titlePrinted = false;
     bool m_rowTextsPending = false;  // a row's texts are being refilled
     std::array<std::string, 4> m_plainRows;

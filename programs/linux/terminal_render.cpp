@@ -1,6 +1,7 @@
 #include "programs/linux/terminal_render.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 
@@ -11,19 +12,28 @@ namespace terminal {
 using namespace framework;
 namespace {
 
-constexpr Colour kGreen = Rgb(0, 150, 75);
 constexpr Colour kBlue = Rgb(50, 50, 255);
 constexpr Colour kRed = Rgb(255, 50, 50);
 constexpr int kPercent = 100;
-constexpr int kJobBarCells = 20;
+constexpr int kMostJobBarCells = 20;
+constexpr int kFewestJobBarCells = 10;
 constexpr int kActivityBarCells = 50;
-constexpr std::size_t kNameWidth = 8;
-constexpr std::size_t kNumbersWidth = 34;
-constexpr std::size_t kFlashPartWidth = 30;
+constexpr int kBarFrame = 7;  // "[", "] ", "100%"
 constexpr char kFilledCell = '#';
 constexpr char kEmptyCell = '-';
+constexpr char kCutMark = '~';
 constexpr char kResetStyle[] = "\x1b[0m";
 constexpr char kClearToEndOfLine[] = "\x1b[K";
+constexpr const char* kUnknownPart = ":[]";  // the label of a part not identified yet
+constexpr const char* kImageCaption = "Image: ";
+
+// The 8 standard colours as terminals commonly show them, by their colour number 0-7.
+constexpr Colour kStandardColours[] = {
+    Rgb(0, 0, 0),   Rgb(205, 0, 0),   Rgb(0, 205, 0),   Rgb(205, 205, 0),
+    Rgb(0, 0, 238), Rgb(205, 0, 205), Rgb(0, 205, 205), Rgb(229, 229, 229),
+};
+constexpr int kForegroundBase = 30;
+constexpr int kBackgroundBase = 40;
 
 uint8_t Red(Colour c) {
     return static_cast<uint8_t>(c & 0xFF);
@@ -33,6 +43,24 @@ uint8_t Green(Colour c) {
 }
 uint8_t Blue(Colour c) {
     return static_cast<uint8_t>((c >> 16) & 0xFF);
+}
+
+// The standard colour nearest to c.
+int NearestStandardColour(Colour c) {
+    int best = 0;
+    long bestDistance = LONG_MAX;
+    for (int i = 0; i < static_cast<int>(std::size(kStandardColours)); ++i) {
+        const Colour s = kStandardColours[i];
+        const long dr = Red(c) - Red(s);
+        const long dg = Green(c) - Green(s);
+        const long db = Blue(c) - Blue(s);
+        const long distance = dr * dr + dg * dg + db * db;
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = i;
+        }
+    }
+    return best;
 }
 
 int PercentOf(const ControlState& bar) {
@@ -46,6 +74,13 @@ std::string PadRight(std::string s, std::size_t width) {
     return s;
 }
 
+// The text cut to width, its last kept character marking the cut.
+std::string CutTo(const std::string& text, std::size_t width) {
+    if (text.size() <= width) return text;
+    if (width == 0) return std::string();
+    return text.substr(0, width - 1) + kCutMark;
+}
+
 // A line of pieces, some of them drawn in a style; cut to a width that escape sequences do not
 // count towards.
 class StyledLine {
@@ -53,14 +88,14 @@ public:
     void Add(const std::string& text, const std::string& style = std::string()) {
         m_pieces.push_back({text, style});
     }
-    std::string Render(int columns, bool colour) const {
+    std::string Render(int columns) const {
         std::string out;
         std::size_t room = columns > 0 ? static_cast<std::size_t>(columns) : SIZE_MAX;
         for (const Piece& p : m_pieces) {
             if (room == 0) break;
             std::string text = p.text.substr(0, room);
             room -= text.size();
-            if (colour && !p.style.empty()) {
+            if (!p.style.empty() && !text.empty()) {
                 out += p.style + text + kResetStyle;
             } else {
                 out += text;
@@ -77,29 +112,114 @@ private:
     std::vector<Piece> m_pieces;
 };
 
-// The escape sequence that draws cells in the bar's colour (foreground and background alike, so
-// a copy of the screen without colours still shows the filled cells).
-std::string BarStyle(Colour colour) {
-    if (colour == kDefaultColour) return std::string();
+// "[####------] 40%", then the outcome in words when colours are not shown.
+void AddBar(StyledLine& line, int percent, Colour colour, int cells, ColourDepth depth) {
+    int filled = percent * cells / kPercent;
+    line.Add("[");
+    line.Add(std::string(static_cast<std::size_t>(filled), kFilledCell), CellStyle(colour, depth));
+    line.Add(std::string(static_cast<std::size_t>(cells - filled), kEmptyCell));
+    char tail[32];
+    std::snprintf(tail, sizeof tail, "] %3d%%", percent);
+    line.Add(tail);
+    if (depth == ColourDepth::kNone) {
+        const std::string word = OutcomeWord(colour);
+        if (!word.empty()) line.Add(" " + word);
+    }
+}
+
+// The spellings of a row's numbers, longest first.
+std::vector<std::string> NumberSpellings(const ControllerRowView& row) {
+    if (row.bus.empty() && row.device.empty() && row.function.empty()) return {row.numbers};
+    return {row.numbers, "Bus " + row.bus + " Dev " + row.device + " Fn " + row.function,
+            "B" + row.bus + " D" + row.device + " F" + row.function};
+}
+
+// How the controller rows are laid out: every row alike, so that their bars line up.
+struct RowLayout {
+    std::size_t spelling = 0;  // which spelling of the numbers
+    std::size_t nameWidth = 0;
+    std::size_t numbersWidth = 0;
+    std::size_t partWidth = 0;
+    int cells = kMostJobBarCells;
+};
+
+RowLayout LayOutRows(const std::vector<ControllerRowView>& rows, int columns, ColourDepth depth) {
+    const std::size_t width = columns > 0 ? static_cast<std::size_t>(columns) : SIZE_MAX / 2;
+    // Room kept after the bar for the outcome in words.
+    const std::size_t wordRoom = depth == ColourDepth::kNone ? std::string(" updated").size() : 0;
+    RowLayout layout;
+    std::size_t longestPart = 0;
+    for (const ControllerRowView& row : rows) {
+        layout.nameWidth = std::max(layout.nameWidth, row.name.size());
+        longestPart = std::max(longestPart, row.flashPart.size());
+    }
+    const std::size_t spellings = rows.empty() ? 1 : NumberSpellings(rows.front()).size();
+    for (std::size_t s = 0; s < spellings; ++s) {
+        std::size_t numbersWidth = 0;
+        for (const ControllerRowView& row : rows) {
+            const auto all = NumberSpellings(row);
+            numbersWidth = std::max(numbersWidth, all[std::min(s, all.size() - 1)].size());
+        }
+        // name, numbers, part, each followed by a space, then the bar.
+        const std::size_t fixed =
+            layout.nameWidth + 1 + numbersWidth + 1 + longestPart + 1 + kBarFrame + wordRoom;
+        layout.spelling = s;
+        layout.numbersWidth = numbersWidth;
+        if (fixed + kFewestJobBarCells <= width) {
+            layout.partWidth = longestPart;
+            layout.cells = static_cast<int>(std::min<std::size_t>(kMostJobBarCells, width - fixed));
+            return layout;
+        }
+    }
+    // Even the shortest numbers leave too little room: the part's name gives up its end.
+    layout.cells = kFewestJobBarCells;
+    const std::size_t others = layout.nameWidth + 1 + layout.numbersWidth + 1 + 1 + kBarFrame +
+                               kFewestJobBarCells + wordRoom;
+    layout.partWidth = width > others ? width - others : 0;
+    return layout;
+}
+
+}  // namespace
+
+std::string OutcomeWord(Colour colour) {
+    if (colour == kBlue) return "updated";
+    if (colour == kRed) return "FAILED";
+    return std::string();
+}
+
+std::string CellStyle(Colour colour, ColourDepth depth) {
+    if (colour == kDefaultColour || depth == ColourDepth::kNone) return std::string();
     char style[64];
+    if (depth == ColourDepth::kStandard) {
+        // Foreground and background alike, so that a copy of the screen without colours still
+        // shows the filled cells.
+        const int n = NearestStandardColour(colour);
+        std::snprintf(style, sizeof style, "\x1b[%d;%dm", kForegroundBase + n, kBackgroundBase + n);
+        return style;
+    }
     std::snprintf(style, sizeof style, "\x1b[38;2;%u;%u;%u;48;2;%u;%u;%um", Red(colour),
                   Green(colour), Blue(colour), Red(colour), Green(colour), Blue(colour));
     return style;
 }
 
-// "[####------] 40%", with the colour's name when colours are not shown.
-void AddBar(StyledLine& line, int percent, Colour colour, int cells, bool colourShown) {
-    int filled = percent * cells / kPercent;
-    line.Add("[");
-    line.Add(std::string(static_cast<std::size_t>(filled), kFilledCell), BarStyle(colour));
-    line.Add(std::string(static_cast<std::size_t>(cells - filled), kEmptyCell));
-    char tail[32];
-    std::snprintf(tail, sizeof tail, "] %3d%%", percent);
-    line.Add(tail);
-    if (!colourShown) line.Add(std::string(" ").append(ColourName(colour)));
+std::size_t VisibleWidth(const std::string& line) {
+    std::size_t width = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '\x1b') {
+            // CSI: ESC '[' parameters, ended by a letter.
+            std::size_t end = i + 1;
+            if (end < line.size() && line[end] == '[') ++end;
+            while (end < line.size() && !((line[end] >= 'A' && line[end] <= 'Z') ||
+                                          (line[end] >= 'a' && line[end] <= 'z'))) {
+                ++end;
+            }
+            i = end;
+            continue;
+        }
+        ++width;
+    }
+    return width;
 }
-
-}  // namespace
 
 MainWindowView ViewOfMainWindow(const WindowState& window) {
     MainWindowView view;
@@ -117,7 +237,12 @@ MainWindowView ViewOfMainWindow(const WindowState& window) {
         };
         row.name = text(res::kControllerNames[i]);
         row.flashPart = text(res::kFlashPartLabels[i]);
+        const bool partShown = !row.flashPart.empty();
+        if (row.flashPart == kUnknownPart) row.flashPart.clear();
         const res::NumberRow& n = res::kNumberRows[i];
+        row.bus = text(n.bus);
+        row.device = text(n.device);
+        row.function = text(n.function);
         const std::pair<int, int> columns[] = {
             {n.busCaption, n.bus}, {n.deviceCaption, n.device}, {n.functionCaption, n.function}};
         for (const auto& [caption, value] : columns) {
@@ -134,27 +259,56 @@ MainWindowView ViewOfMainWindow(const WindowState& window) {
             row.barPercent = PercentOf(*bar);
             row.barColour = bar->barColour;
         }
-        bool shows = row.barVisible || !row.numbers.empty() || !row.flashPart.empty();
+        bool shows = row.barVisible || !row.numbers.empty() || partShown;
         if (shows) view.rows.push_back(std::move(row));
     }
     return view;
 }
 
 std::vector<std::string> RenderMainWindowBlock(const MainWindowView& view, int columns,
-                                               bool colour) {
+                                               ColourDepth depth) {
     std::vector<std::string> lines;
     StyledLine title;
     title.Add(view.title);
-    lines.push_back(title.Render(columns, colour));
+    lines.push_back(title.Render(columns));
+    // The activity bar only shows that something happens: in colour where colours are shown,
+    // never with words.
+    const int activityCells =
+        columns > 0 ? std::clamp(columns - kBarFrame, 1, kActivityBarCells) : kActivityBarCells;
     StyledLine activity;
-    AddBar(activity, view.activityPercent, view.activityColour, kActivityBarCells, colour);
-    lines.push_back(activity.Render(columns, colour));
+    AddBar(activity, view.activityPercent,
+           depth == ColourDepth::kNone ? kDefaultColour : view.activityColour, activityCells,
+           depth);
+    lines.push_back(activity.Render(columns));
+    const RowLayout layout = LayOutRows(view.rows, columns, depth);
     for (const ControllerRowView& row : view.rows) {
+        const auto spellings = NumberSpellings(row);
+        const std::string& numbers = spellings[std::min(layout.spelling, spellings.size() - 1)];
         StyledLine line;
-        line.Add(PadRight(row.name, kNameWidth) + PadRight(row.numbers, kNumbersWidth) + " " +
-                 PadRight(row.flashPart, kFlashPartWidth) + " ");
-        if (row.barVisible) AddBar(line, row.barPercent, row.barColour, kJobBarCells, colour);
-        lines.push_back(line.Render(columns, colour));
+        line.Add(PadRight(row.name, layout.nameWidth) + " " +
+                 PadRight(numbers, layout.numbersWidth) + " " +
+                 PadRight(CutTo(row.flashPart, layout.partWidth), layout.partWidth) + " ");
+        if (row.barVisible) AddBar(line, row.barPercent, row.barColour, layout.cells, depth);
+        lines.push_back(line.Render(columns));
+    }
+    if (!view.image.empty()) {
+        StyledLine image;
+        const std::size_t room =
+            columns > 0 ? static_cast<std::size_t>(columns) - std::string(kImageCaption).size()
+                        : SIZE_MAX;
+        std::string name = view.image;
+        if (name.size() > room) {
+            // The file's own name when the whole path does not fit.
+            const std::size_t slash = name.find_last_of('/');
+            if (slash != std::string::npos) name = name.substr(slash + 1);
+        }
+        image.Add(kImageCaption + name);
+        lines.push_back(image.Render(columns));
+    }
+    if (!view.notice.empty()) {
+        StyledLine notice;
+        notice.Add(view.notice);
+        lines.push_back(notice.Render(columns));
     }
     return lines;
 }
@@ -168,21 +322,15 @@ std::string RenderPlainRow(const ControllerRowView& row) {
     }
     if (row.barVisible) {
         if (!line.empty()) line += " ";
-        line.append("job ").append(std::to_string(row.barPercent)).append("% ");
-        line.append(ColourName(row.barColour));
+        line.append("job ").append(std::to_string(row.barPercent)).append("%");
+        const std::string word = OutcomeWord(row.barColour);
+        if (!word.empty()) line.append(" ").append(word);
     }
     return line;
 }
 
-std::string ColourName(Colour colour) {
-    if (colour == kGreen) return "green";
-    if (colour == kBlue) return "blue";
-    if (colour == kRed) return "red";
-    if (colour == kDefaultColour) return "default";
-    std::string name = "rgb(";
-    name.append(std::to_string(Red(colour))).append(",");
-    name.append(std::to_string(Green(colour))).append(",");
-    return name.append(std::to_string(Blue(colour))).append(")");
+bool PlainRowWorthPrinting(const ControllerRowView& row) {
+    return !row.flashPart.empty() || row.barPercent > 0 || !OutcomeWord(row.barColour).empty();
 }
 
 std::vector<std::string> WrapText(const std::string& text, int columns) {

@@ -15,12 +15,19 @@ using framework::Colour;
 using framework::kDefaultColour;
 using framework::WindowState;
 
+// How bars are coloured: not at all (their outcome in words instead), in the 16 standard
+// colours every terminal has, or in the dialog's own 24-bit colours.
+enum class ColourDepth { kNone, kStandard, kTrueColour };
+
 // One controller's row of the main window, as its controls show it.
 struct ControllerRowView {
-    int index = 0;          // 0 to 3, in controller order
-    std::string name;       // "270X 1:" (or "270X :" for a single controller)
-    std::string numbers;    // "Bus: 01 Device: 00 Function: 00", captions and values shown
-    std::string flashPart;  // the flash part label
+    int index = 0;        // 0 to 3, in controller order
+    std::string name;     // "270X 1:" (or "270X :" for a single controller)
+    std::string numbers;  // "Bus: 01 Device: 00 Function: 00", captions and values shown
+    std::string bus;      // the numbers' values alone, "01"
+    std::string device;
+    std::string function;
+    std::string flashPart;  // the flash part label; empty until the part is known
     bool barVisible = false;
     int barPercent = 0;
     Colour barColour = kDefaultColour;
@@ -31,23 +38,35 @@ struct MainWindowView {
     int activityPercent = 0;
     Colour activityColour = kDefaultColour;
     std::vector<ControllerRowView> rows;  // only the rows that show something
+    std::string image;                    // the image being written, once known
+    std::string notice;                   // a line under the rows ("Closing: ..."), if any
 };
 
 // The main window's view from its state.
 MainWindowView ViewOfMainWindow(const WindowState& window);
 
-// The block drawn on a terminal: title, activity bar, one line per controller row; each line at
-// most columns wide (escape sequences do not count), bars in their colours unless colour is off.
+// The block drawn on a terminal: title, activity bar, one line per controller row, then the
+// image and the notice. Each line fits in columns (escape sequences do not count): a row keeps
+// its bar and percentage, giving up first the long spelling of its numbers, then bar cells, then
+// the end of its flash part's name.
 std::vector<std::string> RenderMainWindowBlock(const MainWindowView& view, int columns,
-                                               bool colour);
+                                               ColourDepth depth);
 
-// The plain line of one controller row: "270X 1: Bus: 01 Device: 00 Function: 00 PMC:[Pm25LV010]
-// job 50% green".
+// The plain line of one controller row: "270X 1: Bus: 01 Device: 00 Function: 00
+// PMC:[Pm25LV010] job 50%", then "updated" or "FAILED" once its bar says so.
 std::string RenderPlainRow(const ControllerRowView& row);
+// Whether a plain line of the row says anything yet: its flash part is known or its bar has
+// moved (a row waiting for its identification is not printed at 0%).
+bool PlainRowWorthPrinting(const ControllerRowView& row);
 
-// "green", "blue", "red" for the dialog's three bar colours, else "rgb(R,G,B)"; "default" for a
-// bar's own colour.
-std::string ColourName(Colour colour);
+// A bar's outcome in words: "updated" (blue), "FAILED" (red), nothing while it runs (green).
+std::string OutcomeWord(Colour colour);
+
+// The escape sequence that draws cells in that colour at that depth; empty for none.
+std::string CellStyle(Colour colour, ColourDepth depth);
+
+// The columns a line takes on the screen: its characters without escape sequences.
+std::size_t VisibleWidth(const std::string& line);
 
 // The text's lines, each at most columns wide, broken at spaces where possible.
 std::vector<std::string> WrapText(const std::string& text, int columns);

@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -110,6 +111,8 @@ public:
 
     const fs::path& Dir() const { return m_dir; }
     fs::path Root() const { return m_root; }
+    // More variables for the runs' environment ("NAME=value").
+    std::vector<std::string> extraEnvironment;
     void SetMachineFile(const std::string& text) {
         WriteFile(m_dir / kMachineFile, text, fs::perms(0644));
     }
@@ -126,6 +129,7 @@ public:
         env.push_back("VLMIO_EMULATOR_VIOLATIONS=" + (m_root / "violations.log").string());
         env.push_back("VLM270_EVENT_LOG=" + (m_root / "events.log").string());
         env.push_back("TERM=xterm-256color");
+        env.insert(env.end(), extraEnvironment.begin(), extraEnvironment.end());
         for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"}) {
             if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
         }
@@ -283,7 +287,7 @@ TEST(LinuxProgram, HelpAndVersionTouchNothingAndNeedNoRights) {
     for (const char* user : {"", "65534"}) {
         Outcome help = folder.Run({"--help"}, user);
         EXPECT_EQ(help.status, 0);
-        EXPECT_NE(help.out.find("Usage: vlm270fwupdate [/s]"), std::string::npos) << help.out;
+        EXPECT_NE(help.out.find("Usage: vlm270fwupdate [-s | /s]"), std::string::npos) << help.out;
         EXPECT_NE(help.out.find("Exit status:"), std::string::npos);
         Outcome version = folder.Run({"/s", "--version"}, user);
         EXPECT_EQ(version.status, 0);
@@ -589,7 +593,11 @@ TEST(LinuxProgram, InteractiveRunOnATerminalAnsweredRestartLater) {
     EXPECT_NE(o.out.find("Bus: 03 Device: 00 Function: 00"), std::string::npos) << o.out;
     EXPECT_NE(o.out.find("MXIC:[MX25L(V)512(C)]"), std::string::npos) << o.out;
     EXPECT_NE(o.out.find("] 100%"), std::string::npos);
-    EXPECT_NE(o.out.find("\x1b[38;2;50;50;255;"), std::string::npos);  // blue job bars
+    // Blue job bars, in the 16 standard colours: the terminal does not say it has more.
+    EXPECT_NE(o.out.find("\x1b[34;44m#"), std::string::npos);
+    EXPECT_EQ(o.out.find("\x1b[38;2;"), std::string::npos);
+    // The run names its image.
+    EXPECT_NE(o.out.find("Image: " + (folder.Dir() / kImageName).string()), std::string::npos);
     EXPECT_NE(o.out.find("Firmware Updated Successful!!"), std::string::npos);
     EXPECT_EQ(o.out.find("power-cycled"), std::string::npos);
     for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
@@ -599,10 +607,12 @@ TEST(LinuxProgram, InteractiveRunOnATerminalAnsweredRestartLater) {
 
 TEST(LinuxProgram, InteractiveRestartNowPowerCyclesTheEmulatedPcOnly) {
     ProgramFolder folder(kDemo);
+    folder.extraEnvironment = {"COLORTERM=truecolor"};
     Outcome o = folder.RunOnTerminal({}, {{"Accept the licence agreement? [y/N]", "y\r"},
                                           {"Restart now? [Y/n]", "\r"},
                                           {"Press Enter", "\r"}});
     EXPECT_EQ(o.status, kAllUpdated) << o.out;
+    EXPECT_NE(o.out.find("\x1b[38;2;50;50;255;"), std::string::npos);  // the dialog's own blue
     EXPECT_NE(o.out.find("power-cycled"), std::string::npos) << o.out;
     for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
     EXPECT_EQ(folder.Violations(), "");
@@ -641,6 +651,347 @@ TEST(LinuxProgram, SysfsLibraryOnThisMachineFindsNoControllerAndWritesNothing) {
     }
     EXPECT_EQ(o.status, kControllerNotReady) << o.err;
     EXPECT_NE(o.err.find("270X SATA/PATA Controller is not ready"), std::string::npos) << o.err;
+    if (traced) {
+        std::string opens = ReadFile(trace);
+        EXPECT_NE(opens.find("/config"), std::string::npos) << "the walk read nothing?";
+        std::regex written("/config\"[^\\n]*O_(WRONLY|RDWR)");
+        EXPECT_FALSE(std::regex_search(opens, written)) << opens;
+    }
+}
+
+// ---- The administrator's options ---------------------------------------------------------
+
+constexpr int kUsageError = 64;
+
+// The whole file's SHA-256 as sha256sum prints it.
+std::string Sha256Of(const fs::path& file) {
+    std::string cmd = "sha256sum '" + file.string() + "'";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(cmd.c_str(), "r"), pclose);
+    char digest[65] = {};
+    if (!pipe || std::fread(digest, 1, 64, pipe.get()) != 64) return {};
+    return digest;
+}
+
+std::size_t Count(const std::string& haystack, const std::string& needle) {
+    std::size_t count = 0;
+    for (std::size_t at = haystack.find(needle); at != std::string::npos;
+         at = haystack.find(needle, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+TEST(LinuxProgram, ArgumentsThatAreNotOptionsAreUsageErrorsBeforeAnythingIsTouched) {
+    ProgramFolder folder(kDemo);
+    const std::vector<std::vector<std::string>> cases = {
+        {"--dry-run"},
+        {"-y"},
+        {"-"},
+        {"--image"},
+        {"--controller", "2:0.0"},
+        {"--controller", "02:20.0"},
+        {"--list", "--verify"},
+        {"--json"},
+        {"-s", "/x"},
+        {"--list", "/s"},
+        {"--backup", (folder.Root() / "missing").string(), "-s"},
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args.front() + (args.size() > 1 ? " " + args[1] : ""));
+        for (const char* user : {"", "65534"}) {  // also before the administrator check
+            Outcome o = folder.Run(args, user);
+            EXPECT_EQ(o.status, kUsageError) << o.err;
+            EXPECT_NE(o.err.find("Usage: vlm270fwupdate"), std::string::npos) << o.err;
+            EXPECT_EQ(o.out, "");
+        }
+    }
+    EXPECT_EQ(folder.AccessLog(), "");
+    for (const char* f : kFlashFiles) EXPECT_FALSE(fs::exists(folder.Dir() / f));
+}
+
+TEST(LinuxProgram, DashSAndSilentAreSpellingsOfSlashS) {
+    ProgramFolder folder(kDemo);
+    for (const char* option : {"-s", "--silent"}) {
+        SCOPED_TRACE(option);
+        Outcome o = folder.Run({option});
+        EXPECT_EQ(o.status, kAllUpdated) << o.err;
+        EXPECT_EQ(o.out, "");
+        EXPECT_EQ(o.err, "");
+        for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
+    }
+    EXPECT_EQ(folder.Violations(), "");
+}
+
+// --list reads identifiers and flash contents, nothing else: every register write goes to a
+// found controller's bridge and is a read or identification command or a transfer; beyond the
+// buses the update walks only identifier words are read. It also warns about what the update
+// leaves out.
+TEST(LinuxProgram, ListReadsOnlyIdentifiersAndFlashAndWarnsAboutWhatIsLeftOut) {
+    ProgramFolder folder(kDemo);
+    // In the walk's order: 02, 03, 05, 06 (not identified), then 07, a fifth; 20 is beyond it.
+    folder.SetMachineFile(
+        "controller 02:00.0 part=MX25L(V)512(C) flash=flash-02-00-0.bin timing=instant\n"
+        "controller 03:00.0 part=SST25VF512X flash=flash-03-00-0.bin timing=instant\n"
+        "controller 05:00.0 part=AT25F512A(B) flash=flash-05-00-0.bin timing=instant\n"
+        "controller 06:00.0 part=none timing=instant\n"
+        "controller 07:00.0 part=M25P10A timing=instant\n"
+        "controller 20:00.0 part=M25P10A timing=instant\n");
+    ASSERT_EQ(folder.Run({"--list"}).status, 5);  // the emulated chips get their flash files
+    std::map<std::string, std::string> before;
+    for (const auto& e : fs::directory_iterator(folder.Dir())) {
+        if (e.path().filename().string().rfind("flash-", 0) == 0) {
+            before[e.path().filename()] = ReadFile(e.path());
+        }
+    }
+    fs::remove(folder.Root() / "access.log");
+
+    Outcome o = folder.Run({"--list"});
+    // 06:00.0 answers no identification: it could not be updated.
+    EXPECT_EQ(o.status, 5) << o.err;
+    EXPECT_NE(o.out.find("0000:02:00.0  270X identifier row 1 (1f7c:2700)\n"
+                         "    flash: MXIC MX25L(V)512(C), 64 KiB\n"
+                         "    identification: c2 20 10 (command 9f)\n"),
+              std::string::npos)
+        << o.out;
+    EXPECT_NE(o.out.find("0000:06:00.0  270X identifier row 1 (1f7c:2700)\n"
+                         "    flash: flash part not identified\n"
+                         "    identification: ff ff ff (command 9f)\n"),
+              std::string::npos)
+        << o.out;
+    // The chip answers 0x15 with two bytes; the third is the idle line.
+    EXPECT_NE(o.out.find("flash: ATMEL AT25F512A(B), 64 KiB\n    identification: 1f 65 ff "
+                         "(command 15)"),
+              std::string::npos)
+        << o.out;
+    EXPECT_NE(o.out.find("flash: SST SST25VF512X, 64 KiB"), std::string::npos) << "not 512 KiB";
+    EXPECT_NE(o.out.find("image: " + (folder.Dir() / kImageName).string() +
+                         "\n    65536 bytes, "
+                         "sha256 " +
+                         Sha256Of(folder.Dir() / kImageName)),
+              std::string::npos)
+        << o.out;
+    EXPECT_NE(o.out.find("warning: 270X function 0000:07:00.0 beyond the first four: not "
+                         "updated\n"),
+              std::string::npos)
+        << o.out;
+    EXPECT_NE(o.out.find("warning: 270X function 0000:20:00.0 on a bus the walk skips (above "
+                         "0x0f): not updated\n"),
+              std::string::npos)
+        << o.out;
+
+    const std::set<std::string> found = {"02:00.0", "03:00.0", "05:00.0", "06:00.0"};
+    EXPECT_EQ(o.out.find("0000:07:00.0  "), std::string::npos);
+    const std::set<std::string> readCommands = {"03", "9f", "15", "ab", "90"};
+    const std::set<std::string> transfers = {"21", "22", "23", "24", "29", "2a", "2b", "2c", "10"};
+    std::size_t writes = 0;
+    std::size_t farReads = 0;
+    for (const std::string& line : Lines(folder.AccessLog())) {
+        // "W 02:00.0 f0 4 0000009f"
+        std::istringstream fields(line);
+        std::string kind, where, offset, width, value;
+        fields >> kind >> where >> offset >> width >> value;
+        if (kind == "R" && std::stoul(where.substr(0, 2), nullptr, 16) >= 0x10) {
+            ++farReads;
+            EXPECT_EQ(offset, "00") << line << ": beyond the walk, identifiers only";
+        }
+        if (kind != "W") continue;
+        ++writes;
+        EXPECT_TRUE(found.count(where)) << line;
+        if (offset == "f0") {
+            EXPECT_TRUE(readCommands.count(value.substr(6))) << line;
+        } else {
+            EXPECT_EQ(offset, "f4") << line;
+            EXPECT_TRUE(transfers.count(value.substr(6))) << line;
+        }
+    }
+    EXPECT_GT(writes, 0u);
+    EXPECT_EQ(farReads, 240u * 32 * 8) << "the separate scan reads each function once";
+    for (const auto& [name, contents] : before) {
+        EXPECT_EQ(ReadFile(folder.Dir() / name), contents) << name << " changed";
+    }
+    EXPECT_EQ(folder.Violations(), "");
+}
+
+TEST(LinuxProgram, VerifySaysMatchesOrWhereTheFlashDiffers) {
+    ProgramFolder folder(kDemo);
+    Outcome o = folder.Run({"--verify"});
+    EXPECT_EQ(o.status, kHostNotReady) << o.err;
+    for (const char* address : {"0000:02:00.0", "0000:03:00.0"}) {
+        EXPECT_NE(o.out.find(address), std::string::npos);
+    }
+    EXPECT_NE(o.out.find(": differs at 0x0000"), std::string::npos) << o.out;
+    ASSERT_EQ(folder.Run({"/s"}).status, kAllUpdated);
+    std::string log = folder.AccessLog();
+    o = folder.Run({"--verify", "--json"});
+    EXPECT_EQ(o.status, kAllUpdated) << o.err;
+    EXPECT_NE(o.out.find("\"mode\":\"verify\",\"exit_status\":0"), std::string::npos) << o.out;
+    EXPECT_EQ(Count(o.out, "\"result\":\"matches\""), 2u) << o.out;
+    // The update leaves zeros after a 64 KiB image in the first 64 KiB section only.
+    EXPECT_NE(o.out.find("\"compared\":65536"), std::string::npos) << o.out;
+    // No write command went out while verifying.
+    for (const std::string& line : Lines(folder.AccessLog().substr(log.size()))) {
+        if (line.rfind("W", 0) == 0 && line.find(" f0 ") != std::string::npos) {
+            EXPECT_TRUE(line.substr(line.size() - 2) == "03" ||
+                        line.substr(line.size() - 2) == "9f")
+                << line;
+        }
+    }
+    EXPECT_EQ(folder.Violations(), "");
+}
+
+TEST(LinuxProgram, BackupHoldsTheOldFlashAndIsNeverOverwritten) {
+    ProgramFolder folder(kDemo);
+    fs::path backups = folder.Root() / "backups";
+    fs::create_directory(backups);
+    ASSERT_EQ(folder.Run({"--list"}).status, kAllUpdated);  // the old firmware's flash files
+    const std::string old02 = ReadFile(folder.Dir() / kFlashFiles[0]);
+    const std::string old03 = ReadFile(folder.Dir() / kFlashFiles[1]);
+    Outcome o = folder.Run({"-s", "--backup", backups.string(), "--json"});
+    EXPECT_EQ(o.status, kAllUpdated) << o.err;
+    for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
+    std::map<std::string, std::string> made;
+    for (const auto& e : fs::directory_iterator(backups)) {
+        made[e.path().filename()] = ReadFile(e.path());
+        EXPECT_EQ(fs::status(e.path()).permissions(), fs::perms(0600));
+    }
+    ASSERT_EQ(made.size(), 2u);
+    const std::regex name02("02-00-0-MX25L_V_512_C_-\\d{8}T\\d{6}Z\\.rom");
+    const std::regex name03("03-00-0-W25X10B_C_L_V_-\\d{8}T\\d{6}Z\\.rom");
+    EXPECT_TRUE(std::regex_match(made.begin()->first, name02)) << made.begin()->first;
+    EXPECT_TRUE(std::regex_match(std::next(made.begin())->first, name03));
+    EXPECT_EQ(made.begin()->second, old02) << "the whole old flash, 64 KiB";
+    EXPECT_EQ(std::next(made.begin())->second, old03) << "the whole old flash, 128 KiB";
+    EXPECT_NE(o.out.find("\"backup\":\"" + (backups / made.begin()->first).string() + "\""),
+              std::string::npos)
+        << o.out;
+
+    // A second run at once backs up anew, beside the first backups.
+    ASSERT_EQ(folder.Run({"-s", "--backup", backups.string()}).status, kAllUpdated);
+    std::size_t files = 0;
+    for (const auto& e : fs::directory_iterator(backups)) {
+        ++files;
+        if (made.count(e.path().filename())) {
+            EXPECT_EQ(ReadFile(e.path()), made[e.path().filename()]) << "never overwritten";
+        }
+    }
+    EXPECT_EQ(files, 4u);
+    EXPECT_EQ(folder.Violations(), "");
+}
+
+// A backup that cannot be made whole (two reads differ) keeps that controller from being erased:
+// it counts as not updated, with a message; the other is updated.
+TEST(LinuxProgram, AControllerWhoseBackupFailsIsNotErased) {
+    ProgramFolder folder(kDemo);
+    folder.SetMachineFile(
+        "controller 02:00.0 part=MX25L(V)512(C) flash=flash-02-00-0.bin timing=instant\n"
+        "controller 03:00.0 part=W25X10B(C)L(V) member=2 flash=flash-03-00-0.bin timing=instant "
+        "fault=flaky-read:3000\n");
+    fs::path backups = folder.Root() / "backups";
+    fs::create_directory(backups);
+    ASSERT_EQ(folder.Run({"--list"}).status, kAllUpdated);
+    const std::string old03 = ReadFile(folder.Dir() / kFlashFiles[1]);
+    Outcome o = folder.Run({"-s", "--backup", backups.string(), "--json"});
+    EXPECT_EQ(o.status, kHostNotReady) << o.err;
+    EXPECT_NE(o.err.find("The backup of the flash of 0000:03:00.0 failed: two reads of its flash "
+                         "differ at 0x"),
+              std::string::npos)
+        << o.err;
+    ExpectFlashHoldsImage(folder, kFlashFiles[0]);
+    EXPECT_EQ(ReadFile(folder.Dir() / kFlashFiles[1]), old03) << "never erased";
+    EXPECT_NE(o.out.find("\"address\":\"0000:03:00.0\""), std::string::npos);
+    EXPECT_NE(o.out.find("\"result\":\"not updated\",\"result_code\":-3,\"attempts\":0"),
+              std::string::npos)
+        << o.out;
+    std::size_t files = 0;
+    for (const auto& e : fs::directory_iterator(backups)) {
+        ++files;
+        EXPECT_EQ(e.path().filename().string().rfind("02-00-0-", 0), 0u) << e.path();
+    }
+    EXPECT_EQ(files, 1u);
+    EXPECT_EQ(folder.Violations(), "");
+}
+
+TEST(LinuxProgram, ControllerAndImageChooseWhatIsWritten) {
+    ProgramFolder folder(kDemo);
+    const std::string other(0x10000, '\x42');
+    WriteFile(folder.Root() / "other.rom", other, fs::perms(0644));
+    Outcome o = folder.Run({"-s", "--controller", "03:00.0", "--image", "other.rom", "--json"});
+    EXPECT_EQ(o.status, kAllUpdated) << o.err;
+    EXPECT_EQ(ReadFile(folder.Dir() / kFlashFiles[1]).substr(0, other.size()), other);
+    EXPECT_EQ(ReadFile(folder.Dir() / kFlashFiles[0]).find(other.substr(0, 64)), std::string::npos)
+        << "02:00.0 was left alone";
+    EXPECT_NE(o.out.find("\"path\":\"" + (folder.Root() / "other.rom").string() + "\""),
+              std::string::npos)
+        << o.out;
+    EXPECT_NE(o.out.find("\"sha256\":\"" + Sha256Of(folder.Root() / "other.rom") + "\""),
+              std::string::npos);
+    EXPECT_EQ(Count(o.out, "\"address\""), 1u);
+
+    // An address that is no 270X controller: nothing is written.
+    const std::string before = ReadFile(folder.Dir() / kFlashFiles[0]);
+    o = folder.Run({"-s", "--controller", "0000:05:00.0"});
+    EXPECT_EQ(o.status, kControllerNotReady);
+    EXPECT_NE(o.err.find("No 270X controller was found at 0000:05:00.0: nothing was written."),
+              std::string::npos)
+        << o.err;
+    EXPECT_EQ(ReadFile(folder.Dir() / kFlashFiles[0]), before);
+    o = folder.Run({"-s", "--image", "missing.rom"});
+    EXPECT_EQ(o.status, kImageNotFound);
+    EXPECT_NE(o.err.find("--image missing.rom: no such file"), std::string::npos) << o.err;
+    EXPECT_EQ(folder.Violations(), "");
+}
+
+TEST(LinuxProgram, SilentRunReportsAsJsonAndNamesItsImageWhenVerbose) {
+    ProgramFolder folder(kDemo);
+    Outcome o = folder.Run({"/s", "--json", "--verbose"});
+    EXPECT_EQ(o.status, kAllUpdated) << o.err;
+    const std::string image = (folder.Dir() / kImageName).string();
+    const std::string sha = Sha256Of(folder.Dir() / kImageName);
+    EXPECT_EQ(o.out.rfind("{\"format\":1,\"program\":\"vlm270fwupdate\",\"version\":\"1.0.2.0\","
+                          "\"mode\":\"update\",\"exit_status\":0,",
+                          0),
+              0u)
+        << o.out;
+    EXPECT_NE(o.out.find("\"image\":{\"path\":\"" + image + "\",\"size\":65536,\"sha256\":\"" +
+                         sha + "\"}"),
+              std::string::npos)
+        << o.out;
+    EXPECT_EQ(Count(o.out, "\"result\":\"updated\",\"result_code\":0,\"attempts\":1,"), 2u);
+    EXPECT_EQ(o.out.back(), '\n');
+    EXPECT_EQ(Count(o.out, "\n"), 1u) << "one document, one line";
+    EXPECT_EQ(Count(o.err, "image " + image), 1u) << o.err;
+    EXPECT_NE(o.err.find("0000:02:00.0 updated"), std::string::npos) << o.err;
+    // Without --verbose a silent run prints nothing on standard error.
+    EXPECT_EQ(folder.Run({"/s", "--json"}).err, "");
+    if (std::system("python3 -c 'import json' >/dev/null 2>&1") == 0) {
+        WriteFile(folder.Root() / "out.json", o.out, fs::perms(0644));
+        std::string check = "python3 -c 'import json,sys; json.load(open(sys.argv[1]))' " +
+                            (folder.Root() / "out.json").string();
+        EXPECT_EQ(std::system(check.c_str()), 0) << "well-formed JSON";
+    }
+    EXPECT_EQ(folder.Violations(), "");
+}
+
+TEST(LinuxProgram, ListOnThisMachinesSysfsFindsNoControllerAndWritesNothing) {
+    if (!fs::exists("/sys/bus/pci/devices")) GTEST_SKIP() << "no /sys/bus/pci here";
+    ProgramFolder folder(kHardware);
+    WriteFile(folder.Dir() / kImageName, ReadFile(kDemo / kImageName), fs::perms(0644));
+    fs::path trace = folder.Root() / "trace";
+    bool traced = std::system("strace -V >/dev/null 2>&1") == 0;
+    std::string cmd = "cd " + folder.Root().string() + " && " +
+                      (traced ? "strace -f -qq -e trace=openat -o " + trace.string() + " " : "") +
+                      (folder.Dir() / kProgram).string() + " --list >stdout 2>stderr";
+    int status = std::system(cmd.c_str());
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, kControllerNotReady);
+    EXPECT_NE(ReadFile(folder.Root() / "stdout").find("warning: no 270X controller was found"),
+              std::string::npos);
     if (traced) {
         std::string opens = ReadFile(trace);
         EXPECT_NE(opens.find("/config"), std::string::npos) << "the walk read nothing?";

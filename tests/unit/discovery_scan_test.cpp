@@ -55,6 +55,9 @@ TEST_F(DiscoveryScan, OrderIsRowThenBusDeviceFunction) {
     ASSERT_EQ(m_engine.ScanControllers(), kResultSuccess);
     EXPECT_EQ(Found(), (std::vector<Address>{{9, 0, 0}, {2, 7, 0}, {5, 1, 0}, {1, 2, 0}}));
     EXPECT_EQ(m_bridge.maxBusRead, 15u);
+    // Each record knows which identifier row it matched.
+    const uint8_t rows[] = {0, 1, 1, 3};
+    for (uint8_t i = 0; i < m_count; ++i) EXPECT_EQ(m_records[i].ucIdRow, rows[i]) << int(i);
 }
 
 TEST_F(DiscoveryScan, EveryMatchingFunctionIsAControllerUpToFour) {

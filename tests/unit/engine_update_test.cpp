@@ -159,26 +159,28 @@ struct UpdateOutcome {
     int32_t result;
     Lines lines;
     bool flashIsImage;
+    uint8_t attempts = 0;
 };
 UpdateOutcome UpdateWith(const std::string& options, int row, uint32_t length, uint8_t target = 2) {
     capture::EventCapture events;
     Bench bench("controller 01:00.0 part=" + std::to_string(row) + " timing=instant " + options +
                 "\n");
     bench.misuseLookedAt = true;  // faulty hardware
-    if (!bench.Ok()) return {1, {}, false};
+    if (!bench.Ok()) return {1, {}, false, 0};
     ControllerInfo record{};
     record.ucBus = 1;
     record.usPageSize = flash::TraitsOf(flash::g_FlashParts[row]).usPageSize;
     const std::vector<uint8_t> buffer = ImageBuffer(length);
     const flash::FlashPartInfo& part = flash::g_FlashParts[row];
+    uint8_t attempts = 0xEE;
     const int32_t result =
-        bench.engine->Update_Firmware(target, record, part, buffer.data(), length);
+        bench.engine->Update_Firmware(target, record, part, buffer.data(), length, &attempts);
     const auto& flash = bench.machine.pc->Chip(1, 0, 0)->Contents();
     const bool same = flash == Expected(buffer, length, part, flash.size());
     // Never a success while the flash differs from the image.
     EXPECT_TRUE(result != kResultSuccess || same) << options;
     EXPECT_TRUE(events.AllErrors());
-    return {result, events.Lines(), same};
+    return {result, events.Lines(), same, attempts};
 }
 
 TEST(EngineFaults, BridgeAndChipFaults) {
@@ -223,6 +225,7 @@ TEST(EngineFaults, BridgeAndChipFaults) {
         EXPECT_EQ(run.result, c.result);
         EXPECT_EQ(run.lines, c.lines);
         EXPECT_TRUE(c.result != kResultSuccess || run.flashIsImage);
+        EXPECT_EQ(run.attempts, c.result == kResultSuccess ? 1 : 3) << "attempts counted";
     }
 }
 
@@ -241,8 +244,11 @@ TEST(EngineFaults, UnidentifiedPartsAreNeverWritten) {
         const std::vector<uint8_t> before = bench.Flash();
         const uint64_t accesses = bench.machine.Accesses();
         const std::vector<uint8_t> buffer = ImageBuffer(k64K);
-        EXPECT_EQ(bench.engine->Update_Firmware(0, bench.records[0], found, buffer.data(), k64K),
+        uint8_t attempts = 0xEE;
+        EXPECT_EQ(bench.engine->Update_Firmware(0, bench.records[0], found, buffer.data(), k64K,
+                                                &attempts),
                   kResultInvalidParameter);
+        EXPECT_EQ(attempts, 0) << "a refused part makes no attempt";
         EXPECT_EQ(bench.machine.Accesses(), accesses) << "nothing was sent";
         EXPECT_EQ(bench.Flash(), before);
         EXPECT_EQ(events.Lines(), Lines{});

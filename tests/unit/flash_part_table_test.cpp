@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "emulator/chip_catalogue.h"
 #include "flash/flash_part_table.h"
 
 namespace {
@@ -174,6 +175,23 @@ TEST(FlashPartTable, TraitsAndIdentification) {
     EXPECT_TRUE(flash::MatchesId(g_FlashParts[32], 0x1F, 0x65, 0xAB));
     EXPECT_FALSE(flash::MatchesId(g_FlashParts[32], 0x1F, 0x66, 0xAB));
     EXPECT_FALSE(flash::MatchesId(g_FlashParts[0], 0xC2, 0x20, 0x11));
+}
+
+TEST(FlashPartTable, SizeIsTheDensityInThePartsName) {
+    // The emulated chips take their sizes from the datasheets, not from the table: every
+    // part's size must agree with them, also where the capacity column is wrong.
+    for (std::size_t i = 0; i < g_FlashParts.size(); ++i) {
+        SCOPED_TRACE(g_FlashParts[i].szPartName);
+        const vlmio::emu::ChipDatasheet* chip = vlmio::emu::ChipOfTableRow(i);
+        ASSERT_NE(chip, nullptr);
+        EXPECT_EQ(flash::FlashSizeBytes(g_FlashParts[i]), chip->sizeBytes);
+        const bool columnWrong = i == 17 || i == 18 || i == 45;
+        EXPECT_EQ(flash::FlashSizeBytes(g_FlashParts[i]) != g_FlashParts[i].usCapacity4K * 4096u,
+                  columnWrong);
+    }
+    // The size trait leaves the SST25VF512X's way of programming as it was.
+    EXPECT_TRUE(flash::TraitsOf(g_FlashParts[45]).bAaiProgram);
+    EXPECT_EQ(flash::FlashSizeBytes(flash::UnidentifiedFlashPart()), 0u);
 }
 
 }  // namespace

@@ -126,6 +126,7 @@ TEST_F(ImageFileTest, LoadFillsTheBufferAndRaisesShortImages) {
         CUtility utility;
         ASSERT_EQ(utility.bOpenFWBinFile(path, buffer.data()), kResultSuccess) << fileSize;
         EXPECT_EQ(utility.m_dwFWBinSize, imageSize) << fileSize;
+        EXPECT_EQ(utility.m_dwFWFileBytes, fileSize) << "the file's own bytes, without padding";
         std::size_t wrong = 0;
         for (std::size_t i = 0; i < buffer.size(); ++i) {
             uint8_t expected = i < fileSize ? static_cast<uint8_t>(i * 7 + 3) : 0;

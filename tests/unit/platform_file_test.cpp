@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -128,6 +130,7 @@ TEST(PlatformFiles, ErrorTextsNameTheFile) {
         {FileErrorKind::kAccessDenied, "Access to C.rtf was denied."},
         {FileErrorKind::kSharingViolation,
          "Encountered a sharing violation while accessing C.rtf."},
+        {FileErrorKind::kAlreadyExists, "C.rtf already exists."},
         {FileErrorKind::kOther, "An unknown error occurred while accessing C.rtf."},
     };
     for (const auto& [kind, text] : cases) {
@@ -150,6 +153,37 @@ TEST(PlatformFiles, AccessTests) {
     EXPECT_TRUE(framework::PathExists(readOnly));
     EXPECT_FALSE(framework::PathReadWritable(readOnly));
     EXPECT_FALSE(framework::PathReadWritable(dir / "missing"));
+}
+
+// A new file is created whole, for its owner only, and an existing one is never replaced.
+TEST(PlatformFiles, NewFilesNeverReplaceOldOnes) {
+    TempFolder dir;
+    ASSERT_TRUE(dir.ok());
+    const std::vector<uint8_t> data = {1, 2, 3, 0, 255};
+    FileError error;
+    const std::string path = dir / "backup.rom";
+    ASSERT_TRUE(framework::WriteNewFile(path, data.data(), data.size(), error));
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(std::vector<uint8_t>(back.begin(), back.end()), data);
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    const std::vector<uint8_t> other = {9, 9};
+    EXPECT_FALSE(framework::WriteNewFile(path, other.data(), other.size(), error));
+    EXPECT_EQ(error.kind, FileErrorKind::kAlreadyExists);
+    std::ifstream again(path, std::ios::binary);
+    EXPECT_EQ(
+        std::string((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>()),
+        std::string("\x01\x02\x03\x00\xff", 5))
+        << "the first file is untouched";
+
+    EXPECT_FALSE(framework::WriteNewFile(dir / "missing/x.rom", data.data(), data.size(), error));
+    EXPECT_EQ(error.kind, FileErrorKind::kNotFound);
+    EXPECT_TRUE(framework::IsFolder(dir.path()));
+    EXPECT_FALSE(framework::IsFolder(path));
+    EXPECT_FALSE(framework::IsFolder(dir / "missing"));
 }
 
 }  // namespace

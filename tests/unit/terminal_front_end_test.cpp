@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <functional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,7 +52,8 @@ public:
         close(m_out);
         close(m_err);
     }
-    terminal::TerminalOptions Options(bool silent, bool inPlace = false, bool colour = false) {
+    terminal::TerminalOptions Options(bool silent, bool inPlace = false,
+                                      terminal::ColourDepth colour = terminal::ColourDepth::kNone) {
         terminal::TerminalOptions o;
         o.inputFd = m_in;
         o.outputFd = m_out;
@@ -399,34 +402,72 @@ TEST(TerminalFrontEnd, MainWindowAsPlainLinesWhenOutputIsNoTerminal) {
     MainDialog main(PlayUpdate);
     EXPECT_EQ(main.DoModal(), framework::kIdOkCommand);
     frontEnd.Uninstall();
+    // No line before the part is known; the outcome in words, not colour names.
     EXPECT_EQ(s.Out(),
               "Velmora 270 Firmware Upgrade Tool Ver 1.0.2.0\n"
-              "270X : Bus: 01 Device: 00 Function: 00 :[] job 0% green\n"
-              "270X : Bus: 01 Device: 00 Function: 00 PFLASH:[PM25LV010A] job 0% green\n"
-              "270X : Bus: 01 Device: 00 Function: 00 PFLASH:[PM25LV010A] job 10% green\n"
-              "270X : Bus: 01 Device: 00 Function: 00 PFLASH:[PM25LV010A] job 50% green\n"
-              "270X : Bus: 01 Device: 00 Function: 00 PFLASH:[PM25LV010A] job 50% blue\n"
-              "270X : Bus: 01 Device: 00 Function: 00 PFLASH:[PM25LV010A] job 100% blue\n");
+              "270X : Bus: 01 Device: 00 Function: 00 PFLASH:[PM25LV010A] job 0%\n"
+              "270X : Bus: 01 Device: 00 Function: 00 PFLASH:[PM25LV010A] job 10%\n"
+              "270X : Bus: 01 Device: 00 Function: 00 PFLASH:[PM25LV010A] job 50%\n"
+              "270X : Bus: 01 Device: 00 Function: 00 PFLASH:[PM25LV010A] job 50% updated\n"
+              "270X : Bus: 01 Device: 00 Function: 00 PFLASH:[PM25LV010A] job 100% updated\n");
     EXPECT_EQ(s.Err(), "");
 }
 
-TEST(TerminalFrontEnd, MainWindowDrawnInPlaceInItsColoursUnlessColoursAreOff) {
-    for (bool colour : {true, false}) {
-        SCOPED_TRACE(colour);
+TEST(TerminalFrontEnd, MainWindowDrawnInPlaceInTheColoursTheTerminalHas) {
+    using terminal::ColourDepth;
+    struct Case {
+        ColourDepth depth;
+        const char* blue;   // how the blue cells start
+        const char* green;  // how the green cells start
+    } cases[] = {
+        {ColourDepth::kTrueColour, "\x1b[38;2;50;50;255;48;2;50;50;255m", "\x1b[38;2;0;150;75;"},
+        {ColourDepth::kStandard, "\x1b[34;44m#", "\x1b[32;42m"},
+        {ColourDepth::kNone, nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.depth));
         Streams s("");
-        FrontEnd frontEnd(s.Options(false, true, colour));
+        FrontEnd frontEnd(s.Options(false, true, c.depth));
         MainDialog main(PlayUpdate);
         main.DoModal();
         frontEnd.Uninstall();
         std::string out = s.Out();
-        EXPECT_NE(out.find("\x1b[3A\r"), std::string::npos);  // redrawn over itself
+        EXPECT_NE(out.find("\x1b[1A\r"), std::string::npos);  // a line redrawn over itself
         EXPECT_NE(out.find("PFLASH:[PM25LV010A]"), std::string::npos);
-        EXPECT_NE(out.find("] 100%"), std::string::npos);
         EXPECT_NE(out.find(" 37%"), std::string::npos);  // the activity bar is drawn
-        EXPECT_EQ(out.find("\x1b[38;2;50;50;255;") != std::string::npos, colour);
-        EXPECT_EQ(out.find("\x1b[38;2;0;150;75;") != std::string::npos, colour);
-        EXPECT_EQ(out.find("] 100% blue") != std::string::npos, !colour);
+        EXPECT_EQ(out.find("\x1b[38;2;") != std::string::npos, c.depth == ColourDepth::kTrueColour);
+        if (c.blue != nullptr) {
+            EXPECT_NE(out.find(c.blue), std::string::npos);
+            EXPECT_NE(out.find(c.green), std::string::npos);
+            EXPECT_EQ(out.find("updated"), std::string::npos);
+        } else {
+            EXPECT_EQ(out.find("\x1b[3"), std::string::npos) << "no colour at all";
+            EXPECT_NE(out.find("] 100% updated"), std::string::npos);
+            EXPECT_EQ(out.find("green"), std::string::npos);
+        }
     }
+}
+
+// Only the lines that changed are written again: the title goes out once, and a change that
+// shows nothing new writes nothing.
+TEST(TerminalFrontEnd, MainWindowRedrawsOnlyWhatChanged) {
+    Streams s("");
+    FrontEnd frontEnd(s.Options(false, true, terminal::ColourDepth::kStandard));
+    std::size_t before = 0;
+    std::size_t after = 0;
+    MainDialog main([&](MainDialog& d) {
+        PlayUpdate(d);
+        before = s.Out().size();
+        d.Bar(100, kBlue);  // as it is already
+        d.SetDlgItemText(res::kFlashPartLabels[0], "PFLASH:[PM25LV010A]");
+        after = s.Out().size();
+    });
+    main.DoModal();
+    frontEnd.Uninstall();
+    EXPECT_EQ(Count(s.Out(), "Velmora 270 Firmware Upgrade Tool"), 1u);
+    EXPECT_EQ(after, before);
+    // Each bar position of the job was written once.
+    EXPECT_EQ(Count(s.Out(), "]  10%"), 1u);
 }
 
 TEST(TerminalFrontEnd, SilentModePrintsNothingButMessageBoxes) {
@@ -450,6 +491,76 @@ TEST(TerminalFrontEnd, SignalsAreTheMainWindowsCloseRequest) {
     EXPECT_EQ(main.m_closes, 1);
     frontEnd.Uninstall();
     EXPECT_NE(s.Out().find("Closing"), std::string::npos);
+}
+
+// On a terminal the close request's message goes into the block: the block is not drawn anew
+// below it, so no stale copy stays on the screen.
+TEST(TerminalFrontEnd, CloseMessageInPlaceLeavesNoCopyOfTheBlock) {
+    Streams s("");
+    FrontEnd frontEnd(s.Options(false, true, terminal::ColourDepth::kStandard));
+    MainDialog main(
+        [](MainDialog& d) {
+            PlayUpdate(d);
+            std::raise(SIGINT);
+        },
+        false);
+    EXPECT_EQ(main.DoModal(), framework::kIdCancelCommand);
+    frontEnd.Uninstall();
+    const std::string out = s.Out();
+    EXPECT_EQ(Count(out, "Velmora 270 Firmware Upgrade Tool"), 1u) << out;
+    const std::size_t closing = out.find("Closing: an update in progress is finished first.");
+    ASSERT_NE(closing, std::string::npos);
+    EXPECT_EQ(out.find("PFLASH", closing), std::string::npos) << "nothing drawn after it";
+}
+
+// A resized terminal gets the block whole again at its new width, from the block's first row.
+TEST(TerminalFrontEnd, ResizeRedrawsTheWholeBlockAtTheNewWidth) {
+    int master = -1;
+    int slave = -1;
+    struct winsize wide {};
+    wide.ws_col = 100;
+    wide.ws_row = 30;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, &wide), 0);
+    std::string out;
+    std::thread reader([&] {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = read(master, buffer, sizeof buffer)) > 0) out.append(buffer, n);
+    });
+    {
+        Streams s("");
+        terminal::TerminalOptions o = s.Options(false, true, terminal::ColourDepth::kNone);
+        o.outputFd = slave;
+        o.columns = 0;  // the terminal's own width
+        FrontEnd frontEnd(o);
+        MainDialog main([&](MainDialog& d) {
+            PlayUpdate(d);
+            struct winsize narrow = wide;
+            narrow.ws_col = 60;
+            ioctl(master, TIOCSWINSZ, &narrow);
+            std::raise(SIGWINCH);
+            d.HostRef()->SetProgressPos(res::IDC_OVERALL_PROGRESS, 38);
+        });
+        main.DoModal();
+        frontEnd.Uninstall();
+    }
+    close(slave);
+    reader.join();
+    close(master);
+    const std::size_t cleared = out.find("\r\x1b[J");
+    ASSERT_NE(cleared, std::string::npos) << out;
+    // The old block's three lines are cleared from the first: the controller's line, 94 columns
+    // wide, may have been wrapped onto two rows by the terminal.
+    EXPECT_EQ(out.substr(cleared - 4, 4), "\x1b[4A");
+    const std::string after = out.substr(cleared + 4);
+    EXPECT_NE(after.find("Velmora 270 Firmware Upgrade Tool"), std::string::npos);
+    std::size_t start = 0;
+    while (start < after.size()) {
+        std::size_t end = after.find('\n', start);
+        if (end == std::string::npos) end = after.size();
+        EXPECT_LE(terminal::VisibleWidth(after.substr(start, end - start)), 60u);
+        start = end + 1;
+    }
 }
 
 TEST(TerminalFrontEnd, CloseRequestCancelsAQuestion) {
@@ -583,34 +694,60 @@ TEST(TerminalRender, WrapsTextAtSpacesAndKeepsParagraphs) {
     }
 }
 
-TEST(TerminalRender, BlockLinesNeverExceedTheWidth) {
+// The widest rows of four controllers keep their bars and percentages from 80 columns down to 60,
+// giving up the long spelling of the numbers, bar cells, then the end of the part's name.
+TEST(TerminalRender, RowsFitTheTerminalWithTheirBars) {
+    using terminal::ColourDepth;
     terminal::MainWindowView view;
     view.title = std::string(200, 'T');
     view.activityPercent = 100;
     view.activityColour = kRed;
-    terminal::ControllerRowView row;
-    row.name = "270X 4:";
-    row.numbers = "Bus: 255 Device: 31 Function: 07";
-    row.flashPart = "Giga Device:[GD25Q512]";
-    row.barVisible = true;
-    row.barPercent = 50;
-    row.barColour = kRed;
-    view.rows.push_back(row);
-    for (int columns : {20, 79}) {
-        for (const std::string& line : terminal::RenderMainWindowBlock(view, columns, true)) {
-            std::string visible;
-            for (std::size_t i = 0; i < line.size(); ++i) {
-                if (line[i] == '\x1b') {
-                    i = line.find_first_of("mK", i);
-                    continue;
-                }
-                visible.push_back(line[i]);
+    view.image = "/usr/lib/vlm270fwupdate/" + std::string(100, 'i') + ".rom";
+    const char* parts[] = {"MXIC:[MX25L100(2)5C/1006E]", "Giga Device:[GD25Q512]",
+                           "WinBond:[W25X10B(C)L(V)]", "PFLASH:[PM25L(W)D020C]"};
+    for (int i = 0; i < 4; ++i) {
+        terminal::ControllerRowView row;
+        row.index = i;
+        row.name = "270X " + std::to_string(i + 1) + ":";
+        row.numbers = "Bus: 15 Device: 31 Function: 07";
+        row.bus = "15";
+        row.device = "31";
+        row.function = "07";
+        row.flashPart = parts[i];
+        row.barVisible = true;
+        row.barPercent = 100;
+        row.barColour = i == 0 ? kRed : kBlue;
+        view.rows.push_back(row);
+    }
+    const std::regex bar("\\[#{10,20}\\] 100%( (updated|FAILED))?$");
+    for (ColourDepth depth :
+         {ColourDepth::kTrueColour, ColourDepth::kStandard, ColourDepth::kNone}) {
+        for (int columns : {79, 69, 59}) {
+            SCOPED_TRACE(std::to_string(columns) + " columns, depth " +
+                         std::to_string(static_cast<int>(depth)));
+            const auto lines = terminal::RenderMainWindowBlock(view, columns, depth);
+            ASSERT_EQ(lines.size(), 7u);
+            for (const std::string& line : lines) {
+                EXPECT_LE(terminal::VisibleWidth(line), static_cast<std::size_t>(columns)) << line;
             }
-            EXPECT_LE(visible.size(), static_cast<std::size_t>(columns)) << visible;
+            for (std::size_t i = 2; i < 6; ++i) {
+                std::string visible;
+                for (std::size_t k = 0; k < lines[i].size(); ++k) {
+                    if (lines[i][k] == '\x1b') {
+                        k = lines[i].find_first_of("mK", k);
+                        continue;
+                    }
+                    visible.push_back(lines[i][k]);
+                }
+                EXPECT_TRUE(std::regex_search(visible, bar)) << visible;
+                if (columns == 79) {
+                    EXPECT_NE(visible.find(parts[i - 2]), std::string::npos);
+                }
+            }
+            EXPECT_EQ(lines[2].find("FAILED") != std::string::npos, depth == ColourDepth::kNone);
         }
     }
-    EXPECT_EQ(terminal::ColourName(kRed), "red");
-    EXPECT_EQ(terminal::ColourName(framework::Rgb(1, 2, 3)), "rgb(1,2,3)");
+    EXPECT_EQ(terminal::OutcomeWord(kGreen), "");
 }
 
 }  // namespace
