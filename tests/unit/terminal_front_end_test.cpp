@@ -598,6 +598,8 @@ TEST(TerminalFrontEnd, AnswersOnATerminalUseRawModeAndPutTheTerminalBack) {
         // Ctrl-C is read as a key, so it cannot be lost as a signal would be when it comes
         // while the question is being shown; it still counts as a close request.
         {"x\x03", framework::AnswerEnd::kInterrupted, "x"},
+        // So is the quit key (Ctrl-\), as SIGQUIT is outside a question.
+        {"y\x1c", framework::AnswerEnd::kInterrupted, "y"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.keys);
