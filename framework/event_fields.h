@@ -27,7 +27,7 @@ public:
     ScopedEventField& operator=(const ScopedEventField&) = delete;
 
 private:
-    std::size_t m_index;
+    std::size_t m_index = 0;
 };
 
 }  // namespace framework

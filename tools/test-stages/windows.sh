@@ -77,7 +77,10 @@ start_display() {
     return 1
 }
 
-export WINEDEBUG=-all,err+eventlog
+# The event log's lines, and the warnings of Wine's heap checks: with them on, freed memory is
+# filled and every block given back is checked, so a use after free or a bad free is seen in every
+# run rather than as a rare crash; each case fails on any such warning of its program.
+export WINEDEBUG=-all,err+eventlog,warn+heap
 export WINEDLLOVERRIDES="mscoree,mshtml="
 lanes=${VLM_WINE_LANES:-2}
 lane_displays=()
@@ -91,7 +94,7 @@ done
 export DISPLAY=${lane_displays[0]}
 
 template=$work/template
-if [ ! -f "$template/.vlm-prefix-ready" ]; then
+if [ ! -f "$template/.vlm-prefix-ready-2" ]; then
     echo "windows: preparing the Wine prefix"
     rm -rf "$template"
     WINEPREFIX=$template timeout 300 "$wine" wineboot -i >/dev/null 2>&1
@@ -100,9 +103,12 @@ if [ ! -f "$template/.vlm-prefix-ready" ]; then
     # (Xvfb has no window manager), so the pictures show whole windows.
     WINEPREFIX=$template "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
     WINEPREFIX=$template "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+    # A program that crashes gets its backtrace written to standard error, and ends; Wine's
+    # crash dialog would wait for a click until the case's time limit.
+    WINEPREFIX=$template "$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     WINEPREFIX=$template timeout 60 "$wineserver" -w
     [ -f "$template/system.reg" ] || { echo "FAIL: the Wine prefix could not be made"; exit 1; }
-    touch "$template/.vlm-prefix-ready"
+    touch "$template/.vlm-prefix-ready-2"
 fi
 
 pass() { echo "PASS: $*"; }
@@ -130,7 +136,7 @@ new_case() {
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 # Starts the program in the background: program_pid, output in $case_dir/out and err.
 start_program() {
-    (cd "$case_dir" && exec timeout 240 "$wine" "$app/VLM270FWUpdate.exe" "$@" >"$case_dir/out" 2>"$case_dir/err") &
+    (cd "$case_dir" && exec timeout 240 "$wine" "$app/VLM270FWUpdate.exe" "$@" >"$case_dir/out" 2>>"$case_dir/err") &
     program_pid=$!
 }
 # Waits for the program; its exit status in program_status.
@@ -147,7 +153,7 @@ flash_equals_image() { cmp -s -n "$(stat -c %s "$app/VLM270_Option_ROM.rom")" "$
 
 case_backend() {
     new_case backend
-    if timeout 120 "$wine" "$bin/test/win_backend_check.exe" "$(winpath "$bin/hardware/XEventMessage.dll")" 2>/dev/null | tr -d '\r' >"$case_dir/out"; then
+    if timeout 120 "$wine" "$bin/test/win_backend_check.exe" "$(winpath "$bin/hardware/XEventMessage.dll")" 2>"$case_dir/err" | tr -d '\r' >"$case_dir/out"; then
         pass "Win32 back end: $(grep -c '^PASS' "$case_dir/out") checks"
     else
         cat "$case_dir/out"
@@ -356,6 +362,22 @@ case_nolibrary() {
     expect "no access library: exit status 7 (got $program_status)" [ "$program_status" -eq 7 ]
 }
 
+# ---- What every case checks -------------------------------------------------------------------
+
+# After a case: no heap fault and no crash in the programs it ran (their standard error), with
+# the first such lines shown when there is one.
+heap_check() {
+    local errs=() f
+    for f in "$work/case-$1"/err "$work/case-$1"/*.err; do [ -f "$f" ] && errs+=("$f"); done
+    [ ${#errs[@]} -gt 0 ] || return 0
+    if grep -hE ':warn:heap:|^wine: Unhandled' "${errs[@]}" | head -n 5 | sed 's/^/    /' | grep . >"$work/case-$1/faults"; then
+        fail "$1: the program's heap stayed sound and it did not crash"
+        cat "$work/case-$1/faults"
+    else
+        pass "$1: the program's heap stayed sound and it did not crash"
+    fi
+}
+
 # ---- Lanes ---------------------------------------------------------------------------------------
 
 # The cases in the order they are reported. Without the application only the back end is run.
@@ -386,6 +408,7 @@ run_lane() {
         mkdir "$work/claims/$c" 2>/dev/null || continue
         started=$(date +%s%N)
         "case_$c" >"$work/case-$c.log" 2>&1
+        heap_check "$c" >>"$work/case-$c.log"
         took=$((($(date +%s%N) - started) / 100000000))
         echo "windows: case $c took $((took / 10)).$((took % 10)) s (lane $lane)" >>"$work/case-$c.log"
         if grep -q '^FAIL' "$work/case-$c.log"; then
