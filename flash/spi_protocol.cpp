@@ -8,6 +8,7 @@ namespace {
 
 constexpr uint32_t kByteBits = 8;
 constexpr uint32_t kByteMask = 0xFF;
+constexpr uint32_t kAllOnes = 0xFFFFFFFF;      // what a read of a function not on the bus gives
 constexpr uint32_t kIdBytesMask = 0x00FFFFFF;  // three identification bytes
 constexpr uint32_t kIdModeTransferBytes = 4;   // opcode and three zero bytes
 
@@ -50,10 +51,29 @@ private:
     uint64_t m_ms;
 };
 
+// The controller that the calling thread's job found gone (KeyOf; 0: none): its control
+// register and its identifiers read all ones, as a function no longer on the bus does. Every wait
+// and poll on it then fails at once instead of running to its limit, until the next attempt.
+thread_local uint32_t t_dwVanished = 0;
+
+uint32_t KeyOf(const ControllerInfo& record) {
+    return ((static_cast<uint32_t>(record.ucBus) << 8) |
+            (static_cast<uint32_t>(record.ucDevice) << 3) | record.ucFunction) +
+           1;
+}
+
 }  // namespace
 
 bool CSPICtl::Stopped() {
     return framework::CurrentThreadStopRequested();
+}
+
+bool CSPICtl::Vanished(const ControllerInfo& record) {
+    return t_dwVanished == KeyOf(record);
+}
+
+void CSPICtl::ForgetVanished() {
+    t_dwVanished = 0;
 }
 
 CSPICtl::CSPICtl(pci::IVlmIo* pIo, framework::Clock* pClock) : m_pIo(pIo), m_pClock(pClock) {}
@@ -82,12 +102,22 @@ void CSPICtl::WriteDataRegister(const ControllerInfo& record, uint32_t value) {
 }
 
 // Reads the control register until its busy bit is clear, for at least the bridge limit.
+// A control register that reads all ones may be a function that has left the bus: its
+// identifiers then read all ones too, and the wait fails at once.
 int32_t CSPICtl::WaitReady(const ControllerInfo& record) {
+    if (Vanished(record)) return kResultTransferError;
     const Limit limit(GetClock(), kBridgeLimitMs);
-    while ((ReadControl(record) & kControlBusy) != 0) {
+    for (;;) {
+        const uint8_t control = ReadControl(record);
+        if ((control & kControlBusy) == 0) return kResultSuccess;
+        if (control == kByteMask &&
+            Io().PCI_Read_DWORD(record.ucBus, record.ucDevice, record.ucFunction,
+                                pci::kPciIdOffset) == kAllOnes) {
+            t_dwVanished = KeyOf(record);
+            return kResultTransferError;
+        }
         if (limit.Passed() || Stopped()) return kResultTransferError;
     }
-    return kResultSuccess;
 }
 
 int32_t CSPICtl::ReadData(const ControllerInfo& record, uint32_t count, uint32_t* pdwOut) {
@@ -156,7 +186,7 @@ void CSPICtl::PollWhile(const ControllerInfo& record, KeepPolling keepPolling, u
     bool ok = FirstStatus(record, &status);
     const Limit limit(GetClock(), kStatusPollLimitMs);
     while (!ok || keepPolling(status)) {
-        if (limit.Passed() || Stopped()) break;
+        if (limit.Passed() || Stopped() || Vanished(record)) break;
         ok = PollStatus(record, &status);
     }
     if (pucLast != nullptr) *pucLast = status;
@@ -175,7 +205,7 @@ void CSPICtl::WaitEraseDone(const ControllerInfo& record) {
     auto stillErasing = [&] { return read && status != kIdleLineByte && (status & kStatusBusy); };
     const Limit limit(GetClock(), kEraseLimitMs);
     while (stillErasing()) {
-        if (limit.Passed() || Stopped()) return;
+        if (limit.Passed() || Stopped() || Vanished(record)) return;
         read = PollStatus(record, &status);
     }
 }
@@ -190,7 +220,8 @@ void CSPICtl::WaitWriteEnable(const ControllerInfo& record) {
 
 void CSPICtl::AaiBusyPoll(const ControllerInfo& record) {
     uint8_t status = 0;
-    for (uint32_t reads = 0; reads < kAaiBusyPollMaxReads && !Stopped(); ++reads) {
+    for (uint32_t reads = 0; reads < kAaiBusyPollMaxReads && !Stopped() && !Vanished(record);
+         ++reads) {
         if (PollStatus(record, &status) && (status & kStatusBusy) == 0) return;
     }
 }
@@ -320,7 +351,7 @@ int32_t CSPICtl::Read_Memory(const ControllerInfo& record, uint32_t dwAddress, u
 int32_t CSPICtl::BlankCheck(const ControllerInfo& record) {
     uint8_t block[kBlankCheckBlockBytes];
     for (uint32_t address = 0; address < kBlankCheckBytes; address += kBlankCheckBlockBytes) {
-        if (Stopped()) return kResultTransferError;
+        if (Stopped() || Vanished(record)) return kResultTransferError;
         const int32_t result = Read_Memory(record, address, kBlankCheckBlockBytes, block);
         if (result < 0) return result;
         for (uint8_t byte : block) {
@@ -360,7 +391,7 @@ int32_t CSPICtl::AaiProgram(const ControllerInfo& record, uint32_t dwAddress, co
         WriteData(record, pData[0], 1);
     }
     EndCommand(record);
-    for (uint32_t i = 1; i < count && !Stopped(); ++i) {
+    for (uint32_t i = 1; i < count && !Stopped() && !Vanished(record); ++i) {
         AaiBusyPoll(record);
         SendWhenReady(record, kOpAaiProgram | (static_cast<uint32_t>(pData[i]) << kByteBits), 2);
         EndCommand(record);

@@ -129,6 +129,11 @@ public:
 
     // Whether the calling thread was asked to stop: then every further step fails at once.
     static bool Stopped();
+    // Whether a wait of the calling thread found that controller gone from the bus (its control
+    // register and identifiers read all ones): then every further wait and poll on it fails at
+    // once. ForgetVanished lets the next attempt look again.
+    static bool Vanished(const ControllerInfo& record);
+    static void ForgetVanished();
 
     // The library and clock in use now.
     pci::IVlmIo& Io() const { return m_pIo != nullptr ? *m_pIo : pci::VlmIo(); }

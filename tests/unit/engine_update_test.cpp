@@ -160,6 +160,7 @@ struct UpdateOutcome {
     Lines lines;
     bool flashIsImage;
     uint8_t attempts = 0;
+    uint64_t elapsedMs = 0;  // on the rig's clock
 };
 UpdateOutcome UpdateWith(const std::string& options, int row, uint32_t length, uint8_t target = 2) {
     capture::EventCapture events;
@@ -173,14 +174,16 @@ UpdateOutcome UpdateWith(const std::string& options, int row, uint32_t length, u
     const std::vector<uint8_t> buffer = ImageBuffer(length);
     const flash::FlashPartInfo& part = flash::g_FlashParts[row];
     uint8_t attempts = 0xEE;
+    const uint64_t startMs = bench.clock.NowMs();
     const int32_t result =
         bench.engine->Update_Firmware(target, record, part, buffer.data(), length, &attempts);
+    const uint64_t elapsedMs = bench.clock.NowMs() - startMs;
     const auto& flash = bench.machine.pc->Chip(1, 0, 0)->Contents();
     const bool same = flash == Expected(buffer, length, part, flash.size());
     // Never a success while the flash differs from the image.
     EXPECT_TRUE(result != kResultSuccess || same) << options;
     EXPECT_TRUE(events.AllErrors());
-    return {result, events.Lines(), same, attempts};
+    return {result, events.Lines(), same, attempts, elapsedMs};
 }
 
 TEST(EngineFaults, BridgeAndChipFaults) {
@@ -226,6 +229,33 @@ TEST(EngineFaults, BridgeAndChipFaults) {
         EXPECT_EQ(run.lines, c.lines);
         EXPECT_TRUE(c.result != kResultSuccess || run.flashIsImage);
         EXPECT_EQ(run.attempts, c.result == kResultSuccess ? 1 : 3) << "attempts counted";
+    }
+}
+
+// A controller that leaves the bus in the middle of its update (its registers and identifiers
+// read all ones from then on) fails each attempt at once, whatever its flash's family, instead of
+// waiting out every limit of every step (about half a minute an attempt); never a success.
+TEST(EngineFaults, AControllerThatLeavesTheBusFailsEachAttemptAtOnce) {
+    struct Case {
+        int row;
+        uint32_t unplugAfter;
+    } cases[] = {
+        {1, 20000},    // 256-byte pages: in the blank check
+        {1, 100000},   // in the writing
+        {1, 200000},   // in the read-back
+        {46, 20000},   // SST byte programming: in the blank check
+        {46, 100000},  // in the writing
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("row " + std::to_string(c.row) + " unplugged after " +
+                     std::to_string(c.unplugAfter));
+        const UpdateOutcome clean = UpdateWith("", c.row, k64K);
+        const UpdateOutcome run =
+            UpdateWith("fault=unplug-after:" + std::to_string(c.unplugAfter), c.row, k64K);
+        EXPECT_NE(run.result, kResultSuccess);
+        EXPECT_EQ(run.attempts, 3);
+        // No longer than an update that succeeds, plus the pause after one erase.
+        EXPECT_LE(run.elapsedMs, clean.elapsedMs + flash::kAfterEraseWaitMs) << clean.elapsedMs;
     }
 }
 
