@@ -18,6 +18,12 @@
 // Time: every access costs kRegisterAccessUs of the clock. Under datasheet timing a transfer
 // keeps the bridge busy 1 us per byte; under instant timing not at all.
 //
+// Misuse is recorded, never refused: a bridge register written, or the data register read, while
+// a transfer runs (the access still happens); the data register accessed other than as a dword,
+// or the control register other than as a byte; and whatever the chips report (see
+// flash_chip_model.h). Each record names the controller and the access's number, which is its
+// line in an access log started at load.
+//
 // Faults act on the bridge: stuck-busy (the control register always reads 0x20, transfers
 // still happen), flaky-read:N (the Nth, 2Nth, ... data-register read of that controller comes
 // back with its first byte's bits 0xA5 flipped), slow:MS (each access to that controller first
@@ -59,6 +65,21 @@ uint32_t Slot(uint32_t bus, uint32_t device, uint32_t function) {
 
 }  // namespace
 
+const char* ViolationName(ViolationKind kind) {
+    static constexpr const char* kNames[kViolationKindCount] = {
+        "bridge-busy",           "register-width",  "chip-busy",
+        "no-write-enable",       "page-crossed",    "aai-misuse",
+        "status-write-disabled", "rejected-command"};
+    return kNames[static_cast<int>(kind)];
+}
+
+std::string FormatViolation(const Violation& v) {
+    char head[48];
+    std::snprintf(head, sizeof head, "%02x:%02x.%x access %llu: ", v.bus, v.device, v.function,
+                  static_cast<unsigned long long>(v.access));
+    return head + std::string(ViolationName(v.kind)) + ": " + v.detail;
+}
+
 std::string FormatAccess(const RegisterAccess& access) {
     char line[48];
     std::snprintf(line, sizeof line, "%c %02x:%02x.%x %02x %u %08x", access.write ? 'W' : 'R',
@@ -92,6 +113,8 @@ struct EmulatedPc::Impl {
     uint64_t accessCount = 0;
     std::function<void(const RegisterAccess&)> observer;
     std::FILE* logFile = nullptr;
+    std::vector<Violation> violations;
+    std::FILE* violationFile = nullptr;
 
     Function* Find(uint32_t bus, uint32_t device, uint32_t function) {
         if (bus > 0xFF || device > 0x1F || function > 0x7) return nullptr;
@@ -105,10 +128,33 @@ struct EmulatedPc::Impl {
     uint32_t Read(Function& f, uint32_t offset, uint8_t width);
     void Write(Function& f, uint32_t offset, uint8_t width, uint32_t value);
     void Control(Function& f, uint8_t value);
-    bool BridgeBusy(const Function& f) {
-        return f.faults.stuckBusy || clock.NowUs() < f.busyUntilUs;
+    bool BridgeBusy(Function& f) {
+        if (f.faults.stuckBusy) return true;
+        if (f.busyUntilUs == 0) return false;
+        if (clock.NowUs() < f.busyUntilUs) return true;
+        f.busyUntilUs = 0;  // idle: no need to read the clock again before the next transfer
+        return false;
     }
     void Record(const RegisterAccess& access);
+    // Notes misuse of the bridge by this access, before it takes effect.
+    void CheckBridgeUse(Function& f, uint32_t bus, uint32_t device, uint32_t function,
+                        uint32_t offset, uint8_t width, bool write) {
+        const uint32_t base = offset & ~3u;
+        const bool data = base == kDataOffset;
+        if (!data && base != kControlOffset) return;
+        const bool wrongWidth = width != (data ? 4 : 1);
+        const bool whileBusy = (data || write) && BridgeBusy(f);
+        if (wrongWidth || whileBusy) {
+            ReportBridgeMisuse(bus, device, function, offset, width, write, wrongWidth, whileBusy);
+        }
+    }
+    // Records what CheckBridgeUse found; kept apart so that the check itself stays small.
+    [[gnu::noinline, gnu::cold]] void ReportBridgeMisuse(uint32_t bus, uint32_t device,
+                                                         uint32_t function, uint32_t offset,
+                                                         uint8_t width, bool write, bool wrongWidth,
+                                                         bool whileBusy);
+    void AddViolation(ViolationKind kind, uint32_t bus, uint32_t device, uint32_t function,
+                      std::string detail);
 };
 
 uint32_t EmulatedPc::Impl::Access(uint32_t bus, uint32_t device, uint32_t function, uint32_t offset,
@@ -128,12 +174,19 @@ uint32_t EmulatedPc::Impl::Access(uint32_t bus, uint32_t device, uint32_t functi
     if (present && f->controller) {
         ++f->accesses;
         if (f->faults.unplugAfter && f->accesses > *f->faults.unplugAfter) present = false;
+        if (present) CheckBridgeUse(*f, bus, device, function, offset, width, write);
     }
     if (write) {
         if (present) Write(*f, offset, width, value);
         result = value;
     } else {
         result = present ? Read(*f, offset, width) : (width == 1 ? 0xFFu : kAllOnes);
+    }
+    if (present && f->chip && !f->chip->PendingViolations().empty()) {
+        for (ChipViolation& v : f->chip->PendingViolations()) {
+            AddViolation(v.kind, bus, device, function, std::move(v.detail));
+        }
+        f->chip->PendingViolations().clear();
     }
     if (observer || logFile != nullptr) {
         Record({static_cast<uint8_t>(bus), static_cast<uint8_t>(device),
@@ -149,6 +202,35 @@ void EmulatedPc::Impl::Record(const RegisterAccess& access) {
         std::string line = FormatAccess(access) + "\n";
         std::fwrite(line.data(), 1, line.size(), logFile);
         std::fflush(logFile);
+    }
+}
+
+void EmulatedPc::Impl::ReportBridgeMisuse(uint32_t bus, uint32_t device, uint32_t function,
+                                          uint32_t offset, uint8_t width, bool write,
+                                          bool wrongWidth, bool whileBusy) {
+    const std::string what = std::string(write ? "write of the " : "read of the ") +
+                             ((offset & ~3u) == kDataOffset ? "data" : "control") + " register";
+    if (wrongWidth) {
+        char at[8];
+        std::snprintf(at, sizeof at, "0x%02X", offset);
+        AddViolation(ViolationKind::kRegisterWidth, bus, device, function,
+                     what + " at " + at + " as " + std::to_string(width) +
+                         (width == 1 ? " byte" : " bytes"));
+    }
+    if (whileBusy) {
+        AddViolation(ViolationKind::kBridgeBusy, bus, device, function,
+                     what + " while a transfer runs");
+    }
+}
+
+void EmulatedPc::Impl::AddViolation(ViolationKind kind, uint32_t bus, uint32_t device,
+                                    uint32_t function, std::string detail) {
+    violations.push_back({kind, static_cast<uint8_t>(bus), static_cast<uint8_t>(device),
+                          static_cast<uint8_t>(function), accessCount, std::move(detail)});
+    if (violationFile != nullptr) {
+        std::string line = FormatViolation(violations.back()) + "\n";
+        std::fwrite(line.data(), 1, line.size(), violationFile);
+        std::fflush(violationFile);
     }
 }
 
@@ -219,6 +301,7 @@ EmulatedPc::EmulatedPc(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
 EmulatedPc::~EmulatedPc() {
     SaveFlashFiles();
     if (m_impl->logFile != nullptr) std::fclose(m_impl->logFile);
+    if (m_impl->violationFile != nullptr) std::fclose(m_impl->violationFile);
 }
 
 std::unique_ptr<EmulatedPc> EmulatedPc::FromFile(const std::string& path, framework::Clock& clock,
@@ -333,6 +416,25 @@ bool EmulatedPc::SetAccessLogFile(const std::string& path) {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     if (m_impl->logFile != nullptr) std::fclose(m_impl->logFile);
     m_impl->logFile = file;
+    return true;
+}
+
+std::vector<Violation> EmulatedPc::Violations() const {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    return m_impl->violations;
+}
+
+void EmulatedPc::ClearViolations() {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    m_impl->violations.clear();
+}
+
+bool EmulatedPc::SetViolationLogFile(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "a");
+    if (file == nullptr) return false;
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    if (m_impl->violationFile != nullptr) std::fclose(m_impl->violationFile);
+    m_impl->violationFile = file;
     return true;
 }
 

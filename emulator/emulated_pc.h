@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "emulator/chip_catalogue.h"
+#include "emulator/violations.h"
 #include "framework/clock.h"
 
 namespace vlmio::emu {
@@ -77,6 +79,12 @@ public:
     // Every access from now on is appended to this file, one FormatAccess line each.
     bool SetAccessLogFile(const std::string& path);
 
+    // Misuse of the bridges and chips by the host, in the order it happened.
+    std::vector<Violation> Violations() const;
+    void ClearViolations();
+    // Every violation from now on is also appended to this file, one FormatViolation line each.
+    bool SetViolationLogFile(const std::string& path);
+
     // Inspection for tests.
     // The flash chip of the controller at that address, or null.
     FlashChip* Chip(uint32_t bus, uint32_t device, uint32_t function);
@@ -100,8 +108,20 @@ public:
     virtual std::size_t PageSize() const = 0;
     virtual uint8_t Status() const = 0;  // the status register as the chip would answer it
     virtual bool WriteEnabled() const = 0;
-    // The row of the part table it models, or -1 (part=none or part=unknown:...).
-    virtual int PartRow() const = 0;
+    // The catalogue's name of the chip ("unknown" for part=unknown:...).
+    virtual const char* PartName() const = 0;
+    // The chip's row of the catalogue (sized as the machine file says).
+    virtual const ChipDatasheet& Datasheet() const = 0;
+
+    // Which bytes were programmed, and whether each was read after its last program (an erase
+    // forgets what it erased).
+    struct ByteHistory {
+        std::size_t programmed = 0;  // bytes programmed and not erased since
+        std::size_t unverified = 0;  // of those, bytes not read since their last program
+        uint32_t firstUnverified = 0;
+    };
+    virtual ByteHistory History() const = 0;
+    virtual void ClearHistory() = 0;
 };
 
 }  // namespace vlmio::emu

@@ -1,14 +1,12 @@
 #include "emulator/flash_chip_model.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace vlmio::emu {
 namespace {
 
-constexpr uint32_t KiB = 1024;
-constexpr uint32_t MiB = 1024 * KiB;
-
-// Common serial-flash commands.
+// Commands every modelled chip takes.
 constexpr uint8_t kOpWriteStatus = 0x01;
 constexpr uint8_t kOpPageProgram = 0x02;
 constexpr uint8_t kOpRead = 0x03;
@@ -18,170 +16,77 @@ constexpr uint8_t kOpWriteEnable = 0x06;
 constexpr uint8_t kOpEnableWriteStatus = 0x50;
 constexpr uint8_t kOpAaiProgram = 0xAF;
 
+// Opcodes that program, erase or write the status register on some serial flash; one of these
+// that a chip does not take is a write the host meant and the chip dropped.
+constexpr uint8_t kWriteOpcodes[] = {0x01, 0x02, 0x0A, 0x20, 0x52, 0x60, 0x62,
+                                     0xAD, 0xAF, 0xC7, 0xD7, 0xD8, 0xDB};
+
 constexpr uint8_t kStatusBusy = 0x01;
 constexpr uint8_t kStatusWriteEnable = 0x02;
+constexpr uint8_t kStatusRegisterProtect = 0x80;
 constexpr uint32_t kAddressBytes = 3;
 constexpr uint8_t kIdleLine = 0xFF;  // what the chip drives while it has nothing to say
-constexpr uint8_t kModeWithAddress = 3;
+constexpr uint8_t kErased = 0xFF;
 
-// Timing families: typical figures from public datasheets; family 0 where none is known.
-enum : uint8_t {
-    kTimingDefault,
-    kTimingMacronix,
-    kTimingSanyo,
-    kTimingEsmt,
-    kTimingM25P,
-    kTimingM45PE,
-    kTimingAt25F,
-    kTimingPmc,
-    kTimingAmic,
-    kTimingSst,
-    kTimingFamilyCount
-};
+bool IsWriteOpcode(uint8_t opcode) {
+    return std::find(std::begin(kWriteOpcodes), std::end(kWriteOpcodes), opcode) !=
+           std::end(kWriteOpcodes);
+}
 
-constexpr ChipTiming kTimings[kTimingFamilyCount] = {
-    // page fixed, page per byte, byte program, erase
-    {1500, 0, 0, 1000000},  // no figure known: 1.5 ms a page, 1 s an erase
-    {1400, 0, 0, 1000000},  // Macronix: page 1.4 ms, erase as one 64 KiB block, 1 s
-    {1500, 0, 0, 1000000},  // Sanyo: page 1.5 ms
-    {1500, 0, 0, 1000000},  // ESMT: page 1.5 ms, chip erase 1 s
-    {1400, 0, 0, 1700000},  // M25P: page 1.4 ms, bulk erase 1.7 s
-    {800, 0, 0, 1000000},   // M45PE: page 0.8 ms
-    {0, 75, 75, 2000000},   // AT25F512A: 75 us a byte, 1 s per 32 KiB sector
-    {2000, 0, 0, 40000},    // PMC: page 2 ms, chip erase 40 ms
-    {2000, 0, 0, 1000000},  // AMIC: page 2 ms
-    {14, 0, 14, 70000},     // SST: byte 14 us, chip erase 70 ms
-};
-
-// Per row of the part table: size (the density in the part's name) and timing family.
-constexpr std::array<ChipModelData, flash::kFlashPartCount> kModels = {{
-    {64 * KiB, kTimingMacronix},   // 0 MX25L(V)512(C)
-    {128 * KiB, kTimingMacronix},  // 1 MX25L100(2)5C/1006E
-    {64 * KiB, kTimingMacronix},   // 2 MX25L5121E
-    {128 * KiB, kTimingMacronix},  // 3 MX25L1021E
-    {256 * KiB, kTimingMacronix},  // 4 MX25L2006E
-    {512 * KiB, kTimingMacronix},  // 5 MX25x4006E
-    {512 * KiB, kTimingMacronix},  // 6 MX25U4035
-    {1 * MiB, kTimingMacronix},    // 7 MX25U8035
-    {256 * KiB, kTimingDefault},   // 8 W25Q20BW
-    {512 * KiB, kTimingDefault},   // 9 W25Q40BW
-    {64 * KiB, kTimingDefault},    // 10 W25X05CL
-    {128 * KiB, kTimingDefault},   // 11 W25X10B(C)L(V)
-    {256 * KiB, kTimingDefault},   // 12 W25X20B(C)L(V)
-    {512 * KiB, kTimingDefault},   // 13 W25X40B(C)L(V)
-    {512 * KiB, kTimingDefault},   // 14 W25Q40BL(V)
-    {256 * KiB, kTimingSanyo},     // 15 LE25FU206A
-    {512 * KiB, kTimingSanyo},     // 16 LE25FU406B
-    {128 * KiB, kTimingEsmt},      // 17 F25L01PA (1 Mbit)
-    {64 * KiB, kTimingEsmt},       // 18 F25L05PA (512 Kbit)
-    {512 * KiB, kTimingDefault},   // 19 GD25Q40
-    {256 * KiB, kTimingDefault},   // 20 GD25Q20
-    {128 * KiB, kTimingDefault},   // 21 GD25Q10
-    {64 * KiB, kTimingDefault},    // 22 GD25Q512
-    {64 * KiB, kTimingM25P},       // 23 M25P05A
-    {128 * KiB, kTimingM25P},      // 24 M25P10A
-    {128 * KiB, kTimingDefault},   // 25 M25PE10
-    {256 * KiB, kTimingDefault},   // 26 M25PE20
-    {128 * KiB, kTimingM45PE},     // 27 M45PE10
-    {64 * KiB, kTimingDefault},    // 28 EN25xF05
-    {128 * KiB, kTimingDefault},   // 29 EN25(L)F10
-    {128 * KiB, kTimingDefault},   // 30 EN25S10
-    {512 * KiB, kTimingDefault},   // 31 EN25F40
-    {64 * KiB, kTimingAt25F},      // 32 AT25F512A(B)
-    {128 * KiB, kTimingDefault},   // 33 AT25FS010
-    {64 * KiB, kTimingPmc},        // 34 PM25LV512A
-    {128 * KiB, kTimingPmc},       // 35 PM25LV010A
-    {64 * KiB, kTimingPmc},        // 36 PM25LD512C
-    {128 * KiB, kTimingPmc},       // 37 PM25LD010x
-    {256 * KiB, kTimingPmc},       // 38 PM25L(W)D020C
-    {512 * KiB, kTimingPmc},       // 39 Pm25WD040
-    {512 * KiB, kTimingPmc},       // 40 Pm25LD040
-    {64 * KiB, kTimingAmic},       // 41 A25L512
-    {128 * KiB, kTimingAmic},      // 42 A25L010
-    {256 * KiB, kTimingAmic},      // 43 A25L020
-    {512 * KiB, kTimingAmic},      // 44 A25L040
-    {64 * KiB, kTimingSst},        // 45 SST25VF512X (512 Kbit)
-    {128 * KiB, kTimingSst},       // 46 SST25VF010A
-}};
-
-// Sector-erase opcodes and the bytes they clear.
-struct SectorErase {
-    uint8_t opcode;
-    uint32_t bytes;
-};
-constexpr SectorErase kSectorErases[] = {
-    {0x20, 4 * KiB}, {0xD7, 4 * KiB}, {0x52, 32 * KiB}, {0xD8, 64 * KiB}};
-
-constexpr ChipTiming kInstant = {0, 0, 0, 0};
+std::string Hex(uint32_t value, int digits = 2) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+    return text;
+}
 
 }  // namespace
 
-const std::array<ChipModelData, flash::kFlashPartCount>& ChipModels() {
-    return kModels;
-}
-
-const ChipTiming& TimingOf(uint8_t family) {
-    return kTimings[family < kTimingFamilyCount ? family : uint8_t{kTimingDefault}];
-}
-
-uint32_t SectorSizeOfOpcode(uint8_t opcode) {
-    for (const SectorErase& e : kSectorErases) {
-        if (e.opcode == opcode) return e.bytes;
-    }
-    return 0;
-}
-
-ChipConfig ChipConfigForRow(int row, uint32_t sizeOverride, bool instantTiming) {
-    const flash::FlashPartInfo& part = flash::g_FlashParts[static_cast<std::size_t>(row)];
-    const ChipModelData& model = kModels[static_cast<std::size_t>(row)];
+ChipConfig ChipConfigFor(const ChipDatasheet& datasheet, uint32_t sizeOverride,
+                         bool instantTiming) {
     ChipConfig c;
-    c.partRow = row;
-    c.idOpcode = part.ucIdOpcode;
-    c.idLeadBytes = part.ucIdMode == kModeWithAddress ? kAddressBytes : 0;
-    c.idBytes = {part.ucManufacturerId, part.ucDeviceId, part.ucCapacityId};
-    for (uint8_t& b : c.idBytes) {
-        if (b == flash::kAnyCapacityId) b = kWildcardIdAnswer;
-    }
-    // The manufacturer byte is never a wildcard; only the capacity byte may be.
-    c.idBytes[0] = part.ucManufacturerId;
-    c.chipEraseOpcode = part.ucChipEraseOpcode;
-    c.sectorEraseOpcode = part.ucSectorEraseOpcode;
-    const flash::FlashPartTraits traits = flash::TraitsOf(part);
-    c.aaiFamily = traits.bAaiProgram;
-    c.sizeBytes = sizeOverride != 0 ? sizeOverride : model.sizeBytes;
-    c.pageSize = traits.usPageSize;
-    c.timing = instantTiming ? kInstant : TimingOf(model.timingFamily);
+    c.datasheet = datasheet;
+    if (sizeOverride != 0) c.datasheet.sizeBytes = sizeOverride;
+    c.instantTiming = instantTiming;
     return c;
 }
 
 ChipConfig ChipConfigForUnknown(uint8_t opcode, const std::array<uint8_t, 3>& bytes,
                                 uint32_t sizeOverride, bool instantTiming) {
-    constexpr uint8_t kUnknownChipErase = 0x60;
-    constexpr uint8_t kUnknownSectorErase = 0x20;
-    ChipConfig c;
-    c.partRow = -1;
-    c.idOpcode = opcode;
+    constexpr uint8_t kMakerDevice = 0x90;
+    constexpr uint8_t kSignature = 0xAB;
+    constexpr uint32_t kPageUs = 1500;
+    constexpr uint32_t kSectorUs = 100000;
+    constexpr uint32_t kChipUs = 1000000;
+    ChipDatasheet datasheet{};
+    datasheet.name = "unknown";
+    datasheet.maker = "unknown";
     // The identification commands that take an address get one here too.
-    c.idLeadBytes = (opcode == 0x90 || opcode == 0xAB) ? kAddressBytes : 0;
-    c.idBytes = bytes;
-    c.chipEraseOpcode = kUnknownChipErase;
-    c.sectorEraseOpcode = kUnknownSectorErase;
-    c.sizeBytes = sizeOverride != 0 ? sizeOverride : kUnknownChipSize;
-    c.pageSize = kUnknownChipPageSize;
-    c.timing = instantTiming ? kInstant : TimingOf(kDefaultTimingFamily);
-    return c;
+    const uint8_t lead = (opcode == kMakerDevice || opcode == kSignature) ? kAddressBytes : 0;
+    datasheet.ids[0] = IdAnswer{opcode, lead, 3, false, {bytes[0], bytes[1], bytes[2], 0}};
+    datasheet.sizeBytes = kUnknownChipSize;
+    datasheet.pageBytes = 256;
+    datasheet.erases[0] = EraseCommand{0x20, 4096, kSectorUs};
+    datasheet.erases[1] = EraseCommand{0x60, kWholeChip, kChipUs};
+    datasheet.protectionBits = 0x1C;
+    datasheet.statusWrite = StatusWrite::kAfterWriteEnable;
+    datasheet.pageProgramUs = kPageUs;
+    return ChipConfigFor(datasheet, sizeOverride, instantTiming);
 }
 
 SpiFlashChip::SpiFlashChip(ChipConfig config, framework::Clock& clock)
     : m_config(std::move(config)),
       m_clock(clock),
-      m_array(m_config.sizeBytes, 0xFF),
-      m_pageBuffer(m_config.pageSize, 0xFF) {
+      m_array(m_config.datasheet.sizeBytes, kErased),
+      m_lastProgram(m_config.datasheet.sizeBytes, 0),
+      m_lastRead(m_config.datasheet.sizeBytes, 0),
+      m_addressMask(m_config.datasheet.sizeBytes - 1),
+      m_pageBuffer(m_config.datasheet.pageBytes, kErased) {
     PowerUp();
 }
 
 void SpiFlashChip::PowerUp() {
-    m_status = (m_config.aaiFamily || m_config.writeProtect) ? kProtectionBits : 0;
+    const bool protectedAtStart = m_config.datasheet.powerUpProtected || m_config.writeProtect;
+    m_status = protectedAtStart ? m_config.datasheet.protectionBits : 0;
     m_writeEnabled = false;
     m_statusWriteEnabled = false;
     m_aai = false;
@@ -193,12 +98,36 @@ void SpiFlashChip::PowerUp() {
 }
 
 void SpiFlashChip::SetContents(const std::vector<uint8_t>& bytes) {
-    std::fill(m_array.begin(), m_array.end(), 0xFF);
+    std::fill(m_array.begin(), m_array.end(), kErased);
     std::copy_n(bytes.begin(), std::min(bytes.size(), m_array.size()), m_array.begin());
 }
 
+FlashChip::ByteHistory SpiFlashChip::History() const {
+    ByteHistory h;
+    for (std::size_t i = 0; i < m_array.size(); ++i) {
+        if (m_lastProgram[i] == 0) continue;
+        ++h.programmed;
+        if (m_lastRead[i] > m_lastProgram[i]) continue;
+        if (h.unverified == 0) h.firstUnverified = static_cast<uint32_t>(i);
+        ++h.unverified;
+    }
+    return h;
+}
+
+void SpiFlashChip::ClearHistory() {
+    std::fill(m_lastProgram.begin(), m_lastProgram.end(), 0);
+    std::fill(m_lastRead.begin(), m_lastRead.end(), 0);
+}
+
 bool SpiFlashChip::Busy() const {
-    return m_clock.NowUs() < m_busyUntilUs;
+    if (m_busyUntilUs == 0) return false;
+    if (m_clock.NowUs() < m_busyUntilUs) return true;
+    m_busyUntilUs = 0;
+    return false;
+}
+
+bool SpiFlashChip::Protected() const {
+    return m_config.writeProtect || (m_status & m_config.datasheet.protectionBits) != 0;
 }
 
 uint8_t SpiFlashChip::Status() const {
@@ -208,17 +137,19 @@ uint8_t SpiFlashChip::Status() const {
     return status;
 }
 
-uint8_t SpiFlashChip::ReadCell(uint32_t address) const {
-    address %= static_cast<uint32_t>(m_array.size());
-    for (const auto& [stuckAddress, value] : m_config.stuckBytes) {
-        if (stuckAddress == address) return value;
-    }
-    return m_array[address];
+void SpiFlashChip::Note(ViolationKind kind, std::string detail) {
+    m_pending.push_back({kind, std::move(detail)});
 }
 
-bool SpiFlashChip::IsEraseOpcode(uint8_t opcode) const {
-    return opcode == m_config.chipEraseOpcode ||
-           (m_config.sectorEraseOpcode != 0 && opcode == m_config.sectorEraseOpcode);
+uint8_t SpiFlashChip::ReadCell(uint32_t address) {
+    address &= m_addressMask;
+    m_lastRead[address] = m_readSequence;
+    if (!m_config.stuckBytes.empty()) {
+        for (const auto& [stuckAddress, value] : m_config.stuckBytes) {
+            if (stuckAddress == address) return value;
+        }
+    }
+    return m_array[address];
 }
 
 uint8_t SpiFlashChip::Exchange(uint8_t mosi) {
@@ -231,15 +162,43 @@ uint8_t SpiFlashChip::Exchange(uint8_t mosi) {
         m_opcode = mosi;
         m_address = 0;
         m_dataCount = 0;
-        std::fill(m_pageBuffer.begin(), m_pageBuffer.end(), 0xFF);
-        // A busy chip answers only the status command; inside an auto-address-increment run
-        // only the run's own commands and the status command are taken.
-        bool aaiCommand = mosi == kOpAaiProgram || mosi == kOpWriteDisable;
-        m_ignored =
-            (Busy() && mosi != kOpReadStatus) || (m_aai && !aaiCommand && mosi != kOpReadStatus);
+        m_ignored = false;
+        m_id = nullptr;
+        switch (mosi) {
+            case kOpReadStatus:
+                m_kind = Kind::kStatusRead;
+                return kIdleLine;  // taken even while busy
+            case kOpRead:
+                m_kind = Kind::kRead;
+                m_readSequence = ++m_sequence;
+                break;
+            case kOpWriteStatus:
+                m_kind = Kind::kStatusWrite;
+                break;
+            case kOpPageProgram:
+                m_kind = Kind::kProgram;
+                break;
+            case kOpAaiProgram:
+                m_kind = m_config.datasheet.aai ? Kind::kAai : Kind::kOther;
+                break;
+            default:
+                m_id = m_config.datasheet.Id(mosi);
+                m_kind = m_id != nullptr ? Kind::kId : Kind::kOther;
+                break;
+        }
+        // A busy chip answers only the status command; inside an auto-address-increment run only
+        // the run's own commands and the status command are taken.
+        if (Busy()) {
+            m_ignored = true;
+            Note(ViolationKind::kChipBusy, "command " + Hex(mosi) + " while the chip is busy");
+        } else if (m_aai && mosi != kOpAaiProgram && mosi != kOpWriteDisable) {
+            m_ignored = true;
+            Note(ViolationKind::kAaiMisuse,
+                 "command " + Hex(mosi) + " inside an auto-address-increment run");
+        }
         return kIdleLine;
     }
-    uint32_t index = m_count;  // position of this byte after the opcode, from 1
+    const uint32_t index = m_count;  // position of this byte after the opcode, from 1
     if (m_count < UINT32_MAX) ++m_count;
     if (m_ignored) return kIdleLine;
     return CommandByte(index, mosi);
@@ -248,31 +207,37 @@ uint8_t SpiFlashChip::Exchange(uint8_t mosi) {
 // Takes byte `index` (1 = the first byte after the opcode) of the current command and returns
 // the chip's byte for it.
 uint8_t SpiFlashChip::CommandByte(uint32_t index, uint8_t mosi) {
-    bool addressByte = index <= kAddressBytes;
+    const bool addressByte = index <= kAddressBytes;
     if (addressByte) m_address = ((m_address << 8) | mosi) & 0xFFFFFF;
-
-    if (m_opcode == kOpReadStatus) return Status();
-    if (m_opcode == kOpRead) {
-        return addressByte ? kIdleLine : ReadCell(m_address + (index - kAddressBytes - 1));
-    }
-    if (m_opcode == m_config.idOpcode) {
-        if (index <= m_config.idLeadBytes) return kIdleLine;
-        return m_config.idBytes[(index - m_config.idLeadBytes - 1) % m_config.idBytes.size()];
-    }
-    if (m_opcode == kOpWriteStatus && index == 1) m_statusValue = mosi;
-    if (m_opcode == kOpPageProgram && !addressByte) {
-        if (m_dataCount == 0) m_firstData = mosi;
-        // Bytes past the end of the page wrap to its start; a later byte replaces an earlier.
-        uint32_t pageSize = m_config.pageSize;
-        m_pageBuffer[(m_address % pageSize + m_dataCount) % pageSize] = mosi;
-        ++m_dataCount;
-    }
-    if (m_opcode == kOpAaiProgram && m_config.aaiFamily) {
-        bool dataByte = m_aai ? index == 1 : index == kAddressBytes + 1;
-        if (dataByte) {
-            m_firstData = mosi;
-            ++m_dataCount;
+    switch (m_kind) {
+        case Kind::kStatusRead:
+            return Status();
+        case Kind::kRead:
+            return addressByte ? kIdleLine : ReadCell(m_address + (index - kAddressBytes - 1));
+        case Kind::kId: {
+            if (index <= m_id->leadBytes) return kIdleLine;
+            const uint32_t k = index - m_id->leadBytes - 1;
+            if (k < m_id->length) return m_id->bytes[k];
+            return m_id->repeats ? m_id->bytes[k % m_id->length] : kIdleLine;
         }
+        case Kind::kStatusWrite:
+            if (index == 1) m_statusValue = mosi;
+            return kIdleLine;
+        case Kind::kProgram:
+            if (!addressByte) {
+                if (m_dataCount == 0) m_firstData = mosi;
+                // Bytes past the end of the page wrap to its start; a later byte replaces an
+                // earlier.
+                const uint32_t pageSize = m_config.datasheet.pageBytes;
+                m_pageBuffer[(m_address % pageSize + m_dataCount) % pageSize] = mosi;
+                ++m_dataCount;
+            }
+            return kIdleLine;
+        case Kind::kAai:
+            if (m_aai ? index == 1 : index == kAddressBytes + 1) m_firstData = mosi;
+            return kIdleLine;
+        case Kind::kOther:
+            break;
     }
     return kIdleLine;
 }
@@ -285,27 +250,35 @@ void SpiFlashChip::Release() {
 }
 
 void SpiFlashChip::StartBusy(uint32_t us) {
-    m_busyUntilUs = m_clock.NowUs() + us;
+    if (!m_config.instantTiming) m_busyUntilUs = m_clock.NowUs() + us;
+}
+
+void SpiFlashChip::Program(uint32_t address, uint8_t data) {
+    address &= m_addressMask;
+    m_array[address] &= data;
+    m_lastProgram[address] = m_sequence;
 }
 
 void SpiFlashChip::Erase(uint32_t first, uint32_t count) {
     if (m_config.eraseFails) return;
-    uint32_t size = static_cast<uint32_t>(m_array.size());
+    const uint32_t size = static_cast<uint32_t>(m_array.size());
     first %= size;
     count = std::min(count, size - first);
-    std::fill_n(m_array.begin() + first, count, 0xFF);
+    std::fill_n(m_array.begin() + first, count, kErased);
+    // Erased bytes hold nothing that was programmed any more.
+    std::fill_n(m_lastProgram.begin() + first, count, 0);
 }
 
 // Chip select released after a command that was not ignored: it takes effect if complete.
 void SpiFlashChip::Complete() {
-    uint32_t afterOpcode = m_count - 1;
-    bool statusWriteEnable = m_statusWriteEnabled;
+    const uint32_t afterOpcode = m_count - 1;
+    const bool statusWriteEnabled = m_statusWriteEnabled;
     m_statusWriteEnabled = false;  // 0x50 enables only the command that follows it
 
     switch (m_opcode) {
         case kOpReadStatus:
         case kOpRead:
-            m_statusWriteEnabled = statusWriteEnable;
+            m_statusWriteEnabled = statusWriteEnabled;
             return;
         case kOpWriteEnable:
             m_writeEnabled = true;
@@ -315,73 +288,150 @@ void SpiFlashChip::Complete() {
             m_aai = false;
             return;
         case kOpEnableWriteStatus:
-            if (m_config.aaiFamily) m_statusWriteEnabled = true;
+            if (m_config.datasheet.statusWrite == StatusWrite::kAfterWriteEnableOrEwsr) {
+                m_statusWriteEnabled = true;
+            }
             return;
         case kOpWriteStatus:
-            if (afterOpcode < 1) return;
-            if (!m_writeEnabled && !(m_config.aaiFamily && statusWriteEnable)) return;
-            if (!m_config.writeProtect) {
-                m_status = m_statusValue & kWritableStatusBits;
-            }
-            m_writeEnabled = false;
+            CompleteStatusWrite(afterOpcode, statusWriteEnabled);
             return;
         case kOpPageProgram:
-            if (afterOpcode < kAddressBytes + 1 || !m_writeEnabled) return;
-            m_writeEnabled = false;
-            if (Protected()) return;
-            if (m_config.aaiFamily) {
-                // Byte program: the first data byte only.
-                m_array[m_address % m_array.size()] &= m_firstData;
-                StartBusy(m_config.timing.byteProgramUs);
-            } else {
-                uint32_t size = static_cast<uint32_t>(m_array.size());
-                uint32_t pageSize = m_config.pageSize;
-                uint32_t pageStart = (m_address % size) / pageSize * pageSize;
-                for (uint32_t i = 0; i < pageSize; ++i) {
-                    m_array[(pageStart + i) % size] &= m_pageBuffer[i];
-                }
-                uint32_t bytes = std::min(m_dataCount, pageSize);
-                StartBusy(m_config.timing.pageProgramUs + m_config.timing.perByteUs * bytes);
-            }
-            return;
-        case kOpAaiProgram:
-            if (!m_config.aaiFamily) return;
-            if (m_aai) {
-                if (afterOpcode < 1) return;
-                m_array[m_aaiAddress % m_array.size()] &= m_firstData;
-                m_aaiAddress = (m_aaiAddress + 1) % static_cast<uint32_t>(m_array.size());
-                StartBusy(m_config.timing.byteProgramUs);
-                return;
-            }
-            if (afterOpcode < kAddressBytes + 1 || !m_writeEnabled) return;
-            if (Protected()) {
-                m_writeEnabled = false;
-                return;
-            }
-            // The latch stays set for the whole run, until write disable.
-            m_aai = true;
-            m_array[m_address % m_array.size()] &= m_firstData;
-            m_aaiAddress = (m_address + 1) % static_cast<uint32_t>(m_array.size());
-            StartBusy(m_config.timing.byteProgramUs);
+            CompleteProgram();
             return;
         default:
             break;
     }
-
-    if (IsEraseOpcode(m_opcode)) {
-        uint32_t sector = SectorSizeOfOpcode(m_opcode);
-        // An erase opcode that takes an address is a sector erase, complete only with it.
-        if (sector != 0 && afterOpcode < kAddressBytes) return;
-        if (!m_writeEnabled) return;
-        m_writeEnabled = false;
-        if (Protected()) return;
-        if (sector != 0) {
-            Erase(m_address / sector * sector, sector);
-        } else {
-            Erase(0, static_cast<uint32_t>(m_array.size()));
-        }
-        StartBusy(m_config.timing.eraseUs);
+    if (m_kind == Kind::kAai) {
+        CompleteAai(afterOpcode);
+        return;
     }
+    if (const EraseCommand* erase = m_config.datasheet.Erase(m_opcode)) {
+        CompleteErase(*erase, afterOpcode);
+        return;
+    }
+    if (IsWriteOpcode(m_opcode) && m_kind != Kind::kId) {
+        Note(ViolationKind::kRejectedCommand, Hex(m_opcode) + " is not a command of this chip");
+    }
+}
+
+void SpiFlashChip::CompleteStatusWrite(uint32_t afterOpcode, bool statusWriteEnabled) {
+    const StatusWrite how = m_config.datasheet.statusWrite;
+    if (how == StatusWrite::kNone) {
+        Note(ViolationKind::kRejectedCommand, "status write 0x01: the chip has none");
+        return;
+    }
+    if (afterOpcode != 1) {
+        Note(ViolationKind::kRejectedCommand,
+             "status write ended after " + std::to_string(afterOpcode) + " bytes, not 1");
+        return;
+    }
+    const bool enabled =
+        m_writeEnabled || (how == StatusWrite::kAfterWriteEnableOrEwsr && statusWriteEnabled);
+    if (!enabled) {
+        Note(ViolationKind::kStatusWriteDisabled,
+             how == StatusWrite::kAfterWriteEnable
+                 ? "status write without write enable"
+                 : "status write without write enable or 0x50 right before");
+        return;
+    }
+    if (!m_config.writeProtect) {
+        m_status = m_statusValue & (m_config.datasheet.protectionBits | kStatusRegisterProtect);
+    }
+    m_writeEnabled = false;
+}
+
+void SpiFlashChip::CompleteProgram() {
+    const uint32_t pageSize = m_config.datasheet.pageBytes;
+    if (m_dataCount == 0) {
+        Note(ViolationKind::kRejectedCommand, "page program ended without data");
+        return;
+    }
+    if (!m_writeEnabled) {
+        Note(ViolationKind::kNoWriteEnable, "page program at " + Hex(m_address, 6));
+        return;
+    }
+    if (m_address % pageSize + m_dataCount > pageSize) {
+        Note(ViolationKind::kPageCrossed,
+             std::to_string(m_dataCount) + " bytes at " + Hex(m_address, 6) +
+                 " run past the end of the chip's " + std::to_string(pageSize) + "-byte page");
+    }
+    m_writeEnabled = false;
+    if (Protected()) return;
+    ++m_sequence;
+    if (pageSize == 1) {
+        // Byte program: the first data byte only.
+        Program(m_address, m_firstData);
+    } else {
+        // The positions the command carried: from its address on, wrapping inside the page.
+        const uint32_t pageStart = m_address / pageSize * pageSize;
+        const uint32_t first = m_address % pageSize;
+        for (uint32_t i = 0; i < std::min(m_dataCount, pageSize); ++i) {
+            const uint32_t at = (first + i) % pageSize;
+            Program(pageStart + at, m_pageBuffer[at]);
+        }
+    }
+    const uint32_t bytes = std::min(m_dataCount, pageSize);
+    StartBusy(m_config.datasheet.pageProgramUs + m_config.datasheet.perByteUs * bytes);
+}
+
+void SpiFlashChip::CompleteAai(uint32_t afterOpcode) {
+    if (m_aai) {
+        if (afterOpcode != 1) {
+            Note(ViolationKind::kAaiMisuse, "auto-address-increment command with " +
+                                                std::to_string(afterOpcode) +
+                                                " bytes inside a run, not 1");
+            return;
+        }
+        ++m_sequence;
+        Program(m_aaiAddress, m_firstData);
+        m_aaiAddress = (m_aaiAddress + 1) % static_cast<uint32_t>(m_array.size());
+        StartBusy(m_config.datasheet.aaiByteUs);
+        return;
+    }
+    if (afterOpcode != kAddressBytes + 1) {
+        Note(ViolationKind::kAaiMisuse, "auto-address-increment command with " +
+                                            std::to_string(afterOpcode) +
+                                            " bytes outside a run, not an address and a byte");
+        return;
+    }
+    if (!m_writeEnabled) {
+        Note(ViolationKind::kNoWriteEnable,
+             "auto-address-increment program at " + Hex(m_address, 6));
+        return;
+    }
+    if (Protected()) {
+        m_writeEnabled = false;
+        return;
+    }
+    // The latch stays set for the whole run, until write disable.
+    m_aai = true;
+    ++m_sequence;
+    Program(m_address, m_firstData);
+    m_aaiAddress = (m_address + 1) % static_cast<uint32_t>(m_array.size());
+    StartBusy(m_config.datasheet.aaiByteUs);
+}
+
+void SpiFlashChip::CompleteErase(const EraseCommand& erase, uint32_t afterOpcode) {
+    const bool addressed = erase.bytes != kWholeChip;
+    const uint32_t needed = addressed ? kAddressBytes : 0;
+    if (afterOpcode != needed) {
+        Note(ViolationKind::kRejectedCommand,
+             "erase " + Hex(m_opcode) + " ended after " + std::to_string(afterOpcode) +
+                 " bytes; it takes " + (addressed ? "an address" : "none"));
+        return;
+    }
+    if (!m_writeEnabled) {
+        Note(ViolationKind::kNoWriteEnable, "erase " + Hex(m_opcode));
+        return;
+    }
+    m_writeEnabled = false;
+    if (Protected()) return;
+    if (addressed) {
+        Erase(m_address / erase.bytes * erase.bytes, erase.bytes);
+    } else {
+        Erase(0, static_cast<uint32_t>(m_array.size()));
+    }
+    StartBusy(erase.typicalUs);
 }
 
 }  // namespace vlmio::emu

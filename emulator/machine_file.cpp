@@ -4,15 +4,18 @@
 //   device     BB:DD.F VVVV:DDDD
 // BB:DD.F is hex as lspci prints it (bus 00-ff, device 00-1f, function 0-7), VVVV:DDDD hex;
 // every other number is decimal unless written with 0x.
-//   part=    a row of the flash part table by number or by its exact name, `none` (nothing
-//            answers on the bridge: every byte reads 0xFF) or `unknown:OP:B0:B1:B2` (hex: a chip
-//            answering identification opcode OP with those bytes, otherwise a 128 KiB chip with
-//            256-byte pages, chip erase 0x60 and sector erase 0x20)
+//   part=    a chip of the emulator's catalogue by its name (chip_catalogue.h), or by the number
+//            of its row in the updater's part table (0-46, in the order the catalogue states),
+//            `none` (nothing answers on the bridge: every byte reads 0xFF) or
+//            `unknown:OP:B0:B1:B2` (hex: a chip answering identification opcode OP with those
+//            bytes, otherwise a 128 KiB chip with 256-byte pages, chip erase 0x60 and sector
+//            erase 0x20)
 //   member=  which of the seven 270X identifiers the controller shows (1-7, default 1)
 //   flash=   the chip's contents, relative to the machine file: read at load if it exists
 //            (a shorter file leaves the rest 0xFF, a longer one is an error), else the chip holds
 //            an old-firmware pattern; written back when the emulated PC saves or ends
-//   size=    the chip's size in bytes, a power of two from 4 KiB to 16 MiB
+//   size=    the chip's size in bytes, a power of two from 4 KiB to 16 MiB (the chips of one
+//            file may add up to 16 MiB)
 //   timing=  datasheet (default): typical busy times per family; instant: none
 //   fault=   stuck-busy | stuck-byte:ADDR=VAL | flaky-read:N | erase-fails | write-protect |
 //            slow:MS | unplug-after:N   (several fault= combine)
@@ -26,8 +29,8 @@
 #include <map>
 #include <sstream>
 
-#include "flash/flash_part_table.h"
-#include "pci/controller_ids.h"
+#include "emulator/chip_catalogue.h"
+#include "emulator/member_ids.h"
 
 namespace vlmio::emu {
 namespace {
@@ -37,6 +40,7 @@ constexpr uint32_t kMaxDevice = 0x1F;
 constexpr uint32_t kMaxFunction = 0x7;
 constexpr uint32_t kMinChipSize = 4 * 1024;
 constexpr uint32_t kMaxChipSize = 16 * 1024 * 1024;  // 24-bit addresses
+constexpr uint64_t kMaxTotalChipBytes = 16 * 1024 * 1024;
 constexpr uint32_t kMaxSlowMs = 60000;
 constexpr uint8_t kOptionRomSignature0 = 0x55;
 constexpr uint8_t kOptionRomSignature1 = 0xAA;
@@ -113,11 +117,12 @@ class LineParser {
 public:
     LineParser(const std::string& baseDir, MachineDescription* machine,
                std::map<uint32_t, int>* addressLines, std::map<std::string, int>* flashLines,
-               int line)
+               uint64_t* totalChipBytes, int line)
         : m_baseDir(baseDir),
           m_machine(machine),
           m_addressLines(addressLines),
           m_flashLines(flashLines),
+          m_totalChipBytes(totalChipBytes),
           m_line(line) {}
 
     // False with *error set ("what is wrong") on a bad line.
@@ -214,17 +219,16 @@ private:
             m_partUnknown = true;
             return true;
         }
-        int row = flash::FindFlashPartByName(value.c_str());
+        const ChipDatasheet* chip = FindChip(value);
         uint32_t number = 0;
-        if (row < 0 && ParseNumber(value, &number) && number < flash::kFlashPartCount) {
-            row = static_cast<int>(number);
+        if (chip == nullptr && ParseNumber(value, &number)) chip = ChipOfTableRow(number);
+        if (chip == nullptr) {
+            return Fail("unknown part " + Quote(value) +
+                        " (a chip of the emulator's catalogue, a row number 0-" +
+                        std::to_string(kTableRowCount - 1) +
+                        " of the updater's part table, none, or unknown:OP:B0:B1:B2)");
         }
-        if (row < 0) {
-            return Fail("unknown part " + Quote(value) + " (a row number 0-" +
-                        std::to_string(flash::kFlashPartCount - 1) +
-                        ", a part name as the table spells it, none, or unknown:OP:B0:B1:B2)");
-        }
-        m_partRow = row;
+        m_part = chip;
         return true;
     }
 
@@ -313,9 +317,9 @@ private:
             } else if (key == "member") {
                 if (!ParseNumber(value, &member))
                     return Fail("bad number " + Quote(value) + " for member=");
-                if (member < 1 || member > kControllerIdCount) {
+                if (member < 1 || member > kMemberDeviceIds.size()) {
                     return Fail("member=" + value + " out of range (1-" +
-                                std::to_string(kControllerIdCount) + ")");
+                                std::to_string(kMemberDeviceIds.size()) + ")");
                 }
             } else if (key == "flash") {
                 flashFile = value;
@@ -341,7 +345,7 @@ private:
             }
         }
         if (!seen["part"]) return Fail("missing part= (a part, none or unknown:OP:B0:B1:B2)");
-        c.idWord = ControllerIdKey(g_ControllerIds[member - 1]);
+        c.idWord = MemberIdWord(member);
 
         if (m_partNone) {
             if (m_eraseFails || m_writeProtect || !m_stuckBytes.empty() || !flashFile.empty() ||
@@ -351,18 +355,24 @@ private:
         } else {
             ChipConfig chip = m_partUnknown ? ChipConfigForUnknown(m_unknownOpcode, m_unknownBytes,
                                                                    size, c.instantTiming)
-                                            : ChipConfigForRow(m_partRow, size, c.instantTiming);
+                                            : ChipConfigFor(*m_part, size, c.instantTiming);
+            *m_totalChipBytes += chip.datasheet.sizeBytes;
+            if (*m_totalChipBytes > kMaxTotalChipBytes) {
+                return Fail("the chips of this file add up to more than " +
+                            std::to_string(kMaxTotalChipBytes) + " bytes");
+            }
             chip.eraseFails = m_eraseFails;
             chip.writeProtect = m_writeProtect;
+            const uint32_t chipSize = chip.datasheet.sizeBytes;
             for (const auto& [address, value] : m_stuckBytes) {
-                if (address >= chip.sizeBytes) {
+                if (address >= chipSize) {
                     return Fail("stuck-byte address " + std::to_string(address) +
-                                " beyond the chip's " + std::to_string(chip.sizeBytes) + " bytes");
+                                " beyond the chip's " + std::to_string(chipSize) + " bytes");
                 }
             }
             chip.stuckBytes = m_stuckBytes;
-            if (!flashFile.empty() && !LoadFlash(flashFile, chip.sizeBytes, &c)) return false;
-            if (flashFile.empty()) c.initialContents = OldFirmwarePattern(chip.sizeBytes);
+            if (!flashFile.empty() && !LoadFlash(flashFile, chipSize, &c)) return false;
+            if (flashFile.empty()) c.initialContents = OldFirmwarePattern(chipSize);
             c.chip = std::move(chip);
         }
         m_machine->controllers.push_back(std::move(c));
@@ -386,16 +396,18 @@ private:
             return true;
         }
         if (!fs::is_regular_file(path, ec)) return Fail("flash=" + file + " is not a file");
-        std::ifstream in(path, std::ios::binary);
-        if (!in) return Fail("cannot read flash=" + file);
-        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                   std::istreambuf_iterator<char>());
-        if (in.bad()) return Fail("cannot read flash=" + file);
-        if (bytes.size() > chipSize) {
-            return Fail("flash=" + file + " holds " + std::to_string(bytes.size()) +
+        // The size is checked before reading, so that no file is read further than a chip holds.
+        const uintmax_t fileSize = fs::file_size(path, ec);
+        if (ec) return Fail("cannot read flash=" + file);
+        if (fileSize > chipSize) {
+            return Fail("flash=" + file + " holds " + std::to_string(fileSize) +
                         " bytes, more than the chip's " + std::to_string(chipSize));
         }
-        bytes.resize(chipSize, 0xFF);
+        std::ifstream in(path, std::ios::binary);
+        if (!in) return Fail("cannot read flash=" + file);
+        std::vector<uint8_t> bytes(chipSize, 0xFF);
+        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(chipSize));
+        if (in.bad()) return Fail("cannot read flash=" + file);
         c->initialContents = std::move(bytes);
         return true;
     }
@@ -404,12 +416,13 @@ private:
     MachineDescription* m_machine;
     std::map<uint32_t, int>* m_addressLines;
     std::map<std::string, int>* m_flashLines;
+    uint64_t* m_totalChipBytes;
     int m_line;
     std::string* m_error = nullptr;
 
     bool m_partNone = false;
     bool m_partUnknown = false;
-    int m_partRow = -1;
+    const ChipDatasheet* m_part = nullptr;
     uint8_t m_unknownOpcode = 0;
     std::array<uint8_t, 3> m_unknownBytes{};
     bool m_eraseFails = false;
@@ -440,6 +453,7 @@ bool ParseMachineText(const std::string& text, const std::string& fileName,
     MachineDescription result;
     std::map<uint32_t, int> addressLines;
     std::map<std::string, int> flashLines;
+    uint64_t totalChipBytes = 0;
     std::istringstream in(text);
     std::string line;
     int number = 0;
@@ -450,7 +464,7 @@ bool ParseMachineText(const std::string& text, const std::string& fileName,
         std::vector<std::string> tokens = Tokens(line);
         if (tokens.empty()) continue;
         std::string what;
-        LineParser parser(baseDir, &result, &addressLines, &flashLines, number);
+        LineParser parser(baseDir, &result, &addressLines, &flashLines, &totalChipBytes, number);
         if (!parser.Parse(tokens, &what)) {
             *error = fileName + ":" + std::to_string(number) + ": " + what;
             return false;

@@ -107,11 +107,18 @@ struct TraitsRule {
     FlashPartTraits traits;
 };
 constexpr uint16_t kSmallPageBytes = 32;
+constexpr uint16_t kAt25f512aPageBytes = 128;
+constexpr uint32_t kM45pe10SectorBytes = 0x10000;
 constexpr uint32_t k512Kbit = 64 * 1024;
 constexpr uint32_t k1Mbit = 128 * 1024;
 constexpr TraitsRule kTraitsRules[] = {
     {0xC2, 0x22, 0x10, {.usPageSize = kSmallPageBytes}},  // MX25L5121E
     {0xC2, 0x22, 0x11, {.usPageSize = kSmallPageBytes}},  // MX25L1021E
+    // AT25F512A(B): the A's pages are 128 bytes (256-byte commands would wrap onto the first
+    // half of each page); the B, with 256-byte pages, takes 128-byte commands as well.
+    {0x1F, 0x65, kAnyIdByte, {.usPageSize = kAt25f512aPageBytes}},
+    // M45PE10: 0xD8 erases the 64 KiB sector at its address; there is no chip erase.
+    {0x20, 0x40, 0x11, {.ulEraseBlockBytes = kM45pe10SectorBytes}},
     // Parts whose capacity column overstates them: their names give the density.
     {0x8C, 0x30, 0x11, {.dwSizeBytes = k1Mbit}},    // F25L01PA
     {0x8C, 0x30, 0x10, {.dwSizeBytes = k512Kbit}},  // F25L05PA

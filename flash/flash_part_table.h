@@ -48,6 +48,9 @@ struct FlashPartTraits {
     bool bAaiProgram = false;         // programmed by auto-address-increment, a byte at a time
     bool bEnableWriteStatus = false;  // status register made writable by 0x50, not write enable
     uint16_t usPageSize = kCommonPageBytes;  // page-program size in bytes
+    // Non-zero when the part's erase opcode erases one block of this many bytes at the address
+    // sent with it (the part has no chip erase): the chip is erased block by block.
+    uint32_t ulEraseBlockBytes = 0;
     // The part's size in bytes when its capacity column is wrong for it (0: the column holds).
     uint32_t dwSizeBytes = 0;
 };

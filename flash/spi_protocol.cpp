@@ -8,6 +8,7 @@ namespace {
 
 constexpr uint32_t kByteBits = 8;
 constexpr uint32_t kByteMask = 0xFF;
+constexpr uint32_t kAllOnes = 0xFFFFFFFF;      // what a read of a function not on the bus gives
 constexpr uint32_t kIdBytesMask = 0x00FFFFFF;  // three identification bytes
 constexpr uint32_t kIdModeTransferBytes = 4;   // opcode and three zero bytes
 
@@ -50,10 +51,29 @@ private:
     uint64_t m_ms;
 };
 
+// The controller that the calling thread's job found gone (KeyOf; 0: none): its control
+// register and its identifiers read all ones, as a function no longer on the bus does. Every wait
+// and poll on it then fails at once instead of running to its limit, until the next attempt.
+thread_local uint32_t t_dwVanished = 0;
+
+uint32_t KeyOf(const ControllerInfo& record) {
+    return ((static_cast<uint32_t>(record.ucBus) << 8) |
+            (static_cast<uint32_t>(record.ucDevice) << 3) | record.ucFunction) +
+           1;
+}
+
 }  // namespace
 
 bool CSPICtl::Stopped() {
     return framework::CurrentThreadStopRequested();
+}
+
+bool CSPICtl::Vanished(const ControllerInfo& record) {
+    return t_dwVanished == KeyOf(record);
+}
+
+void CSPICtl::ForgetVanished() {
+    t_dwVanished = 0;
 }
 
 CSPICtl::CSPICtl(pci::IVlmIo* pIo, framework::Clock* pClock) : m_pIo(pIo), m_pClock(pClock) {}
@@ -82,12 +102,22 @@ void CSPICtl::WriteDataRegister(const ControllerInfo& record, uint32_t value) {
 }
 
 // Reads the control register until its busy bit is clear, for at least the bridge limit.
+// A control register that reads all ones may be a function that has left the bus: its
+// identifiers then read all ones too, and the wait fails at once.
 int32_t CSPICtl::WaitReady(const ControllerInfo& record) {
+    if (Vanished(record)) return kResultTransferError;
     const Limit limit(GetClock(), kBridgeLimitMs);
-    while ((ReadControl(record) & kControlBusy) != 0) {
+    for (;;) {
+        const uint8_t control = ReadControl(record);
+        if ((control & kControlBusy) == 0) return kResultSuccess;
+        if (control == kByteMask &&
+            Io().PCI_Read_DWORD(record.ucBus, record.ucDevice, record.ucFunction,
+                                pci::kPciIdOffset) == kAllOnes) {
+            t_dwVanished = KeyOf(record);
+            return kResultTransferError;
+        }
         if (limit.Passed() || Stopped()) return kResultTransferError;
     }
-    return kResultSuccess;
 }
 
 int32_t CSPICtl::ReadData(const ControllerInfo& record, uint32_t count, uint32_t* pdwOut) {
@@ -150,13 +180,33 @@ bool CSPICtl::FirstStatus(const ControllerInfo& record, uint8_t* pucStatus) {
 }
 
 template <typename KeepPolling>
-void CSPICtl::PollWhile(const ControllerInfo& record, KeepPolling keepPolling) {
+void CSPICtl::PollWhile(const ControllerInfo& record, KeepPolling keepPolling, uint8_t* pucLast,
+                        bool* pbRead) {
     uint8_t status = 0;
     bool ok = FirstStatus(record, &status);
     const Limit limit(GetClock(), kStatusPollLimitMs);
     while (!ok || keepPolling(status)) {
-        if (limit.Passed() || Stopped()) return;
+        if (limit.Passed() || Stopped() || Vanished(record)) break;
         ok = PollStatus(record, &status);
+    }
+    if (pucLast != nullptr) *pucLast = status;
+    if (pbRead != nullptr) *pbRead = ok;
+}
+
+// A chip that answers busy when the status poll gives up is still erasing: it is polled on
+// while it answers busy, so that nothing is sent to it before the erase ends. A chip that
+// stops answering (a status read that fails, or the idle line's 0xFF that no chip drives) is
+// not waited for longer than the status poll.
+void CSPICtl::WaitEraseDone(const ControllerInfo& record) {
+    uint8_t status = 0;
+    bool read = false;
+    PollWhile(
+        record, [](uint8_t s) { return (s & kStatusBusy) != 0; }, &status, &read);
+    auto stillErasing = [&] { return read && status != kIdleLineByte && (status & kStatusBusy); };
+    const Limit limit(GetClock(), kEraseLimitMs);
+    while (stillErasing()) {
+        if (limit.Passed() || Stopped() || Vanished(record)) return;
+        read = PollStatus(record, &status);
     }
 }
 
@@ -170,7 +220,8 @@ void CSPICtl::WaitWriteEnable(const ControllerInfo& record) {
 
 void CSPICtl::AaiBusyPoll(const ControllerInfo& record) {
     uint8_t status = 0;
-    for (uint32_t reads = 0; reads < kAaiBusyPollMaxReads && !Stopped(); ++reads) {
+    for (uint32_t reads = 0; reads < kAaiBusyPollMaxReads && !Stopped() && !Vanished(record);
+         ++reads) {
         if (PollStatus(record, &status) && (status & kStatusBusy) == 0) return;
     }
 }
@@ -207,16 +258,39 @@ void CSPICtl::Unprotect(const ControllerInfo& record, const FlashPartInfo& part)
     WaitWhileBusy(record);
 }
 
-int32_t CSPICtl::ChipErase(const ControllerInfo& record, const FlashPartInfo& part) {
-    Unprotect(record, part);
+// One erase command under write enable, then the busy poll: the chip erase, or the erase of the
+// block at dwAddress when bWithAddress. 0, or -2 when the bridge refused the write enable or the
+// erase command.
+int32_t CSPICtl::EraseCommand(const ControllerInfo& record, uint8_t ucOpcode, bool bWithAddress,
+                              uint32_t dwAddress) {
     int32_t result = WriteData(record, kOpWriteEnable, 1);
     EndCommand(record);
     if (result < 0) return result;
     WaitWriteEnable(record);
-    result = WriteData(record, part.ucChipEraseOpcode, 1);
+    result = bWithAddress
+                 ? WriteData(record, OpcodeWithAddress(ucOpcode, dwAddress), kMaxTransferBytes)
+                 : WriteData(record, ucOpcode, 1);
     EndCommand(record);
     if (result < 0) return result;
-    WaitWhileBusy(record);
+    WaitEraseDone(record);
+    return kResultSuccess;
+}
+
+// A part whose erase opcode takes an address has no chip erase: each of its blocks is erased
+// with its address, polled as the chip erase is.
+int32_t CSPICtl::ChipErase(const ControllerInfo& record, const FlashPartInfo& part) {
+    Unprotect(record, part);
+    const uint32_t dwBlock = TraitsOf(part).ulEraseBlockBytes;
+    if (dwBlock == 0) {
+        const int32_t result = EraseCommand(record, part.ucChipEraseOpcode, false, 0);
+        if (result < 0) return result;
+    } else {
+        const uint32_t dwChip = FlashSizeBytes(part);
+        for (uint32_t dwAddress = 0; dwAddress < dwChip; dwAddress += dwBlock) {
+            const int32_t result = EraseCommand(record, part.ucChipEraseOpcode, true, dwAddress);
+            if (result < 0) return result;
+        }
+    }
     WriteData(record, kOpWriteDisable, 1);
     EndCommand(record);
     return kResultSuccess;
@@ -277,7 +351,7 @@ int32_t CSPICtl::Read_Memory(const ControllerInfo& record, uint32_t dwAddress, u
 int32_t CSPICtl::BlankCheck(const ControllerInfo& record) {
     uint8_t block[kBlankCheckBlockBytes];
     for (uint32_t address = 0; address < kBlankCheckBytes; address += kBlankCheckBlockBytes) {
-        if (Stopped()) return kResultTransferError;
+        if (Stopped() || Vanished(record)) return kResultTransferError;
         const int32_t result = Read_Memory(record, address, kBlankCheckBlockBytes, block);
         if (result < 0) return result;
         for (uint8_t byte : block) {
@@ -317,7 +391,7 @@ int32_t CSPICtl::AaiProgram(const ControllerInfo& record, uint32_t dwAddress, co
         WriteData(record, pData[0], 1);
     }
     EndCommand(record);
-    for (uint32_t i = 1; i < count && !Stopped(); ++i) {
+    for (uint32_t i = 1; i < count && !Stopped() && !Vanished(record); ++i) {
         AaiBusyPoll(record);
         SendWhenReady(record, kOpAaiProgram | (static_cast<uint32_t>(pData[i]) << kByteBits), 2);
         EndCommand(record);

@@ -39,6 +39,14 @@ inline constexpr uint8_t kStatusWriteEnableLatch = 0x02;
 // least that long), and the auto-increment busy poll's bound.
 inline constexpr uint64_t kBridgeLimitMs = 1000;
 inline constexpr uint64_t kStatusPollLimitMs = 5000;
+// How long an erase that still reports itself busy when the status poll's limit is reached is
+// waited for, as long as the chip keeps answering. The typical whole-chip erase of the larger
+// parts is already as long as the status poll (EN25LF40: 5 s); their worst case is several times
+// that. A chip left erasing ignores the commands that follow: the write disable, and the blank
+// check's reads, whose idle line reads as erased flash.
+inline constexpr uint64_t kEraseLimitMs = 30000;
+// What the bridge reads when no chip drives the line.
+inline constexpr uint8_t kIdleLineByte = 0xFF;
 inline constexpr uint32_t kAaiBusyPollMaxReads = 1000;
 
 // The blank check covers the first 64 KiB in blocks of 256 bytes.
@@ -94,7 +102,8 @@ public:
     int32_t WriteStatusZero(const ControllerInfo& record);
     // Makes the status register writable and clears it; outcome not looked at.
     void Unprotect(const ControllerInfo& record, const FlashPartInfo& part);
-    // Erases the whole flash with the part's command: 0 or -2.
+    // Erases the whole flash with the part's command (block by block on a part whose erase
+    // command takes an address): 0 or -2.
     int32_t ChipErase(const ControllerInfo& record, const FlashPartInfo& part);
     // Sends an identification command; *pdwOut gets three bytes, the first received in bits 0-7.
     int32_t ReadId(const ControllerInfo& record, uint8_t ucOpcode, uint8_t ucMode,
@@ -120,6 +129,11 @@ public:
 
     // Whether the calling thread was asked to stop: then every further step fails at once.
     static bool Stopped();
+    // Whether a wait of the calling thread found that controller gone from the bus (its control
+    // register and identifiers read all ones): then every further wait and poll on it fails at
+    // once. ForgetVanished lets the next attempt look again.
+    static bool Vanished(const ControllerInfo& record);
+    static void ForgetVanished();
 
     // The library and clock in use now.
     pci::IVlmIo& Io() const { return m_pIo != nullptr ? *m_pIo : pci::VlmIo(); }
@@ -142,10 +156,19 @@ private:
     // The first status read of a poll: true with *pucStatus on success.
     bool FirstStatus(const ControllerInfo& record, uint8_t* pucStatus);
     // Polls while pred(status) holds or the read failed, for at most the status poll limit.
+    // When given, *pbRead tells whether the last status read went through and *pucLast is the
+    // status it read.
     template <typename KeepPolling>
-    void PollWhile(const ControllerInfo& record, KeepPolling keepPolling);
+    void PollWhile(const ControllerInfo& record, KeepPolling keepPolling,
+                   uint8_t* pucLast = nullptr, bool* pbRead = nullptr);
+    // The busy poll after an erase command: the status poll, then, while the chip still answers
+    // busy, up to kEraseLimitMs more.
+    void WaitEraseDone(const ControllerInfo& record);
     // The auto-increment busy poll: 1 to kAaiBusyPollMaxReads status reads.
     void AaiBusyPoll(const ControllerInfo& record);
+    // Write enable, one erase command (with an address when bWithAddress), the busy poll.
+    int32_t EraseCommand(const ControllerInfo& record, uint8_t ucOpcode, bool bWithAddress,
+                         uint32_t dwAddress);
 
     pci::IVlmIo* m_pIo;
     framework::Clock* m_pClock;

@@ -74,6 +74,7 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
     for (uint8_t ucRetry = 0; ucRetry < kUpdateAttempts; ++ucRetry) {
         if (Stopped()) return kResultTimedOut;
         *pucAttempts = static_cast<uint8_t>(ucRetry + 1);
+        CSPICtl::ForgetVanished();  // each attempt looks for the controller afresh
         result = m_spi.ChipErase(record, part);
         if (Stopped()) return kResultTimedOut;
         if (result < 0) {

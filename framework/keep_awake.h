@@ -14,8 +14,9 @@ public:
     virtual void End() = 0;
 };
 
-// The platform's back end (Windows: the thread's execution state; Linux: a systemd-inhibit
-// child where systemd-inhibit exists).
+// The platform's back end (Windows: the thread's execution state; Linux: logind's inhibitor lock,
+// or a systemd-inhibit child where no system bus answers). Hold and release it on one thread that
+// lasts as long as the hold: both platforms tie it to the thread that took it.
 KeepAwakeBackend& PlatformKeepAwake();
 // The back end in use: the installed services' one, else the platform's.
 KeepAwakeBackend& CurrentKeepAwake();

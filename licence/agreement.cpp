@@ -1,5 +1,7 @@
 #include "licence/agreement.h"
 
+#include <algorithm>
+
 #include "framework/message_box.h"
 #include "framework/platform.h"
 #include "framework/window_system.h"
@@ -43,10 +45,24 @@ void CAgreement::StreamLicenceText() {
                               framework::kMbOk | framework::kMbIconStop);
         return;
     }
-    // The pane asks for as much as it wants each time; a failed read ends the text there.
-    m_LicenceText.StreamInRtf([&file](char* buffer, std::size_t capacity) -> std::size_t {
+    uint64_t length = 0;
+    if (file->Length(length) && length > kMaxLicenceBytes) {
+        framework::MessageBox(kLicenceTooLargeText, std::string(),
+                              framework::kMbOk | framework::kMbIconStop);
+        file->Close();
+        return;
+    }
+    // The pane asks for as much as it wants each time; a failed read ends the text there, and so
+    // does the limit (the file may grow while it is read).
+    uint64_t total = 0;
+    m_LicenceText.StreamInRtf([&file, &total](char* buffer, std::size_t capacity) -> std::size_t {
+        const uint64_t room = kMaxLicenceBytes - total;
         std::size_t bytesRead = 0;
-        if (!file->Read(buffer, capacity, bytesRead)) return 0;
+        if (!file->Read(buffer, static_cast<std::size_t>(std::min<uint64_t>(capacity, room)),
+                        bytesRead)) {
+            return 0;
+        }
+        total += bytesRead;
         return bytesRead;
     });
     file->Close();

@@ -2,6 +2,7 @@
 // Cancel.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "framework/dialog.h"
@@ -10,6 +11,11 @@ inline constexpr const char* kLicenceFileName = "License_Agreement.rtf";
 inline constexpr const char* kRichTextLibraryName = "RICHED20.DLL";
 inline constexpr const char* kRichTextLoadFailedText = "Fail to load \"riched20.dll\".";
 inline constexpr const char* kLicenceTitle = "License Agreement";
+// The largest licence shown: far beyond any licence text, small enough that holding it (and the
+// pane's copy) costs nothing. A larger file is reported and leaves the pane empty.
+inline constexpr uint64_t kMaxLicenceBytes = 4 * 1024 * 1024;
+inline constexpr const char* kLicenceTooLargeText =
+    "License_Agreement.rtf is larger than 4 MiB and is not shown.";
 
 class CAgreement : public framework::Dialog {
 public:
@@ -28,7 +34,7 @@ protected:
 
 private:
     // Streams the licence file of the current directory into the pane; a file that cannot be
-    // opened is reported and leaves the pane empty.
+    // opened, or one larger than kMaxLicenceBytes, is reported and leaves the pane empty.
     void StreamLicenceText();
 
     framework::RichEditCtrl m_LicenceText;

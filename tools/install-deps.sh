@@ -3,7 +3,8 @@
 #   build: compiler, CMake, Ninja, GoogleTest, Google Benchmark, clang-format, the journal's
 #          client library
 #   extra: clang (fuzzing), tmux (terminal tests), systemd (a private journald for the journal
-#          test), lintian (the package's check)
+#          test), dbus-daemon (a private system bus for the keep-awake test), lintian (the
+#          package's check)
 #   windows: MinGW-w64, Wine, Xvfb
 #   ansible: ansible-core, and Debian's collection bundle for its JSON output callback
 #   ansible-lint: ansible-lint (where Debian has it)
@@ -13,7 +14,7 @@ for group in "$@"; do
     case "$group" in
         build) want+=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev pkg-config
                       clang-format libsystemd-dev) ;;
-        extra) want+=(clang libclang-rt-14-dev tmux systemd lintian) ;;
+        extra) want+=(clang libclang-rt-14-dev tmux systemd dbus-daemon lintian) ;;
         windows) want+=(g++-mingw-w64-x86-64 wine64 xvfb) ;;
         ansible) want+=(ansible-core ansible) ;;
         ansible-lint) want+=(ansible-lint) ;;

@@ -2,9 +2,10 @@
 // exported. LoadVlmIODriver reads the machine file named by VLMIO_EMULATOR, else
 // emulated-pc.conf in the library's own folder, on the real clock; a bad file is reported on
 // standard error ("FILE:LINE: what is wrong") and the load returns 0. VLMIO_EMULATOR_LOG=FILE
-// appends every register access to FILE. The flash files are written back by
-// UnloadVlmIODriver and when the process ends (or the library is unloaded). A second load while
-// one is loaded keeps the emulated PC as it is and returns 1.
+// appends every register access to FILE; VLMIO_EMULATOR_VIOLATIONS=FILE appends every misuse of
+// a bridge or chip by the host to FILE (one line each, flushed at once; see violations.h). The
+// flash files are written back by UnloadVlmIODriver and when the process ends (or the library is
+// unloaded). A second load while one is loaded keeps the emulated PC as it is and returns 1.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +28,7 @@ namespace {
 
 constexpr char kMachineFileVariable[] = "VLMIO_EMULATOR";
 constexpr char kAccessLogVariable[] = "VLMIO_EMULATOR_LOG";
+constexpr char kViolationLogVariable[] = "VLMIO_EMULATOR_VIOLATIONS";
 constexpr char kDefaultMachineFile[] = "emulated-pc.conf";
 constexpr uint32_t kAllOnes = 0xFFFFFFFFu;
 constexpr uint32_t kByteAllOnes = 0xFFu;
@@ -143,6 +145,13 @@ VLMIO_API uint32_t VLMIO_CALL LoadVlmIODriver(void) {
     const char* log = std::getenv(kAccessLogVariable);
     if (log != nullptr && log[0] != '\0' && !loaded->pc->SetAccessLogFile(log)) {
         std::fprintf(stderr, "%s: cannot open the access log %s\n", path.c_str(), log);
+        std::fflush(stderr);
+        return 0;
+    }
+    const char* violations = std::getenv(kViolationLogVariable);
+    if (violations != nullptr && violations[0] != '\0' &&
+        !loaded->pc->SetViolationLogFile(violations)) {
+        std::fprintf(stderr, "%s: cannot open the violation record %s\n", path.c_str(), violations);
         std::fflush(stderr);
         return 0;
     }

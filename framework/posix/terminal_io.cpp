@@ -37,8 +37,11 @@ static_assert(std::atomic<uint64_t>::is_always_lock_free, "signal handlers need 
 // The terminal's state as found, while raw mode is on; read by the signal-time restore.
 struct termios g_savedTermios {};
 volatile sig_atomic_t g_rawFd = -1;
-// The key that makes a close request while raw mode is on (Ctrl-C unless the terminal says other).
+// The keys that make a close request while raw mode is on, as their signals would outside it:
+// the interrupt key (Ctrl-C unless the terminal says other) and the quit key (Ctrl-\ unless the
+// terminal says other; none when the terminal has none).
 char g_interruptKey = '\x03';
+int g_quitKey = '\x1c';
 volatile sig_atomic_t g_cursorFd = -1;
 // The terminal's state as found, while typing is hidden.
 struct termios g_typingTermios {};
@@ -148,9 +151,10 @@ AnswerMode::AnswerMode(int fd) {
     g_savedTermios = current;
     g_interruptKey =
         current.c_cc[VINTR] != _POSIX_VDISABLE ? static_cast<char>(current.c_cc[VINTR]) : '\x03';
+    g_quitKey = current.c_cc[VQUIT] != _POSIX_VDISABLE ? static_cast<int>(current.c_cc[VQUIT]) : -1;
     struct termios raw = current;
-    // The interrupt key is read as a key, not turned into a signal: a signal can arrive while
-    // the question is being shown and be taken for an earlier one, a key cannot.
+    // The interrupt and quit keys are read as keys, not turned into signals: a signal can arrive
+    // while the question is being shown and be taken for an earlier one, a key cannot.
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
@@ -245,7 +249,7 @@ AnswerEnd ReadAnswer(int inputFd, int echoFd, std::string& answer, uint64_t clos
             echo("\n");
             return AnswerEnd::kEndOfInput;
         }
-        if (terminal && c == g_interruptKey) {
+        if (terminal && (c == g_interruptKey || static_cast<unsigned char>(c) == g_quitKey)) {
             g_closeRequests.fetch_add(1, std::memory_order_relaxed);
             echo("\n");
             return AnswerEnd::kInterrupted;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -140,7 +141,7 @@ void TerminalFrontEnd::Provide(framework::Services& services) {
 void TerminalFrontEnd::ShowNotice(const std::string& text) {
     std::lock_guard<std::mutex> lock(m_mutex);
     LeaveBlock();
-    WriteAll(m_options.errorFd, text + "\n");
+    Emit(m_options.errorFd, text + "\n");
 }
 
 void TerminalFrontEnd::Install() {
@@ -222,7 +223,17 @@ void TerminalFrontEnd::SetImageName(const std::string& path) {
     m_imageName = path;
 }
 
+void TerminalFrontEnd::Emit(int fd, const std::string& text) {
+    if (Gone(fd)) return;
+    if (!WriteAll(fd, text) && errno == EPIPE) m_goneFds.push_back(fd);
+}
+
+bool TerminalFrontEnd::Gone(int fd) const {
+    return std::find(m_goneFds.begin(), m_goneFds.end(), fd) != m_goneFds.end();
+}
+
 void TerminalFrontEnd::ShowMainWindow(bool printPlainRows) {
+    if (Gone(m_options.outputFd)) return;  // nobody reads the drawing any more
     std::optional<WindowState> window = m_windows.FindWindow(res::IDD_VLM270FWUPDATE_DIALOG);
     if (!window || !window->alive || !window->visible) {
         LeaveBlock();  // what was drawn stays on the screen
@@ -252,7 +263,7 @@ void TerminalFrontEnd::ShowMainWindow(bool printPlainRows) {
             }
         }
     }
-    if (!out.empty()) WriteAll(m_options.outputFd, out);
+    if (!out.empty()) Emit(m_options.outputFd, out);
 }
 
 void TerminalFrontEnd::DrawBlock(const std::vector<std::string>& lines) {
@@ -298,7 +309,7 @@ void TerminalFrontEnd::DrawBlock(const std::vector<std::string>& lines) {
     moveTo(lines.size());
     if (lines.size() < m_drawn.size()) out += "\x1b[J";
     m_drawn = lines;
-    if (!out.empty()) WriteAll(m_options.outputFd, out);
+    if (!out.empty()) Emit(m_options.outputFd, out);
 }
 
 void TerminalFrontEnd::LeaveBlock() {
@@ -311,7 +322,7 @@ void TerminalFrontEnd::LeaveBlock() {
 
 void TerminalFrontEnd::PrintBelow(const std::string& text) {
     LeaveBlock();
-    WriteAll(m_promptFd, text);
+    Emit(m_promptFd, text);
 }
 
 // ---- Answers --------------------------------------------------------------------------------
@@ -328,13 +339,13 @@ AnswerEnd TerminalFrontEnd::Ask(const std::string& prompt, std::string& answer) 
         // accept a licence or restart a computer.
         mode.emplace(m_options.inputFd);
         DiscardTypedInput(m_options.inputFd);
-        WriteAll(m_promptFd, prompt);
+        Emit(m_promptFd, prompt);
     }
     AnswerEnd end = ReadAnswer(m_options.inputFd, m_promptFd, answer, seen);
     mode.reset();
     std::lock_guard<std::mutex> lock(m_mutex);
     // Typed answers are echoed by the terminal; others end the prompt's line here.
-    if (isatty(m_options.inputFd) != 1) WriteAll(m_promptFd, "\n");
+    if (isatty(m_options.inputFd) != 1) Emit(m_promptFd, "\n");
     --m_prompting;  // the main window is drawn anew below at its next change
     return end;
 }
@@ -448,7 +459,7 @@ int TerminalFrontEnd::AnswerMessageBox(const MessageBoxRecord& box) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         LeaveBlock();
-        WriteAll(m_options.errorFd, box.caption + ": " + TrimLineBreaks(box.text) + "\n");
+        Emit(m_options.errorFd, box.caption + ": " + TrimLineBreaks(box.text) + "\n");
         if (m_options.silent) return kIdOk;
     }
     std::string answer;

@@ -97,6 +97,11 @@ private:
     // (m_mutex held).
     void DrawBlock(const std::vector<std::string>& lines);
     void LeaveBlock();  // m_mutex held
+    // Writes text to one of the front end's outputs (m_mutex held). An output whose reader has
+    // gone (EPIPE: a pager that quit) never comes back: it is not written to again, and the main
+    // window is no longer drawn on it; the run goes on.
+    void Emit(int fd, const std::string& text);
+    bool Gone(int fd) const;  // m_mutex held
     int Columns() const;
     int Rows() const;
 
@@ -116,6 +121,7 @@ private:
     bool m_titlePrinted = false;
     bool m_rowTextsPending = false;  // a row's texts are being refilled
     std::array<std::string, 4> m_plainRows;
+    std::vector<int> m_goneFds;                   // outputs whose reader has gone
     std::map<uint64_t, UserAction> m_nextAction;  // what a dialog is told next
     std::map<uint64_t, bool> m_asked;             // dialogs already answered
     uint64_t m_closeRequestsSeen = 0;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/flash_chip_model.h"
+#include "emulator/chip_catalogue.h"
 #include "flash/spi_protocol.h"
 #include "flash/update_engine.h"
 #include "tests/support/emulated_rig.h"
@@ -36,24 +36,25 @@ void BM_ScanControllers(benchmark::State& state) {
 }
 BENCHMARK(BM_ScanControllers)->Unit(benchmark::kMillisecond);
 
-// The least modelled time an update can take: the wait after the erase, the erase, and every
-// program command's busy time (page by page, or byte by byte for auto-increment parts).
+// The least modelled time an update can take: the wait after the erase, the chip's erase, and
+// every program command's busy time (page by page, or byte by byte for auto-increment parts),
+// the busy times as the emulator's catalogue gives them.
 double FloorMs(int row, uint32_t length, uint16_t pageSize) {
     const flash::FlashPartInfo& part = flash::g_FlashParts[row];
-    const vlmio::emu::ChipTiming& t =
-        vlmio::emu::TimingOf(vlmio::emu::ChipModels()[row].timingFamily);
+    const vlmio::emu::ChipDatasheet& chip =
+        *vlmio::emu::ChipOfTableRow(static_cast<std::size_t>(row));
     const uint32_t section = part.ucSectionUnits * flash::kSectionUnitBytes;
     uint64_t written = 0;
     for (uint32_t offset = 0; offset < length; offset += section) {
         written += std::min(section, length);
     }
-    double us = static_cast<double>(flash::kAfterEraseWaitMs) * kUsPerMs + t.eraseUs;
+    double us = static_cast<double>(flash::kAfterEraseWaitMs) * kUsPerMs + chip.ChipEraseUs();
     if (flash::TraitsOf(part).bAaiProgram) {
-        us += static_cast<double>(written) * t.byteProgramUs;
+        us += static_cast<double>(written) * chip.aaiByteUs;
     } else {
         const uint64_t pages = (written + pageSize - 1) / pageSize;
-        us += static_cast<double>(pages) * t.pageProgramUs +
-              static_cast<double>(written) * t.perByteUs;
+        us += static_cast<double>(pages) * chip.pageProgramUs +
+              static_cast<double>(written) * chip.perByteUs;
     }
     return us / kUsPerMs;
 }

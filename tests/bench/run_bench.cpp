@@ -30,7 +30,7 @@
 
 #include "app/program_entry.h"
 #include "console/update_job.h"
-#include "emulator/flash_chip_model.h"
+#include "emulator/chip_catalogue.h"
 #include "flash/flash_part_table.h"
 #include "framework/memory/memory_window_system.h"
 #include "framework/platform.h"
@@ -54,37 +54,39 @@ constexpr double kUsPerMs = 1000;
 constexpr const char* kMachineFile = "emulated-pc.conf";
 
 // The least time one controller's write holds the write lock: erase, the wait after it, the
-// program commands' busy times for an image of that length, and the first pause.
-double LockedFloorMs(int row, uint32_t imageLength) {
-    const flash::FlashPartInfo& part = flash::g_FlashParts[static_cast<std::size_t>(row)];
+// program commands' busy times for an image of that length, and the first pause. The busy times
+// are the emulated chip's (the emulator's catalogue), the page size the updater's.
+double LockedFloorMs(const std::string& name, uint32_t imageLength) {
+    const flash::FlashPartInfo& part =
+        flash::g_FlashParts[static_cast<std::size_t>(flash::FindFlashPartByName(name.c_str()))];
     const flash::FlashPartTraits traits = flash::TraitsOf(part);
-    const vlmio::emu::ChipTiming& t =
-        vlmio::emu::TimingOf(vlmio::emu::ChipModels()[static_cast<std::size_t>(row)].timingFamily);
+    const vlmio::emu::ChipDatasheet& chip = *vlmio::emu::FindChip(name);
     const uint32_t section = part.ucSectionUnits * flash::kSectionUnitBytes;
     uint64_t written = 0;
     for (uint32_t offset = 0; offset < imageLength; offset += section)
         written += std::min(section, imageLength);
-    double busyUs = t.eraseUs;
+    double busyUs = chip.ChipEraseUs();
     if (traits.bAaiProgram) {
-        busyUs += static_cast<double>(written) * t.byteProgramUs;
+        busyUs += static_cast<double>(written) * chip.aaiByteUs;
     } else {
         const uint16_t page = traits.usPageSize;
-        busyUs += static_cast<double>((written + page - 1) / page) * t.pageProgramUs +
-                  static_cast<double>(written) * t.perByteUs;
+        busyUs += static_cast<double>((written + page - 1) / page) * chip.pageProgramUs +
+                  static_cast<double>(written) * chip.perByteUs;
     }
     return busyUs / kUsPerMs + kAfterEraseWaitMs + kJobPauseMs;
 }
 
-// The floor of a run over the machine file's controllers (rows of the part table).
-double RunFloorMs(const std::vector<int>& rows, uint32_t imageLength) {
+// The floor of a run over the machine file's controllers (their part names).
+double RunFloorMs(const std::vector<std::string>& parts, uint32_t imageLength) {
     double ms = kJobPauseMs + kPollMs;
-    for (int row : rows) ms += LockedFloorMs(row, imageLength);
+    for (const std::string& part : parts) ms += LockedFloorMs(part, imageLength);
     return ms;
 }
 
-// The part rows of the machine file's controller lines, in order.
-std::vector<int> PartRows(const fs::path& machineFile) {
-    std::vector<int> rows;
+// The part names of the machine file's controller lines, in order; empty when one of them is
+// not both a row of the updater's table and a chip of the emulator's catalogue.
+std::vector<std::string> PartNames(const fs::path& machineFile) {
+    std::vector<std::string> parts;
     std::ifstream in(machineFile);
     std::string line;
     while (std::getline(in, line)) {
@@ -92,11 +94,15 @@ std::vector<int> PartRows(const fs::path& machineFile) {
         std::string word;
         if (!(words >> word) || word != "controller") continue;
         while (words >> word) {
-            if (word.rfind("part=", 0) == 0)
-                rows.push_back(flash::FindFlashPartByName(word.c_str() + 5));
+            if (word.rfind("part=", 0) != 0) continue;
+            const std::string name = word.substr(5);
+            if (flash::FindFlashPartByName(name.c_str()) < 0 ||
+                vlmio::emu::FindChip(name) == nullptr)
+                return {};
+            parts.push_back(name);
         }
     }
-    return rows;
+    return parts;
 }
 
 double ProcessCpuMs() {
@@ -124,10 +130,10 @@ void BM_DemonstrationRun(benchmark::State& state) {
     for (const char* name : {"libvlmio.so", kMachineFile, "VLM270_Option_ROM.rom"})
         fs::copy_file(demo / name, folder / name, ec);
     chmod(folder.path().c_str(), 0755);
-    const std::vector<int> rows = PartRows(folder / kMachineFile);
+    const std::vector<std::string> parts = PartNames(folder / kMachineFile);
     const auto imageLength =
         static_cast<uint32_t>(fs::file_size(folder / "VLM270_Option_ROM.rom", ec));
-    if (!folder.ok() || ec || rows.empty()) {
+    if (!folder.ok() || ec || parts.empty()) {
         state.SkipWithError("the demonstration folder is not built");
         return;
     }
@@ -162,7 +168,7 @@ void BM_DemonstrationRun(benchmark::State& state) {
     g_Utility.SetModulePath(framework::ModulePath());
     ResetRunState();
     const auto n = static_cast<double>(state.iterations());
-    const double floorMs = RunFloorMs(rows, imageLength);
+    const double floorMs = RunFloorMs(parts, imageLength);
     state.counters["run_ms"] = runMs / n;
     state.counters["floor_ms"] = floorMs;
     state.counters["over_floor"] = runMs / n / floorMs;

@@ -52,6 +52,16 @@ public:
         return chip != nullptr ? chip->Contents() : std::vector<uint8_t>{};
     }
     uint64_t Accesses() const { return pc ? pc->AccessCount() : 0; }
+    // The host's misuse of bridges and chips so far, one line each ("BB:DD.F access N: KIND:
+    // what").
+    std::vector<std::string> Violations() const {
+        std::vector<std::string> lines;
+        if (pc) {
+            for (const vlmio::emu::Violation& v : pc->Violations())
+                lines.push_back(vlmio::emu::FormatViolation(v));
+        }
+        return lines;
+    }
 
     std::unique_ptr<vlmio::emu::EmulatedPc> pc;
     std::unique_ptr<vlmio::emu::EmulatorVlmIo> io;

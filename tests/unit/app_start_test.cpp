@@ -89,6 +89,13 @@ TEST(Licence, FileProblemsAreReportedAndTheDialogStillWorks) {
              std::filesystem::create_directory(h.folder / "License_Agreement.rtf");
          },
          "Access to License_Agreement.rtf was denied."},
+        {"larger than 4 MiB (sparse: nothing is written to disk)",
+         [](ProgramHarness& h) {
+             h.folder.Write("License_Agreement.rtf", kLicenceRtf);
+             ASSERT_EQ(truncate((h.folder / "License_Agreement.rtf").c_str(), 4 * 1024 * 1024 + 1),
+                       0);
+         },
+         "License_Agreement.rtf is larger than 4 MiB and is not shown."},
         {"only where the program was started",
          [](ProgramHarness& h) {
              std::filesystem::create_directory(h.folder / "elsewhere");

@@ -143,11 +143,33 @@ TEST(UpgradeRun, TwoControllersAreWrittenOneAfterTheOther) {
     }
 }
 
+// The two parts whose writing the updater mends, run by the program: both updated. The M45PE10's
+// only misuse is named: it has no status register, so the status write of each unprotect (the
+// erase's and the section's) is rejected.
+TEST(UpgradeRun, TheMendedRowsAreUpdated) {
+    ProgramHarness h(
+        "controller 01:00.0 part=M45PE10 flash=a.bin timing=instant\n"
+        "controller 02:00.0 part=AT25F512A(B) flash=b.bin timing=instant\n");
+    h.AllowViolations({"rejected-command"});
+    RestartLater(h);
+    EXPECT_EQ(h.Run(), 0);
+    EXPECT_TRUE(h.HoldsImage(1, 0, 0));
+    EXPECT_TRUE(h.HoldsImage(2, 0, 0));
+    std::vector<std::string> misuse;
+    for (const vlmio::emu::Violation& v : h.pc->Violations()) {
+        char where[16];
+        std::snprintf(where, sizeof where, "%02x:%02x.%x ", v.bus, v.device, v.function);
+        misuse.push_back(where + std::string(vlmio::emu::ViolationName(v.kind)) + ": " + v.detail);
+    }
+    const std::string rejected = "01:00.0 rejected-command: status write 0x01: the chip has none";
+    EXPECT_EQ(misuse, (std::vector<std::string>{rejected, rejected}));
+}
+
 TEST(UpgradeRun, AFailingControllerBesideAGoodOneEndsHostNotReady) {
-    // The M45PE10's erase command needs an address: it can never be erased.
+    // The second controller's chip never erases.
     ProgramHarness h(
         "controller 01:00.0 part=M25P10A flash=a.bin timing=instant\n"
-        "controller 04:00.0 part=M45PE10 flash=b.bin timing=instant\n");
+        "controller 04:00.0 part=W25X10B(C)L(V) flash=b.bin timing=instant fault=erase-fails\n");
     RestartLater(h);
     EXPECT_EQ(h.Run(), 5);
 
@@ -177,7 +199,7 @@ TEST(UpgradeRun, AFailingControllerBesideAGoodOneEndsHostNotReady) {
 
 TEST(UpgradeRun, AFinishedBarStaysFinishedWhileAnotherJobIdentifies) {
     ProgramHarness h(
-        "controller 01:00.0 part=M45PE10 flash=a.bin timing=instant\n"
+        "controller 01:00.0 part=W25X10B(C)L(V) flash=a.bin timing=instant fault=erase-fails\n"
         "controller 02:00.0 part=none timing=instant\n"
         "controller 03:00.0 part=M25P10A flash=c.bin timing=instant\n");
     RestartLater(h);

@@ -1,10 +1,12 @@
 // The modelled flash chips, driven through the bridge registers as the host drives them.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
 #include <string>
 #include <utility>
 
+#include "emulator/chip_catalogue.h"
 #include "emulator/flash_chip_model.h"
 #include "flash/flash_part_table.h"
 #include "tests/support/test_clocks.h"
@@ -140,16 +142,17 @@ TEST(EmulatedChip, ProtectionBitsBlockProgramAndEraseUntilCleared) {
 }
 
 TEST(EmulatedChip, SstPartsPowerUpProtectedAndProgramByAutoIncrement) {
+    constexpr uint8_t kSstProtect = 0x0C;  // BP0, BP1
     Rig rig("part=SST25VF010A timing=instant");
     rig.chip->SetContents(Blank(rig.chip->Size()));
     BridgeDriver b = rig.bridge();
-    EXPECT_EQ(b.ReadStatus(), kProtect);
+    EXPECT_EQ(b.ReadStatus(), kSstProtect);
     b.WriteEnable();
     b.PageProgram(0, {0x00});
     EXPECT_EQ(rig.chip->Contents()[0], 0xFF);
 
     b.WriteStatus(0x00);  // neither 0x50 nor 0x06 first: ignored
-    EXPECT_EQ(b.ReadStatus(), kProtect);
+    EXPECT_EQ(b.ReadStatus(), kSstProtect);
     b.Command({0x50});
     b.ReadStatus();  // a status read between keeps the enable
     b.WriteStatus(0x00);
@@ -261,6 +264,12 @@ TEST(EmulatedChip, DatasheetTimingHoldsBusyForTheFamilysTimes) {
         {"part=PM25LV010A", {0xC7}, 40000},
         {"part=AT25F512A(B)", {0x02, 0, 0, 0, 1, 2, 3, 4}, 4 * 75},
         {"part=W25X10B(C)L(V)", {0x60}, 1000000},
+        // Chip erase grows with the chip where the datasheets say so, and not for SST.
+        {"part=M25P05A", {0xC7}, 850000},
+        {"part=EN25F40", {0xC7}, 5000000},
+        {"part=SST25VF010A", {0x60}, 70000},
+        {"part=SST25VF512X", {0x60}, 70000},
+        {"part=M45PE10", {0xD8, 0x01, 0x00, 0x00}, 1000000},  // one 64 KiB sector
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.part);
@@ -284,83 +293,13 @@ TEST(EmulatedChip, DatasheetTimingHoldsBusyForTheFamilysTimes) {
     EXPECT_EQ(b.ReadStatus() & kBusy, 0);
 }
 
-// Every row's chip answers its own identification command with its bytes, so the table search
-// finds exactly that row, and reads 0xFF for every other identification command.
-TEST(EmulatedChip, EveryPartIdentifiesAsItsOwnRow) {
-    std::set<std::pair<uint8_t, uint8_t>> commands;
-    for (const flash::FlashPartInfo& row : flash::g_FlashParts)
-        commands.insert({row.ucIdOpcode, row.ucIdMode});
-    for (std::size_t r = 0; r < flash::kFlashPartCount; ++r) {
-        const flash::FlashPartInfo& row = flash::g_FlashParts[r];
-        SCOPED_TRACE(std::to_string(r) + " " + row.szPartName);
-        Rig rig("part=" + std::to_string(r) + " timing=instant");
-        BridgeDriver b = rig.bridge();
-        for (auto [opcode, mode] : commands) {
-            std::array<uint8_t, 3> id = b.ReadId(opcode, mode);
-            if (opcode == row.ucIdOpcode) {
-                EXPECT_EQ(id[0], row.ucManufacturerId);
-                EXPECT_EQ(id[1], row.ucDeviceId);
-                uint8_t capacity = row.ucCapacityId == flash::kAnyCapacityId
-                                       ? vlmio::emu::kWildcardIdAnswer
-                                       : row.ucCapacityId;
-                EXPECT_EQ(id[2], capacity);
-            } else {
-                EXPECT_EQ(id, (std::array<uint8_t, 3>{0xFF, 0xFF, 0xFF}))
-                    << std::hex << int{opcode};
-            }
-        }
-        // The search in table order stops at this row.
-        int found = -1;
-        for (std::size_t t = 0; t < flash::kFlashPartCount && found < 0; ++t) {
-            const flash::FlashPartInfo& candidate = flash::g_FlashParts[t];
-            std::array<uint8_t, 3> id = b.ReadId(candidate.ucIdOpcode, candidate.ucIdMode);
-            if (flash::MatchesId(candidate, id[0], id[1], id[2])) found = static_cast<int>(t);
-        }
-        EXPECT_EQ(found, static_cast<int>(r));
-        EXPECT_EQ(rig.chip->PartRow(), static_cast<int>(r));
-    }
-}
-
-TEST(EmulatedChip, SizesAndPageSizesFollowThePartNames) {
-    for (std::size_t r = 0; r < flash::kFlashPartCount; ++r) {
-        const flash::FlashPartInfo& row = flash::g_FlashParts[r];
-        SCOPED_TRACE(std::to_string(r) + " " + row.szPartName);
-        Rig rig("part=" + std::to_string(r));
-        std::size_t expected = std::size_t{row.usCapacity4K} * 4096;
-        if (r == 17) expected = 128 * 1024;            // F25L01PA: 1 Mbit
-        if (r == 18 || r == 45) expected = 64 * 1024;  // F25L05PA, SST25VF512X: 512 Kbit
-        EXPECT_EQ(rig.chip->Size(), expected);
-        EXPECT_EQ(rig.chip->PageSize(), (r == 2 || r == 3) ? 32u : 256u);
-    }
-    Rig sized("part=0 size=0x100000");
-    EXPECT_EQ(sized.chip->Size(), 0x100000u);
-}
-
-// Every part but the M45PE10 ends blank after the host's unprotect and its row's chip erase.
-TEST(EmulatedChip, EveryPartErasesWithItsRowsOpcode) {
-    for (std::size_t r = 0; r < flash::kFlashPartCount; ++r) {
-        const flash::FlashPartInfo& row = flash::g_FlashParts[r];
-        SCOPED_TRACE(std::to_string(r) + " " + row.szPartName);
-        Rig rig("part=" + std::to_string(r) + " timing=instant");
-        rig.chip->SetContents(std::vector<uint8_t>(rig.chip->Size(), 0x5A));
-        BridgeDriver b = rig.bridge();
-        b.Command({flash::TraitsOf(row).bEnableWriteStatus ? uint8_t{0x50} : uint8_t{0x06}});
-        b.WriteStatus(0);
-        b.WriteEnable();
-        b.Command({row.ucChipEraseOpcode});
-        b.WriteDisable();
-        bool blank = rig.chip->Contents() == Blank(rig.chip->Size());
-        EXPECT_EQ(blank, r != 27);
-    }
-}
-
 TEST(EmulatedChip, UnknownAndAbsentParts) {
     Rig unknown("part=unknown:9F:12:34:56 timing=instant");
     BridgeDriver b = unknown.bridge();
     EXPECT_EQ(b.ReadId(0x9F, 0), (std::array<uint8_t, 3>{0x12, 0x34, 0x56}));
     EXPECT_EQ(b.ReadId(0x90, 3), (std::array<uint8_t, 3>{0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(unknown.chip->Size(), 128u * 1024);
-    EXPECT_EQ(unknown.chip->PartRow(), -1);
+    EXPECT_STREQ(unknown.chip->PartName(), "unknown");
     b.WriteEnable();
     b.Command({0x60});
     EXPECT_EQ(unknown.chip->Contents(), Blank(128 * 1024));
@@ -374,6 +313,262 @@ TEST(EmulatedChip, UnknownAndAbsentParts) {
     BridgeDriver n = none.bridge();
     EXPECT_EQ(n.ReadId(0x9F, 0), (std::array<uint8_t, 3>{0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(n.ReadStatus(), 0xFF);
+}
+
+// What the chips answer to each identification command the updater sends (the opcode alone,
+// or with three zero bytes), as their datasheets say.
+TEST(EmulatedChip, IdentificationAnswers) {
+    using Id = std::array<uint8_t, 3>;
+    const Id none = {0xFF, 0xFF, 0xFF};
+    struct Case {
+        const char* part;
+        uint8_t opcode;
+        uint8_t mode;
+        Id answer;
+    };
+    const Case cases[] = {
+        {"MX25x4006E", 0x9F, 0, {0xC2, 0x20, 0x13}},
+        {"MX25x4006E", 0xAB, 3, {0x12, 0x12, 0x12}},  // the signature repeats
+        {"MX25x4006E", 0x90, 3, {0xC2, 0x12, 0xC2}},  // maker and device alternate
+        {"MX25x4006E", 0x15, 0, none},
+        {"LE25FU206A", 0x9F, 0, {0x62, 0x06, 0x12}},
+        {"M25P05A", 0xAB, 3, {0x05, 0x05, 0x05}},
+        {"M45PE10", 0x9F, 0, {0x20, 0x40, 0x11}},
+        {"M45PE10", 0xAB, 3, none},
+        {"AT25F512A", 0x15, 0, {0x1F, 0x65, 0xFF}},  // two bytes, then the line idles
+        {"AT25F512A", 0x9F, 0, none},
+        {"AT25F512B", 0x9F, 0, {0x1F, 0x65, 0x01}},
+        {"AT25F512B", 0x15, 0, {0x1F, 0x65, 0xFF}},
+        {"A25L020", 0xAB, 3, {0x11, 0x11, 0x11}},
+        {"SST25VF512X", 0x90, 3, {0xBF, 0x48, 0xBF}},
+        {"SST25VF010A", 0xAB, 3, {0xBF, 0x49, 0xBF}},
+        {"SST25VF010A", 0x9F, 0, none},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.part) + " opcode " + std::to_string(c.opcode));
+        Rig rig(std::string("part=") + c.part + " timing=instant");
+        BridgeDriver b = rig.bridge();
+        EXPECT_EQ(b.ReadId(c.opcode, c.mode), c.answer);
+        EXPECT_TRUE(rig.pc->Violations().empty());
+    }
+    // The Sanyo code is four bytes long and repeats.
+    Rig sanyo("part=LE25FU206A timing=instant");
+    BridgeDriver b = sanyo.bridge();
+    b.Send({0x9F});
+    EXPECT_EQ(b.Receive(6), (std::vector<uint8_t>{0x62, 0x06, 0x12, 0x00, 0x62, 0x06}));
+    b.End();
+}
+
+// The kinds of misuse a chip sees, each recorded as it happens while the chip does what its
+// datasheet says with the command.
+TEST(EmulatedChip, MisuseIsRecordedByKind) {
+    using Kinds = std::vector<std::string>;
+    struct Case {
+        const char* what;
+        const char* options;
+        std::function<void(BridgeDriver&)> host;
+        Kinds kinds;
+    };
+    std::vector<uint8_t> page256(256);
+    for (std::size_t i = 0; i < page256.size(); ++i) page256[i] = static_cast<uint8_t>(i);
+    const Case cases[] = {
+        {"program without the latch",
+         "part=0",
+         [](BridgeDriver& b) { b.PageProgram(0x100, {0x00}); },
+         {"no-write-enable"}},
+        {"erase without the latch",
+         "part=0",
+         [](BridgeDriver& b) { b.Command({0x60}); },
+         {"no-write-enable"}},
+        {"a page program running past its page",
+         "part=0",
+         [](BridgeDriver& b) {
+             b.WriteEnable();
+             b.PageProgram(0xFE, {1, 2, 3});
+         },
+         {"page-crossed"}},
+        {"256 bytes to a 128-byte page",
+         "part=AT25F512A",
+         [&](BridgeDriver& b) {
+             b.WriteEnable();
+             b.PageProgram(0, page256);
+         },
+         {"page-crossed"}},
+        {"256 bytes to a 256-byte page",
+         "part=AT25F512B",
+         [&](BridgeDriver& b) {
+             b.WriteEnable();
+             b.PageProgram(0, page256);
+         },
+         {}},
+        {"a status write without write enable",
+         "part=0",
+         [](BridgeDriver& b) { b.WriteStatus(0); },
+         {"status-write-disabled"}},
+        {"an SST status write without 0x50 or write enable",
+         "part=SST25VF512X",
+         [](BridgeDriver& b) { b.WriteStatus(0); },
+         {"status-write-disabled"}},
+        {"an SST status write after 0x50",
+         "part=SST25VF512X",
+         [](BridgeDriver& b) {
+             b.Command({0x50});
+             b.WriteStatus(0);
+         },
+         {}},
+        {"a chip erase with an address byte",
+         "part=0",
+         [](BridgeDriver& b) {
+             b.WriteEnable();
+             b.Command({0x60, 0x00});
+         },
+         {"rejected-command"}},
+        {"a sector erase without its address",
+         "part=M45PE10",
+         [](BridgeDriver& b) {
+             b.WriteEnable();
+             b.Command({0xD8});
+         },
+         {"rejected-command"}},
+        {"a status write to a chip that has none",
+         "part=M45PE10",
+         [](BridgeDriver& b) {
+             b.WriteEnable();
+             b.WriteStatus(0);
+         },
+         {"rejected-command"}},
+        {"a chip-erase opcode the chip does not have",
+         "part=AT25F512B",
+         [](BridgeDriver& b) {
+             b.WriteEnable();
+             b.Command({0x62});
+         },
+         {"rejected-command"}},
+        {"a read inside an auto-address-increment run",
+         "part=SST25VF010A timing=instant",
+         [](BridgeDriver& b) {
+             b.Command({0x50});
+             b.WriteStatus(0);
+             b.WriteEnable();
+             b.Command({0xAF, 0, 0, 0, 0x12});
+             b.Read(0, 1);
+             b.Command({0xAF, 0x34});
+             b.WriteDisable();
+             b.Command({0xAF, 0x56});  // a continuation after the run
+         },
+         {"aai-misuse", "aai-misuse"}},
+        {"commands to a busy chip",
+         "part=0",
+         [](BridgeDriver& b) {
+             b.WriteEnable();
+             b.Command({0x60});  // one second
+             b.WriteDisable();
+             b.Read(0, 4);
+             b.ReadStatus();  // the status read is always taken
+         },
+         {"chip-busy", "chip-busy"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig rig(c.options);
+        BridgeDriver b = rig.bridge();
+        c.host(b);
+        Kinds kinds;
+        for (const vlmio::emu::Violation& v : rig.pc->Violations())
+            kinds.push_back(vlmio::emu::ViolationName(v.kind));
+        EXPECT_EQ(kinds, c.kinds);
+    }
+}
+
+// A misuse names the controller and the access that made it, which is its line in the access
+// log, and reaches the violation record file at once.
+TEST(EmulatedChip, AViolationNamesTheControllerAndTheAccess) {
+    emu_test::TempDir dir;
+    VirtualClock clock;
+    auto pc = MakePc("controller 0a:1f.3 part=0 timing=instant\n", clock);
+    ASSERT_TRUE(pc->SetViolationLogFile(dir.File("violations.log")));
+    uint64_t accesses = 0;
+    uint64_t firstEnd = 0;  // the access that ended the first command
+    pc->SetAccessObserver([&](const vlmio::emu::RegisterAccess& a) {
+        ++accesses;
+        if (a.write && a.offset == 0xF4 && a.value == 0x10 && firstEnd == 0) firstEnd = accesses;
+    });
+    BridgeDriver b(*pc, 0x0A, 0x1F, 3);
+    b.PageProgram(0x100, {0x00});
+    const std::vector<vlmio::emu::Violation> v = pc->Violations();
+    ASSERT_EQ(v.size(), 1u);
+    EXPECT_EQ(v[0].kind, vlmio::emu::ViolationKind::kNoWriteEnable);
+    EXPECT_EQ(v[0].access, firstEnd);
+    const std::string line = vlmio::emu::FormatViolation(v[0]);
+    EXPECT_EQ(line, "0a:1f.3 access " + std::to_string(v[0].access) +
+                        ": no-write-enable: page program at 0x000100");
+    EXPECT_EQ(emu_test::ReadText(dir.File("violations.log")), line + "\n");
+    pc->ClearViolations();
+    EXPECT_TRUE(pc->Violations().empty());
+}
+
+TEST(EmulatedChip, BridgeMisuse) {
+    VirtualClock clock;
+    auto pc = MakePc("controller 01:00.0 part=0\n", clock);  // transfers take 1 us a byte
+    pc->WriteDword(1, 0, 0, 0xF0, 0x9F);
+    pc->WriteByte(1, 0, 0, 0xF4, 0x2C);  // four bytes: busy for 4 us, one access takes 2
+    pc->WriteByte(1, 0, 0, 0xF4, 0x23);  // a transfer while busy
+    pc->ReadDword(1, 0, 0, 0xF0);        // a read of the data register while busy
+    pc->ReadByte(1, 0, 0, 0xF4);         // polling the control register is what it is for
+    clock.Advance(100);
+    pc->ReadByte(1, 0, 0, 0xF0);          // the data register by bytes
+    pc->WriteDword(1, 0, 0, 0xF4, 0x10);  // the control register as a dword
+    std::vector<std::string> kinds;
+    for (const vlmio::emu::Violation& v : pc->Violations())
+        kinds.push_back(vlmio::emu::ViolationName(v.kind));
+    EXPECT_EQ(kinds, (std::vector<std::string>{"bridge-busy", "bridge-busy", "register-width",
+                                               "register-width"}));
+}
+
+// The chip remembers, byte by byte, whether what was programmed was read back afterwards.
+TEST(EmulatedChip, ByteHistoryTellsWhatWasReadBackAfterItsProgram) {
+    Rig rig("part=0 timing=instant");
+    BridgeDriver b = rig.bridge();
+    b.WriteEnable();
+    b.PageProgram(0x100, {1, 2, 3, 4});
+    auto h = rig.chip->History();
+    EXPECT_EQ(h.programmed, 4u);
+    EXPECT_EQ(h.unverified, 4u);
+    b.Read(0xFE, 4);  // reads 0x100 and 0x101
+    h = rig.chip->History();
+    EXPECT_EQ(h.unverified, 2u);
+    EXPECT_EQ(h.firstUnverified, 0x102u);
+    b.Read(0x102, 2);
+    EXPECT_EQ(rig.chip->History().unverified, 0u);
+    b.WriteEnable();
+    b.PageProgram(0x101, {0x00});  // programmed again after its read
+    h = rig.chip->History();
+    EXPECT_EQ(h.unverified, 1u);
+    EXPECT_EQ(h.firstUnverified, 0x101u);
+    b.WriteEnable();
+    b.Command({0x60});  // erased: nothing programmed is left
+    EXPECT_EQ(rig.chip->History().programmed, 0u);
+}
+
+// The AT25F512A's pages are 128 bytes: the second half of a 256-byte command lands on the first.
+// The AT25F512B's are 256 bytes.
+TEST(EmulatedChip, At25f512aPagesAre128BytesAndTheBsAre256) {
+    std::vector<uint8_t> data(256);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i);
+    for (const char* part : {"AT25F512A", "AT25F512B"}) {
+        SCOPED_TRACE(part);
+        Rig rig(std::string("part=") + part + " timing=instant");
+        rig.chip->SetContents(Blank(rig.chip->Size()));
+        BridgeDriver b = rig.bridge();
+        b.WriteEnable();
+        b.PageProgram(0x200, data);
+        std::vector<uint8_t> expected = data;
+        if (std::string(part) == "AT25F512A") {
+            std::copy(data.begin() + 128, data.end(), expected.begin());
+            std::fill(expected.begin() + 128, expected.end(), 0xFF);
+        }
+        EXPECT_EQ(b.Read(0x200, 256), expected);
+    }
 }
 
 }  // namespace

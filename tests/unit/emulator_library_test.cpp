@@ -67,9 +67,11 @@ TEST(EmulatorLibrary, ExportsTheEntriesAndRunsTheMachineFile) {
     emu_test::TempDir dir;
     std::string conf = dir.File("pc.conf");
     std::string log = dir.File("access.log");
+    std::string violations = dir.File("violations.log");
     emu_test::WriteText(conf, "controller 02:00.0 part=0 member=2 timing=instant flash=f.bin\n");
     ASSERT_EQ(setenv("VLMIO_EMULATOR", conf.c_str(), 1), 0);
     ASSERT_EQ(setenv("VLMIO_EMULATOR_LOG", log.c_str(), 1), 0);
+    ASSERT_EQ(setenv("VLMIO_EMULATOR_VIOLATIONS", violations.c_str(), 1), 0);
     {
         Library lib(VLMIO_EMULATOR_LIBRARY);
         ASSERT_TRUE(lib.Complete()) << dlerror();
@@ -85,6 +87,10 @@ TEST(EmulatorLibrary, ExportsTheEntriesAndRunsTheMachineFile) {
         lib.writeByte(2, 0, 0, 0xF4, 0x29);
         lib.writeByte(2, 0, 0, 0xF4, 0x21);
         EXPECT_EQ(lib.readByte(2, 0, 0, 0xF0), 0x02u);  // the latch is set
+        // ... read as a byte, which the host never should: the eighth access, recorded at once.
+        EXPECT_EQ(emu_test::ReadText(violations),
+                  "02:00.0 access 8: register-width: read of the data register at 0xF0 as 1 "
+                  "byte\n");
         lib.unload();
         EXPECT_EQ(lib.readDword(2, 0, 0, 0), 0xFFFFFFFFu);
         EXPECT_EQ(emu_test::ReadFile(dir.File("f.bin")).size(), 64u * 1024);
@@ -94,6 +100,7 @@ TEST(EmulatorLibrary, ExportsTheEntriesAndRunsTheMachineFile) {
     EXPECT_EQ(text.rfind("R 02:00.0 00 4 27011f7c\nW 02:00.0 f0 4 00000006\n", 0), 0u) << text;
     EXPECT_NE(text.find("R 02:00.0 f0 1 00000002\n"), std::string::npos);
     unsetenv("VLMIO_EMULATOR_LOG");
+    unsetenv("VLMIO_EMULATOR_VIOLATIONS");
 }
 
 TEST(EmulatorLibrary, BadOrMissingMachineFileFailsTheLoad) {

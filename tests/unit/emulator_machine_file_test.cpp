@@ -1,6 +1,9 @@
 // The machine file: what it accepts, and a clear error for every bad line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "pci/controller_ids.h"
 #include "tests/support/test_clocks.h"
 #include "tests/unit/emulator_test_util.h"
@@ -27,8 +30,14 @@ TEST(MachineFile, AcceptsTheWholeGrammar) {
     EXPECT_EQ(pc->ControllerCount(), 4u);
     EXPECT_EQ(pc->ReadDword(0, 2, 0, 0), ControllerIdKey(g_ControllerIds[2]));
     EXPECT_EQ(pc->Chip(0, 2, 0)->Size(), 131072u);
-    EXPECT_EQ(pc->Chip(0, 2, 0)->PartRow(), 32);
-    EXPECT_EQ(pc->Chip(0, 3, 1)->PartRow(), 45);
+    // part= by the spelling of the updater's table, by a row number in its order, and by the
+    // catalogue's own name.
+    EXPECT_STREQ(pc->Chip(0, 2, 0)->PartName(), "AT25F512A");
+    EXPECT_STREQ(pc->Chip(0, 3, 1)->PartName(), "SST25VF512X");
+    auto b =
+        EmulatedPc::FromText("controller 01:00.0 part=AT25F512B\n", "m.conf", "", clock, &error);
+    ASSERT_NE(b, nullptr) << error;
+    EXPECT_STREQ(b->Chip(1, 0, 0)->PartName(), "AT25F512B");
     EXPECT_EQ(pc->Chip(0xFF, 0x1F, 7), nullptr);
     EXPECT_EQ(pc->ReadDword(0, 0, 0, 0), 0x14801022u);
 
@@ -84,6 +93,9 @@ TEST(MachineFile, EveryBadLineIsReportedWithFileAndLine) {
         {"device 01:00.0 8086-1234", "bad identifier '8086-1234'"},
         {"device 01:00.0 808:1234", "bad identifier"},
         {"device 01:00.0 8086:1234 extra", "unexpected 'extra'"},
+        // Chips that would need more memory than a test machine should give.
+        {"controller 01:00.0 part=0 size=0x1000000\ncontroller 02:00.0 part=0",
+         "add up to more than 16777216 bytes"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
@@ -92,7 +104,9 @@ TEST(MachineFile, EveryBadLineIsReportedWithFileAndLine) {
         auto pc = EmulatedPc::FromText(std::string("device 00:00.0 1022:1480\n") + c.line + "\n",
                                        "bad.conf", "", clock, &error);
         EXPECT_EQ(pc, nullptr);
-        EXPECT_EQ(error.rfind("bad.conf:2: ", 0), 0u) << error;
+        const std::size_t lines =
+            static_cast<std::size_t>(std::count(c.line, c.line + std::strlen(c.line), '\n'));
+        EXPECT_EQ(error.rfind("bad.conf:" + std::to_string(2 + lines) + ": ", 0), 0u) << error;
         EXPECT_NE(error.find(c.message), std::string::npos) << error;
     }
 }

@@ -89,9 +89,9 @@ TEST(EmulatorPersistence, PowerCycleResetsStatesAndKeepsTheFlash) {
     std::vector<uint8_t> erased = pc->Chip(1, 0, 0)->Contents();
     pc->WriteDword(1, 0, 0, 0xF0, 0x12345678);
     pc->PowerCycle();
-    EXPECT_EQ(b.ReadStatus(), 0x1C);  // protected again, not busy, no latch
+    EXPECT_EQ(b.ReadStatus(), 0x0C);  // protected again (BP0, BP1), not busy, no latch
     EXPECT_EQ(pc->Chip(1, 0, 0)->Contents(), erased);
-    EXPECT_EQ(pc->ReadDword(1, 0, 0, 0xF0), 0x1Cu);  // the status byte just received
+    EXPECT_EQ(pc->ReadDword(1, 0, 0, 0xF0), 0x0Cu);  // the status byte just received
 }
 
 TEST(EmulatorVlmIoTest, LoadsParsesAndSavesAMachineFile) {
@@ -122,8 +122,8 @@ TEST(EmulatorVlmIoTest, LoadsParsesAndSavesAMachineFile) {
     EXPECT_EQ(io.LoadVlmIODriver(), 0u);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err, conf +
-                       ":1: unknown part '99' (a row number 0-46, a part name as the table "
-                       "spells it, none, or unknown:OP:B0:B1:B2)\n");
+                       ":1: unknown part '99' (a chip of the emulator's catalogue, a row number "
+                       "0-46 of the updater's part table, none, or unknown:OP:B0:B1:B2)\n");
 }
 
 TEST(EmulatorVlmIoTest, DrivesAnEmulatedPcItDoesNotOwn) {

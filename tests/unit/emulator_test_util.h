@@ -63,4 +63,9 @@ inline std::vector<uint8_t> ReadFile(const std::string& path) {
                                 std::istreambuf_iterator<char>());
 }
 
+inline std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 }  // namespace emu_test

@@ -54,6 +54,7 @@ public:
     void PCI_Write_DWORD(uint32_t b, uint32_t d, uint32_t f, uint32_t offset,
                          uint32_t value) override {
         Record(b, d, f, offset, true, value);
+        if (offset == pci::kSpiDataRegister && onDataWrite) onDataWrite(value);
     }
 
     // The values written to one register, in order.
@@ -75,6 +76,8 @@ public:
     // Scripts: the control register's value (ready by default) and the data register's.
     std::function<uint32_t()> control = [] { return 0u; };
     std::function<uint32_t()> data = [] { return 0u; };
+    // Told every value written to the data register, after the write.
+    std::function<void(uint32_t)> onDataWrite;
     // Identifier words by bus, device, function; absent functions read all ones.
     std::map<std::tuple<uint32_t, uint32_t, uint32_t>, uint32_t> ids;
     std::vector<Access> log;

@@ -50,8 +50,8 @@ TEST_F(IdentifyPart, FirstMatchingRowAndItsPageSize) {
         {0x9F, 0x1020C2, 0, 256, 1},    // C2 20 10
         {0x9F, 0x1022C2, 2, 32, 3},     // C2 22 10: not row 0
         {0x9F, 0x1122C2, 3, 32, 4},     // C2 22 11
-        {0x15, 0x00651F, 32, 256, 33},  // 1F 65 with any third byte
-        {0x15, 0x42651F, 32, 256, 33},
+        {0x15, 0x00651F, 32, 128, 33},  // 1F 65 with any third byte; 128-byte pages
+        {0x15, 0x42651F, 32, 128, 33},
         {0x90, 0xBF48BF, 45, 256, 46},  // found after 45 unsuccessful reads
         {0xAB, 0x7F7B9D, 34, 256, 35},  // mode 3 command
     };

@@ -9,7 +9,8 @@ namespace {
 using namespace program_test;
 
 constexpr const char* kGood = "controller 03:00.0 part=M25P10A flash=c.bin timing=instant\n";
-constexpr const char* kBad = "controller 03:00.0 part=M45PE10 flash=c.bin timing=instant\n";
+constexpr const char* kBad =
+    "controller 03:00.0 part=W25X10B(C)L(V) flash=c.bin timing=instant fault=erase-fails\n";
 
 TEST(RestartPrompt, AnswersDecideWhetherTheMachineRestarts) {
     struct Case {

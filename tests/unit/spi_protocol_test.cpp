@@ -246,6 +246,56 @@ TEST_F(SpiProtocol, PollsEndAtTheirLimit) {
     }
 }
 
+// An erase still running when the status poll's limit is reached is polled on while the chip
+// answers busy, so that the write disable goes to an idle chip; a chip that answers busy for
+// ever is given up at the erase limit, and a line nobody drives (0xFF) at the status poll's.
+TEST_F(SpiProtocol, AnEraseOutlastingTheStatusPollIsWaitedFor) {
+    m_bridge.recordControlReads = false;
+    testsupport::VirtualClock& clock = m_clock;
+    bool erasing = false;
+    uint64_t eraseEndUs = 0;
+    uint64_t writeDisableUs = 0;
+    // Latch set; busy while the erase runs, which starts at the erase command (0x60).
+    m_bridge.data = [&] {
+        const bool busy = erasing && clock.NowUs() < eraseEndUs;
+        return uint32_t{flash::kStatusWriteEnableLatch} | (busy ? flash::kStatusBusy : 0u);
+    };
+    struct Case {
+        uint64_t eraseUs;
+        uint32_t status;  // 0: the scripted chip above
+        uint64_t minUs, maxUs;
+    };
+    const Case cases[] = {
+        {12 * kUsPerSecond, 0, 12 * kUsPerSecond, 13 * kUsPerSecond},    // ends after 12 s
+        {1000 * kUsPerSecond, 0, 35 * kUsPerSecond, 36 * kUsPerSecond},  // never ends
+        {0, 0xFF, 10 * kUsPerSecond, 11 * kUsPerSecond},  // no chip: 0xFF, as described
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.eraseUs);
+        if (c.status != 0) m_bridge.data = [&c] { return c.status; };
+        m_bridge.log.clear();
+        erasing = false;
+        writeDisableUs = 0;
+        const uint64_t start = m_clock.NowUs();
+        // The erase starts with its command; the write disable's time is noted.
+        m_bridge.onDataWrite = [&](uint32_t value) {
+            if (value == 0x60 && !erasing) {
+                erasing = true;
+                eraseEndUs = clock.NowUs() + c.eraseUs;
+            }
+            if (value == flash::kOpWriteDisable) writeDisableUs = clock.NowUs();
+        };
+        EXPECT_EQ(m_spi.ChipErase(m_record, flash::g_FlashParts[0]), kResultSuccess);
+        const uint64_t spent = m_clock.NowUs() - start;
+        EXPECT_GE(spent, c.minUs);
+        EXPECT_LE(spent, c.maxUs);
+        if (c.status == 0 && c.eraseUs < 30 * kUsPerSecond) {
+            EXPECT_GE(writeDisableUs, eraseEndUs);
+        }
+        EXPECT_EQ(m_bridge.DataWrites().back(), flash::kOpWriteDisable);
+    }
+}
+
 // A status read that fails counts as busy: the poll goes on and ends on the first good read.
 TEST_F(SpiProtocol, FailedFirstStatusReadKeepsPolling) {
     m_bridge.recordControlReads = false;

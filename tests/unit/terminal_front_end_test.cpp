@@ -470,6 +470,38 @@ TEST(TerminalFrontEnd, MainWindowRedrawsOnlyWhatChanged) {
     EXPECT_EQ(Count(s.Out(), "]  10%"), 1u);
 }
 
+// A reader that has gone (a pager that quit) does not come back: once a write to the output
+// failed with EPIPE, nothing more is drawn on it, even where the same descriptor could be written
+// again (here a new pipe put in its place), and the window still runs to its end.
+TEST(TerminalFrontEnd, AnOutputWhoseReaderWentIsNeverDrawnOnAgain) {
+    for (bool inPlace : {false, true}) {
+        SCOPED_TRACE(inPlace);
+        Streams s("");
+        int gone[2];
+        ASSERT_EQ(pipe(gone), 0);
+        close(gone[0]);
+        int later[2];
+        ASSERT_EQ(pipe2(later, O_NONBLOCK), 0);
+        terminal::TerminalOptions o = s.Options(false, inPlace);
+        o.outputFd = gone[1];
+        FrontEnd frontEnd(o);
+        MainDialog main([&](MainDialog& d) {
+            d.ShowRow("PFLASH:[PM25LV010A]");  // written to nobody
+            ASSERT_EQ(dup2(later[1], gone[1]), gone[1]);
+            d.Bar(10, kGreen);
+            d.Bar(50, kGreen);
+            d.Bar(100, kBlue);
+        });
+        EXPECT_EQ(main.DoModal(), framework::kIdOkCommand);
+        frontEnd.Uninstall();
+        char buffer[256];
+        const ssize_t n = read(later[0], buffer, sizeof buffer);
+        EXPECT_EQ(n, -1) << "drawn after the reader went: "
+                         << std::string(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        for (int fd : {gone[1], later[0], later[1]}) close(fd);
+    }
+}
+
 TEST(TerminalFrontEnd, SilentModePrintsNothingButMessageBoxes) {
     Streams s("");
     FrontEnd frontEnd(s.Options(true));
@@ -598,6 +630,8 @@ TEST(TerminalFrontEnd, AnswersOnATerminalUseRawModeAndPutTheTerminalBack) {
         // Ctrl-C is read as a key, so it cannot be lost as a signal would be when it comes
         // while the question is being shown; it still counts as a close request.
         {"x\x03", framework::AnswerEnd::kInterrupted, "x"},
+        // So is the quit key (Ctrl-\), as SIGQUIT is outside a question.
+        {"y\x1c", framework::AnswerEnd::kInterrupted, "y"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.keys);

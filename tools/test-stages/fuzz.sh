@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Bounded fuzzing of the RTF reader with libFuzzer, where clang is present.
+# Bounded fuzzing with libFuzzer, where clang is present: the RTF reader and the emulated PC's
+# machine-file parser, VLM_FUZZ_SECONDS (default 25) each.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 if ! command -v clang++ >/dev/null; then
@@ -7,10 +8,22 @@ if ! command -v clang++ >/dev/null; then
     exit 0
 fi
 out=build/fuzz
-mkdir -p "$out/corpus"
-clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -I. \
-    tests/fuzz/rtf_fuzz.cpp framework/rtf_text.cpp -o "$out/rtf_fuzz"
-cp tools/sample/*.rtf "$out/corpus/" 2>/dev/null || true
-cp tests/data/rtf/*.rtf "$out/corpus/" 2>/dev/null || true
-"$out/rtf_fuzz" -max_total_time="${VLM_FUZZ_SECONDS:-30}" -max_len=8192 -print_final_stats=1 \
-    "$out/corpus" 2>&1 | tail -n 12
+seconds=${VLM_FUZZ_SECONDS:-25}
+flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -I.)
+
+# run NAME MAX_LEN: runs build/fuzz/NAME on its corpus folder for the bounded time.
+run() {
+    echo "fuzz: $1 for $seconds s"
+    "$out/$1" -max_total_time="$seconds" -max_len="$2" -print_final_stats=1 "$out/$1-corpus" \
+        2>&1 | tail -n 12
+}
+
+mkdir -p "$out/rtf_fuzz-corpus" "$out/machine_file_fuzz-corpus"
+clang++ "${flags[@]}" tests/fuzz/rtf_fuzz.cpp framework/rtf_text.cpp -o "$out/rtf_fuzz"
+cp tools/sample/*.rtf "$out/rtf_fuzz-corpus/" 2>/dev/null || true
+cp tests/data/rtf/*.rtf "$out/rtf_fuzz-corpus/" 2>/dev/null || true
+run rtf_fuzz 8192
+
+clang++ "${flags[@]}" tests/fuzz/machine_file_fuzz.cpp emulator/*.cpp -o "$out/machine_file_fuzz"
+cp tools/sample/emulated-pc.conf tests/data/machine/*.conf "$out/machine_file_fuzz-corpus/"
+run machine_file_fuzz 4096

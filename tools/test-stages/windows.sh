@@ -131,6 +131,9 @@ new_case() {
     app=$case_dir/app
     cp -r "$bin/demo" "$app"
     rm -f "$app"/flash-*.bin
+    # The emulated PC records every misuse of its bridges and chips by the program here.
+    export VLMIO_EMULATOR_VIOLATIONS
+    VLMIO_EMULATOR_VIOLATIONS=$(winpath "$case_dir/violations.log")
 }
 # A Windows path for a file of ours (Wine's drive Z: is the root).
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
@@ -148,6 +151,8 @@ driver() { timeout 200 "$wine" "$bin/test/win_test_driver.exe" "$@" 2>/dev/null 
 has_line() { grep -qxF -- "$2" "$1"; }
 has_text() { grep -qF -- "$2" "$1"; }
 flash_equals_image() { cmp -s -n "$(stat -c %s "$app/VLM270_Option_ROM.rom")" "$1" "$app/VLM270_Option_ROM.rom"; }
+# The run misused no bridge and no chip of the emulated PC.
+no_misuse() { [ ! -s "$case_dir/violations.log" ] || { cat "$case_dir/violations.log"; false; }; }
 
 # ---- The back end on its own ------------------------------------------------------------------
 
@@ -175,6 +180,7 @@ case_silent() {
     expect "silent run: exit status 0 (got $program_status)" [ "$program_status" -eq 0 ]
     expect "silent run: controller 1's flash holds the image" flash_equals_image "$app/flash-02-00-0.bin"
     expect "silent run: controller 2's flash holds the image" flash_equals_image "$app/flash-03-00-0.bin"
+    expect "silent run: no misuse of the emulated hardware" no_misuse
     "$wine" reg query "$key" 2>/dev/null | tr -d '\r' >"$case_dir/reg"
     expect "silent run: EventMessageFile names XEventMessage.dll in the program folder" \
         has_text "$case_dir/reg" "EventMessageFile    REG_SZ    $(winpath "$app")\\XEventMessage.dll"
@@ -187,7 +193,7 @@ case_failing() {
     new_case failing
     cat >"$app/emulated-pc.conf" <<'EOF'
 controller 02:00.0 part=MX25L(V)512(C) flash=flash-02-00-0.bin timing=instant
-controller 03:00.0 part=M45PE10 flash=flash-03-00-0.bin timing=instant
+controller 03:00.0 part=W25X10B(C)L(V) flash=flash-03-00-0.bin timing=instant fault=erase-fails
 EOF
     start_program /s
     driver timeout=120 "box=VLM270FWUpdate" >"$case_dir/boxes"
@@ -239,6 +245,7 @@ case_interactive() {
     expect "interactive: exit status 0 after Finish with restart later (got $program_status)" [ "$program_status" -eq 0 ]
     expect "interactive: both flashes hold the image" \
         bash -c "cmp -s -n 65536 '$app/flash-02-00-0.bin' '$app/VLM270_Option_ROM.rom' && cmp -s -n 65536 '$app/flash-03-00-0.bin' '$app/VLM270_Option_ROM.rom'"
+    expect "interactive: no misuse of the emulated hardware" no_misuse
     # The pictures, as PNG where Python is at hand (docs/ keeps a copy for the README).
     for shot in licence main restart; do
         [ -f "$case_dir/$shot.bmp" ] || continue
@@ -281,6 +288,7 @@ case_restart() {
     expect "restart now: the program ended normally (got $program_status)" [ "$program_status" -eq 0 ]
     expect "restart now: the flash survived the power cycle" flash_equals_image "$app/flash-02-00-0.bin"
     expect "restart now: the register accesses were logged" test -s "$log"
+    expect "restart now: no misuse of the emulated hardware" no_misuse
 }
 
 # ---- No image -----------------------------------------------------------------------------------
@@ -334,6 +342,7 @@ case_about() {
         "window Restart Computer"
     expect "close during the run: every flash holds the image, exit status 0 (got $program_status)" \
         bash -c "[ $program_status -eq 0 ] && cmp -s -n 65536 '$app/flash-03-00-0.bin' '$app/VLM270_Option_ROM.rom'"
+    expect "close during the run: no misuse of the emulated hardware" no_misuse
 }
 
 # ---- The rich-text library missing ----------------------------------------------------------------
