@@ -41,6 +41,7 @@
 
 #include "emulator/flash_chip_model.h"
 #include "emulator/machine_file.h"
+#include "framework/platform.h"
 
 namespace vlmio::emu {
 namespace {
@@ -306,15 +307,36 @@ EmulatedPc::~EmulatedPc() {
 
 std::unique_ptr<EmulatedPc> EmulatedPc::FromFile(const std::string& path, framework::Clock& clock,
                                                  std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // Only a regular file, opened without waiting (a pipe or device is refused, never read),
+    // and read no further than a machine file can be long.
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::status(path, ec);
+    if (!ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        *error = path + ": not a regular file, so not a machine file";
+        return nullptr;
+    }
+    framework::FileError fileError;
+    std::unique_ptr<framework::File> file = framework::OpenFileShared(path, fileError);
+    if (!file) {
         *error = path + ": cannot open the machine file";
         return nullptr;
     }
-    std::stringstream text;
-    text << in.rdbuf();
+    std::string text(kMaxMachineFileBytes + 1, '\0');
+    std::size_t length = 0;
+    for (std::size_t got = 1; got != 0 && length < text.size(); length += got) {
+        if (!file->Read(text.data() + length, text.size() - length, got)) {
+            *error = path + ": cannot read the machine file";
+            return nullptr;
+        }
+    }
+    if (length > kMaxMachineFileBytes) {
+        *error = path + ": more than " + std::to_string(kMaxMachineFileBytes) +
+                 " bytes, too long for a machine file";
+        return nullptr;
+    }
+    text.resize(length);
     std::string baseDir = std::filesystem::path(path).parent_path().string();
-    return FromText(text.str(), path, baseDir, clock, error);
+    return FromText(text, path, baseDir, clock, error);
 }
 
 std::unique_ptr<EmulatedPc> EmulatedPc::FromText(const std::string& text,

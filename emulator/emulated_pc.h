@@ -41,10 +41,15 @@ std::string FormatAccess(const RegisterAccess& access);
 // Modelled time of one configuration register access.
 inline constexpr uint64_t kRegisterAccessUs = 2;
 
+// The longest machine file read: a few hundred lines are all a PC can hold.
+inline constexpr std::size_t kMaxMachineFileBytes = 1024 * 1024;
+
 class EmulatedPc {
 public:
-    // Reads a machine file. On any error returns null and sets *error to
-    // "FILE:LINE: what is wrong"; nothing is half-loaded.
+    // Reads a machine file: a regular file of at most kMaxMachineFileBytes (a folder, pipe or
+    // device is refused without being read). On any error returns null and sets *error to
+    // "FILE:LINE: what is wrong" ("FILE: what is wrong" for the file as a whole); nothing is
+    // half-loaded.
     static std::unique_ptr<EmulatedPc> FromFile(const std::string& path, framework::Clock& clock,
                                                 std::string* error);
     // The same from text; relative flash= paths are taken from baseDir, and errors name

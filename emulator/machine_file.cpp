@@ -459,6 +459,11 @@ bool ParseMachineText(const std::string& text, const std::string& fileName,
     int number = 0;
     while (std::getline(in, line)) {
         ++number;
+        if (line.find('\0') != std::string::npos) {
+            *error =
+                fileName + ":" + std::to_string(number) + ": a NUL byte (a machine file is text)";
+            return false;
+        }
         std::size_t hash = line.find('#');
         if (hash != std::string::npos) line.erase(hash);
         std::vector<std::string> tokens = Tokens(line);

@@ -446,6 +446,53 @@ TEST(LinuxProgram, AStopRequestWaitsForTheEndOfTheWrites) {
     for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
 }
 
+// A machine file that is not a bounded regular text file ends the run as a library that would
+// not load (status 7), with the file named, and never waits on it or reads it without bound.
+TEST(LinuxProgram, MachineFilesThatAreNotFilesEndTheRunAsALibraryThatWouldNotLoad) {
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> make;  // makes the machine file at that path
+        std::string message;                        // after the file's name
+    } cases[] = {
+        {"a folder", [](const fs::path& p) { fs::create_directory(p); },
+         ": not a regular file, so not a machine file\n"},
+        {"a pipe with no writer", [](const fs::path& p) { ASSERT_EQ(mkfifo(p.c_str(), 0644), 0); },
+         ": not a regular file, so not a machine file\n"},
+        {"a link to /dev/zero", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); },
+         ": not a regular file, so not a machine file\n"},
+        {"too long",
+         [](const fs::path& p) {
+             WriteFile(p, std::string(1024 * 1024 + 1, '#'), fs::perms(0644));
+         },
+         ": more than 1048576 bytes, too long for a machine file\n"},
+        {"a NUL byte",
+         [](const fs::path& p) {
+             const char text[] = "# demo\ncontroller 02:00.0 part=0\0 flash=f.bin\n";
+             WriteFile(p, std::string(text, sizeof text - 1), fs::perms(0644));
+         },
+         ":2: a NUL byte (a machine file is text)\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramFolder folder(kDemo);
+        const fs::path conf = folder.Dir() / kMachineFile;
+        fs::remove(conf);
+        c.make(conf);
+        const pid_t pid = folder.StartSilentQuietly();
+        int raw = WaitForChange(pid, kRunLimitSeconds * 1000);
+        if (raw == -1) {
+            kill(pid, SIGKILL);
+            ProgramFolder::WaitFor(pid);
+        }
+        ASSERT_NE(raw, -1) << "the run did not end";
+        ASSERT_TRUE(WIFEXITED(raw));
+        EXPECT_EQ(WEXITSTATUS(raw), kLibraryOrRights);
+        const std::string err = ReadFile(folder.Root() / "stderr");
+        EXPECT_NE(err.find(conf.string() + c.message), std::string::npos) << err;
+        EXPECT_EQ(folder.AccessLog(), "");
+    }
+}
+
 // SIGKILL cannot be held off: a run killed while it writes leaves what it leaves, and the next
 // run puts the image in place (the update lock goes with the killed process).
 TEST(LinuxProgram, ARunKilledWhileWritingIsRecoveredByTheNextRun) {

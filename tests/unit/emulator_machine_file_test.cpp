@@ -4,6 +4,10 @@
 #include <algorithm>
 #include <cstring>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "pci/controller_ids.h"
 #include "tests/support/test_clocks.h"
 #include "tests/unit/emulator_test_util.h"
@@ -159,6 +163,45 @@ TEST(MachineFile, FromFileNamesTheFileAndFindsFlashBesideIt) {
     EXPECT_EQ(error, conf + ":2: two items at 01:00.0 (the other on line 1)");
     EXPECT_EQ(EmulatedPc::FromFile(dir.File("missing.conf"), clock, &error), nullptr);
     EXPECT_NE(error.find("missing.conf"), std::string::npos);
+}
+
+// Only a bounded regular file is a machine file: anything else is refused at once with the
+// file's name, never read without bound or waited on.
+TEST(MachineFile, OnlyABoundedRegularFileIsRead) {
+    emu_test::TempDir dir;
+    const std::string folder = dir.File("folder.conf");
+    std::filesystem::create_directory(folder);
+    const std::string longest = dir.File("longest.conf");
+    emu_test::WriteText(longest, std::string(vlmio::emu::kMaxMachineFileBytes, '#'));
+    const std::string tooLong = dir.File("too-long.conf");
+    emu_test::WriteText(tooLong, std::string(vlmio::emu::kMaxMachineFileBytes + 1, '#'));
+    const std::string nul = dir.File("nul.conf");
+    const char kNulText[] = "controller 01:00.0 part=0\ncontroller 02:00.0 part=0\0x\n";
+    emu_test::WriteText(nul, std::string(kNulText, sizeof kNulText - 1));
+    struct Case {
+        std::string path;
+        std::string error;  // empty: read
+    };
+    std::vector<Case> cases = {
+        {folder, folder + ": not a regular file, so not a machine file"},
+        {longest, ""},
+        {tooLong, tooLong + ": more than 1048576 bytes, too long for a machine file"},
+        {nul, nul + ":2: a NUL byte (a machine file is text)"},
+    };
+#ifndef _WIN32
+    const std::string fifo = dir.File("fifo.conf");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);  // no writer: opening it to read would wait
+    cases.push_back({fifo, fifo + ": not a regular file, so not a machine file"});
+    cases.push_back({"/dev/zero", "/dev/zero: not a regular file, so not a machine file"});
+#endif
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        VirtualClock clock;
+        std::string error;
+        auto pc = EmulatedPc::FromFile(c.path, clock, &error);
+        EXPECT_EQ(pc == nullptr, !c.error.empty());
+        EXPECT_EQ(error, c.error);
+    }
 }
 
 }  // namespace
