@@ -18,6 +18,9 @@ constexpr const char* kAnotherUpdateText =
     "Not started: another update is in progress on this computer. Run the update again once it "
     "has ended.";
 constexpr const char* kNoUpdateLockText = "Not started: the update lock could not be taken: ";
+constexpr const char* kFlashNotSavedText =
+    "The emulated PC could not write all its flash files back: they may not hold what this run "
+    "wrote, and the run has failed.";
 
 }  // namespace
 
@@ -59,6 +62,12 @@ int RunWithAccessLibrary(const std::function<int()>& fnRun) {
     // Every thread of the run has ended by now (the application waits for them): the library
     // can be closed.
     delete pSwitch;
+    // The emulated PC saves its flash files when the run unloads it: a run whose flash could
+    // not be saved cannot be told a success.
+    if (library->FlashNotSaved() && nStatus == static_cast<int>(ExitStatus::kAllUpdated)) {
+        framework::AfxMessageBox(kFlashNotSavedText, framework::kMbOk | framework::kMbIconError);
+        nStatus = static_cast<int>(ExitStatus::kUnexpectedFailure);
+    }
     library.reset();
     return nStatus;
 }

@@ -59,6 +59,9 @@ constexpr uint32_t kMaxTransferBytes = 4;
 constexpr uint64_t kBridgeByteUs = 1;
 constexpr uint8_t kFlakyFlip = 0xA5;
 constexpr std::size_t kFunctionSlots = 256 * 32 * 8;
+constexpr std::filesystem::perms kFlashFilePermissions =
+    std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+    std::filesystem::perms::group_read | std::filesystem::perms::others_read;
 
 uint32_t Slot(uint32_t bus, uint32_t device, uint32_t function) {
     return (bus << 8) | (device << 3) | function;
@@ -98,6 +101,7 @@ struct Function {
     std::string flashPath;
     bool instantTiming = false;
     BridgeFaults faults;
+    std::FILE* writeThrough = nullptr;  // the flash file, open while changes are written through
     uint32_t data = 0;
     uint64_t busyUntilUs = 0;
     uint64_t accesses = 0;
@@ -129,6 +133,7 @@ struct EmulatedPc::Impl {
     uint32_t Read(Function& f, uint32_t offset, uint8_t width);
     void Write(Function& f, uint32_t offset, uint8_t width, uint32_t value);
     void Control(Function& f, uint8_t value);
+    void WriteThrough(Function& f);
     bool BridgeBusy(Function& f) {
         if (f.faults.stuckBusy) return true;
         if (f.busyUntilUs == 0) return false;
@@ -273,7 +278,10 @@ void EmulatedPc::Impl::Write(Function& f, uint32_t offset, uint8_t width, uint32
 
 void EmulatedPc::Impl::Control(Function& f, uint8_t value) {
     if (value == kControlEndCommand) {
-        if (f.chip) f.chip->Release();
+        if (f.chip) {
+            f.chip->Release();
+            if (f.writeThrough != nullptr) WriteThrough(f);
+        }
         return;
     }
     uint32_t count = 0;
@@ -297,44 +305,66 @@ void EmulatedPc::Impl::Control(Function& f, uint8_t value) {
     if (!f.instantTiming) f.busyUntilUs = clock.NowUs() + kBridgeByteUs * count;
 }
 
+// A command has ended: what it changed in the array goes to the flash file at once, where a
+// process killed right after still leaves it.
+void EmulatedPc::Impl::WriteThrough(Function& f) {
+    const auto [first, end] = f.chip->TakeChangedSpan();
+    if (first == end) return;
+    // A failure here is mended by the save at unloading, or reported by it.
+    if (std::fseek(f.writeThrough, static_cast<long>(first), SEEK_SET) == 0) {
+        std::fwrite(f.chip->Contents().data() + first, 1, end - first, f.writeThrough);
+    }
+    std::fflush(f.writeThrough);
+}
+
 EmulatedPc::EmulatedPc(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
 
 EmulatedPc::~EmulatedPc() {
     SaveFlashFiles();
+    for (Function& f : m_impl->functions) {
+        if (f.writeThrough != nullptr) std::fclose(f.writeThrough);
+    }
     if (m_impl->logFile != nullptr) std::fclose(m_impl->logFile);
     if (m_impl->violationFile != nullptr) std::fclose(m_impl->violationFile);
 }
 
-std::unique_ptr<EmulatedPc> EmulatedPc::FromFile(const std::string& path, framework::Clock& clock,
-                                                 std::string* error) {
+bool EmulatedPc::ReadMachineFile(const std::string& path, std::string* text, std::string* error) {
     // Only a regular file, opened without waiting (a pipe or device is refused, never read),
     // and read no further than a machine file can be long.
     std::error_code ec;
     const std::filesystem::file_status status = std::filesystem::status(path, ec);
     if (!ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
         *error = path + ": not a regular file, so not a machine file";
-        return nullptr;
+        return false;
     }
     framework::FileError fileError;
     std::unique_ptr<framework::File> file = framework::OpenFileShared(path, fileError);
     if (!file) {
         *error = path + ": cannot open the machine file";
-        return nullptr;
+        return false;
     }
-    std::string text(kMaxMachineFileBytes + 1, '\0');
+    std::string bytes(kMaxMachineFileBytes + 1, '\0');
     std::size_t length = 0;
-    for (std::size_t got = 1; got != 0 && length < text.size(); length += got) {
-        if (!file->Read(text.data() + length, text.size() - length, got)) {
+    for (std::size_t got = 1; got != 0 && length < bytes.size(); length += got) {
+        if (!file->Read(bytes.data() + length, bytes.size() - length, got)) {
             *error = path + ": cannot read the machine file";
-            return nullptr;
+            return false;
         }
     }
     if (length > kMaxMachineFileBytes) {
         *error = path + ": more than " + std::to_string(kMaxMachineFileBytes) +
                  " bytes, too long for a machine file";
-        return nullptr;
+        return false;
     }
-    text.resize(length);
+    bytes.resize(length);
+    *text = std::move(bytes);
+    return true;
+}
+
+std::unique_ptr<EmulatedPc> EmulatedPc::FromFile(const std::string& path, framework::Clock& clock,
+                                                 std::string* error) {
+    std::string text;
+    if (!ReadMachineFile(path, &text, error)) return nullptr;
     std::string baseDir = std::filesystem::path(path).parent_path().string();
     return FromText(text, path, baseDir, clock, error);
 }
@@ -390,29 +420,79 @@ void EmulatedPc::WriteDword(uint32_t bus, uint32_t device, uint32_t function, ui
     m_impl->Access(bus, device, function, offset, 4, true, value);
 }
 
-bool EmulatedPc::SaveFlashFiles() {
+bool EmulatedPc::StartWriteThrough(std::string* error) {
+    namespace fs = std::filesystem;
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    bool allOpen = true;
+    for (Function& f : m_impl->functions) {
+        if (!f.chip || f.flashPath.empty() || f.writeThrough != nullptr) continue;
+        std::error_code ec;
+        std::FILE* file = std::fopen(f.flashPath.c_str(), "r+b");
+        if (file == nullptr && !fs::exists(f.flashPath, ec)) {
+            file = std::fopen(f.flashPath.c_str(), "w+b");
+        }
+        if (file == nullptr) {
+            if (error != nullptr) *error += f.flashPath + ": cannot write the flash file\n";
+            allOpen = false;
+            continue;
+        }
+        // The file holds what the chip was loaded from; a new or shorter one gets the whole array.
+        f.chip->TakeChangedSpan();
+        const std::vector<uint8_t>& bytes = f.chip->Contents();
+        const uintmax_t size = fs::file_size(f.flashPath, ec);
+        if (ec || size != bytes.size()) {
+            const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+            if (std::fflush(file) != 0 || !written) {
+                if (error != nullptr) *error += f.flashPath + ": cannot write the flash file\n";
+                std::fclose(file);
+                allOpen = false;
+                continue;
+            }
+        }
+        f.writeThrough = file;
+    }
+    return allOpen;
+}
+
+bool EmulatedPc::SaveFlashFiles(std::string* error) {
     namespace fs = std::filesystem;
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     bool allSaved = true;
-    for (const Function& f : m_impl->functions) {
+    for (Function& f : m_impl->functions) {
         if (!f.chip || f.flashPath.empty()) continue;
-        // Written beside the file and renamed over it, so a file is never left half written.
-        std::string temp = f.flashPath + ".tmp";
+        // Written beside the file and renamed over it, so a file is never left half written. The
+        // file beside it is always a new one: whatever has that name already is left alone, and
+        // only what was made here is removed again.
+        const std::string temp = f.flashPath + ".tmp";
         const std::vector<uint8_t>& bytes = f.chip->Contents();
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        std::error_code ec;
-        if (out.fail()) {
-            fs::remove(temp, ec);
+        framework::FileError fileError;
+        if (!framework::WriteNewFile(temp, bytes.data(), bytes.size(), fileError)) {
+            if (error != nullptr) {
+                *error += f.flashPath + ": the flash file could not be written back" +
+                          (fileError.kind == framework::FileErrorKind::kAlreadyExists
+                               ? " (" + temp + " is in the way: remove it if no run is using it)"
+                               : std::string()) +
+                          "\n";
+            }
             allSaved = false;
             continue;
         }
+        std::error_code ec;
+        // Readable by all, as the file was before (a new file is its owner's alone).
+        fs::permissions(temp, kFlashFilePermissions, ec);
         fs::rename(temp, f.flashPath, ec);
         if (ec) {
             fs::remove(temp, ec);
+            if (error != nullptr) {
+                *error += f.flashPath + ": the flash file could not be written back\n";
+            }
             allSaved = false;
+            continue;
+        }
+        if (f.writeThrough != nullptr) {
+            // Further changes go to the file now at that name.
+            std::fclose(f.writeThrough);
+            f.writeThrough = std::fopen(f.flashPath.c_str(), "r+b");
         }
     }
     return allSaved;

@@ -52,6 +52,8 @@ public:
     // half-loaded.
     static std::unique_ptr<EmulatedPc> FromFile(const std::string& path, framework::Clock& clock,
                                                 std::string* error);
+    // The text of a machine file, read as FromFile reads it; false with *error set.
+    static bool ReadMachineFile(const std::string& path, std::string* text, std::string* error);
     // The same from text; relative flash= paths are taken from baseDir, and errors name
     // fileName.
     static std::unique_ptr<EmulatedPc> FromText(const std::string& text,
@@ -72,9 +74,16 @@ public:
     void WriteDword(uint32_t bus, uint32_t device, uint32_t function, uint32_t offset,
                     uint32_t value);
 
-    // Writes every flash= file back now (also done by the destructor). False when a file could
-    // not be written (that file keeps its earlier contents).
-    bool SaveFlashFiles();
+    // Writes every flash= file back now (also done by the destructor): a new file beside it,
+    // FILE.tmp, renamed over it. False when a file could not be written (that file keeps its
+    // earlier contents), with a line "FILE: why" for each added to *error. A FILE.tmp that
+    // exists already is never touched: that file's save fails.
+    bool SaveFlashFiles(std::string* error = nullptr);
+    // From now on every command that changes a chip's array writes the change to its flash=
+    // file as the command ends (chip select released), so that a process killed at any point
+    // leaves in the file what the chip holds. A missing or shorter file is written whole first.
+    // False when a file cannot be opened for writing, with a line "FILE: why" added to *error.
+    bool StartWriteThrough(std::string* error);
     // Power cycle: every chip and bridge back to its power-up state, flash contents kept.
     void PowerCycle();
 

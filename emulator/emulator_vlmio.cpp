@@ -1,6 +1,7 @@
 #include "emulator/emulator_vlmio.h"
 
 #include <cstdio>
+#include <string>
 
 namespace vlmio::emu {
 namespace {
@@ -29,6 +30,10 @@ uint32_t EmulatorVlmIo::LoadVlmIODriver() {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 0;
     }
+    if (!pc->StartWriteThrough(&error)) {
+        std::fputs(error.c_str(), stderr);
+        return 0;
+    }
     m_pc = std::move(pc);
     return 1;
 }
@@ -41,9 +46,10 @@ void EmulatorVlmIo::UnloadVlmIODriver() {
         m_pc.reset();
     }
     // An owned emulated PC is destroyed with the last reference, which saves again.
-    if (pc && !pc->SaveFlashFiles()) {
-        std::fprintf(stderr, "%s: a flash file could not be written back\n",
-                     m_machineFile.empty() ? "emulated PC" : m_machineFile.c_str());
+    std::string error;
+    if (pc && !pc->SaveFlashFiles(&error)) {
+        m_bFlashNotSaved.store(true, std::memory_order_release);
+        std::fputs(error.c_str(), stderr);
     }
 }
 

@@ -1,6 +1,7 @@
 // The emulated PC as the system's access library, for use inside one process (tests, tools).
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,7 +18,8 @@ public:
     // flash files back.
     explicit EmulatorVlmIo(EmulatedPc& pc);
     // Reads the machine file at each load (an error goes to standard error and the load
-    // returns 0); unloading writes the flash files back and drops the emulated PC.
+    // returns 0) and writes its flash files through from then on; unloading writes them back
+    // and drops the emulated PC. Unlike the shared library, it takes no lock on them.
     EmulatorVlmIo(std::string machineFile, framework::Clock& clock);
     ~EmulatorVlmIo() override;
 
@@ -32,6 +34,7 @@ public:
     void PCI_Write_DWORD(uint32_t bus, uint32_t device, uint32_t function, uint32_t offset,
                          uint32_t value) override;
     bool IsEmulated() override { return true; }
+    bool FlashNotSaved() override { return m_bFlashNotSaved.load(std::memory_order_acquire); }
 
     // The emulated PC being driven, or null while none is loaded.
     std::shared_ptr<EmulatedPc> Pc();
@@ -42,6 +45,7 @@ private:
     EmulatedPc* m_external = nullptr;
     std::string m_machineFile;
     framework::Clock* m_clock = nullptr;
+    std::atomic<bool> m_bFlashNotSaved{false};  // set for good by a failed save
 };
 
 }  // namespace vlmio::emu

@@ -100,6 +100,7 @@ void SpiFlashChip::PowerUp() {
 void SpiFlashChip::SetContents(const std::vector<uint8_t>& bytes) {
     std::fill(m_array.begin(), m_array.end(), kErased);
     std::copy_n(bytes.begin(), std::min(bytes.size(), m_array.size()), m_array.begin());
+    NoteChanged(0, static_cast<uint32_t>(m_array.size()));
 }
 
 FlashChip::ByteHistory SpiFlashChip::History() const {
@@ -257,6 +258,7 @@ void SpiFlashChip::Program(uint32_t address, uint8_t data) {
     address &= m_addressMask;
     m_array[address] &= data;
     m_lastProgram[address] = m_sequence;
+    NoteChanged(address, address + 1);
 }
 
 void SpiFlashChip::Erase(uint32_t first, uint32_t count) {
@@ -265,6 +267,7 @@ void SpiFlashChip::Erase(uint32_t first, uint32_t count) {
     first %= size;
     count = std::min(count, size - first);
     std::fill_n(m_array.begin() + first, count, kErased);
+    NoteChanged(first, first + count);
     // Erased bytes hold nothing that was programmed any more.
     std::fill_n(m_lastProgram.begin() + first, count, 0);
 }

@@ -2,6 +2,7 @@
 // driven by the chip's row of the emulator's catalogue.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -73,6 +74,14 @@ public:
     void PowerUp();
     // Misuse seen since the last call, for the emulated PC to record.
     std::vector<ChipViolation>& PendingViolations() { return m_pending; }
+    // The span of the array changed (programmed, erased or set) since the last call, as
+    // [first, end); empty when nothing changed. Cleared by the call.
+    std::pair<uint32_t, uint32_t> TakeChangedSpan() {
+        const std::pair<uint32_t, uint32_t> span{m_changedFirst, m_changedEnd};
+        m_changedFirst = UINT32_MAX;
+        m_changedEnd = 0;
+        return span.first < span.second ? span : std::pair<uint32_t, uint32_t>{0, 0};
+    }
 
     const std::vector<uint8_t>& Contents() const override { return m_array; }
     void SetContents(const std::vector<uint8_t>& bytes) override;
@@ -99,6 +108,10 @@ private:
     bool Protected() const;
     void Erase(uint32_t first, uint32_t count);
     void Note(ViolationKind kind, std::string detail);
+    void NoteChanged(uint32_t first, uint32_t end) {
+        m_changedFirst = std::min(m_changedFirst, first);
+        m_changedEnd = std::max(m_changedEnd, end);
+    }
 
     ChipConfig m_config;
     framework::Clock& m_clock;
@@ -106,6 +119,8 @@ private:
     std::vector<uint32_t> m_lastProgram;  // per byte: sequence number of its last program
     std::vector<uint32_t> m_lastRead;     // per byte: sequence number of its last read
     uint32_t m_sequence = 0;
+    uint32_t m_changedFirst = UINT32_MAX;  // the span changed since TakeChangedSpan
+    uint32_t m_changedEnd = 0;
     uint32_t m_addressMask;  // sizes are powers of two: addresses wrap at the chip's size
     std::vector<ChipViolation> m_pending;
     uint8_t m_status = 0;  // stored bits only (protection bits, bit 7)

@@ -34,6 +34,12 @@ void LoadedVlmIo::UnloadVlmIODriver() {
     m_entries.pfnUnload();
 }
 
+bool LoadedVlmIo::FlashNotSaved() {
+    if (m_entries.pfnFlashNotSaved == nullptr) return false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_entries.pfnFlashNotSaved() != 0;
+}
+
 uint32_t LoadedVlmIo::PCI_Read_BYTE(uint32_t bus, uint32_t device, uint32_t function,
                                     uint32_t offset) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -81,7 +87,8 @@ bool LoadAccessLibrary(const std::string& strFolder, std::unique_ptr<LoadedVlmIo
         strError = kMessagePrefix + file->Path() + " has no entry " + missing + ".";
         return false;
     }
-    Resolve(*file, VLMIO_ENTRY_IS_EMULATED, entries.pfnIsEmulated);  // optional
+    Resolve(*file, VLMIO_ENTRY_IS_EMULATED, entries.pfnIsEmulated);         // optional
+    Resolve(*file, VLMIO_ENTRY_FLASH_NOT_SAVED, entries.pfnFlashNotSaved);  // optional
     library = std::make_unique<LoadedVlmIo>(std::move(file), entries);
     return true;
 }

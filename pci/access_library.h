@@ -19,7 +19,8 @@ struct VlmIoEntries {
     uint32_t(VLMIO_CALL* pfnReadDword)(uint32_t, uint32_t, uint32_t, uint32_t) = nullptr;
     void(VLMIO_CALL* pfnWriteByte)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) = nullptr;
     void(VLMIO_CALL* pfnWriteDword)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) = nullptr;
-    uint32_t(VLMIO_CALL* pfnIsEmulated)(void) = nullptr;  // optional: only the emulated PC
+    uint32_t(VLMIO_CALL* pfnIsEmulated)(void) = nullptr;     // optional: only the emulated PC
+    uint32_t(VLMIO_CALL* pfnFlashNotSaved)(void) = nullptr;  // optional: only the emulated PC
 };
 
 // The loaded access library as the system calls it. Each call is made whole, one at a time,
@@ -40,6 +41,8 @@ public:
                          uint32_t value) override;
     // The answer given at loading: never waits for a call inside the library.
     bool IsEmulated() override { return m_bEmulated; }
+    // Asks the library, when it has the entry (the emulated PC).
+    bool FlashNotSaved() override;
 
     // The file it was loaded from.
     const std::string& Path() const { return m_library->Path(); }

@@ -1,5 +1,5 @@
 /* The PCI configuration access library: the six entries every access library exports,
- * with a C ABI and undecorated names, plus the optional entry of the emulated PC, and the
+ * with a C ABI and undecorated names, plus the optional entries of the emulated PC, and the
  * library's file name on this platform. */
 #ifndef PCI_VLMIO_H
 #define PCI_VLMIO_H
@@ -34,6 +34,9 @@ VLMIO_API void VLMIO_CALL PCI_Write_DWORD(uint32_t bus, uint32_t device, uint32_
                                           uint32_t offset, uint32_t value);
 /* Only the emulated PC exports this; it returns 1. */
 VLMIO_API uint32_t VLMIO_CALL VlmIoIsEmulated(void);
+/* Only the emulated PC exports this: 1 once one of its flash files could not be written back
+ * (the file may not hold what the run wrote), else 0. */
+VLMIO_API uint32_t VLMIO_CALL VlmIoFlashNotSaved(void);
 
 #ifdef __cplusplus
 }
@@ -47,5 +50,6 @@ VLMIO_API uint32_t VLMIO_CALL VlmIoIsEmulated(void);
 #define VLMIO_ENTRY_WRITE_BYTE "PCI_Write_Byte"
 #define VLMIO_ENTRY_WRITE_DWORD "PCI_Write_DWORD"
 #define VLMIO_ENTRY_IS_EMULATED "VlmIoIsEmulated"
+#define VLMIO_ENTRY_FLASH_NOT_SAVED "VlmIoFlashNotSaved"
 
 #endif

@@ -28,6 +28,9 @@ public:
     // True only for the emulated PC (the library exports VlmIoIsEmulated returning 1). Answers
     // at once, also while another call is inside the library.
     virtual bool IsEmulated() { return false; }
+    // True once the emulated PC could not write one of its flash files back (the file may not
+    // hold what the run wrote); always false for a real library.
+    virtual bool FlashNotSaved() { return false; }
 };
 
 // The process-wide access library: the installed services' one (pci/services.h), the one the

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -46,6 +47,7 @@ constexpr int kImageLoadFailed = 3;
 constexpr int kHostNotReady = 5;
 constexpr int kLicenceNotAccepted = 6;
 constexpr int kLibraryOrRights = 7;
+constexpr int kUnexpectedFailure = 8;
 constexpr int kAnotherUpdate = 9;
 
 std::string ReadFile(const fs::path& path) {
@@ -446,6 +448,60 @@ TEST(LinuxProgram, AStopRequestWaitsForTheEndOfTheWrites) {
     for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
 }
 
+// A flash file the emulated PC cannot write back at the end is flash lost: the run ends with
+// status 8 and says why, whatever was in the way is left as it was, and the other flash is
+// written.
+TEST(LinuxProgram, AFlashFileThatCannotBeWrittenBackFailsTheRun) {
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> block;  // puts something in the way at that path
+    } cases[] = {
+        {"a folder", [](const fs::path& p) { fs::create_directory(p); }},
+        {"a file", [](const fs::path& p) { WriteFile(p, "someone's file", fs::perms(0644)); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramFolder folder(kDemo);
+        const fs::path blocked = folder.Dir() / (std::string(kFlashFiles[0]) + ".tmp");
+        c.block(blocked);
+        Outcome o = folder.Run({"/s"});
+        EXPECT_EQ(o.status, kUnexpectedFailure) << o.err;
+        EXPECT_NE(o.err.find((folder.Dir() / kFlashFiles[0]).string() +
+                             ": the flash file could not be written back (" + blocked.string() +
+                             " is in the way: remove it if no run is using it)\n"),
+                  std::string::npos)
+            << o.err;
+        EXPECT_NE(o.err.find("The emulated PC could not write all its flash files back"),
+                  std::string::npos)
+            << o.err;
+        EXPECT_TRUE(fs::exists(blocked));
+        if (fs::is_regular_file(blocked)) {
+            EXPECT_EQ(ReadFile(blocked), "someone's file");
+        }
+        ExpectFlashHoldsImage(folder, kFlashFiles[1]);
+    }
+}
+
+// A flash file locked by another run of the emulated PC (started from another folder, say) ends
+// this run as a library that would not load, naming the file, before anything is touched.
+TEST(LinuxProgram, AFlashFileInUseByAnotherRunIsNotTouched) {
+    ProgramFolder folder(kDemo);
+    const fs::path flash = folder.Dir() / kFlashFiles[1];
+    WriteFile(flash, "another run's flash", fs::perms(0644));
+    const int fd = open(flash.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    Outcome o = folder.Run({"/s"});
+    close(fd);
+    EXPECT_EQ(o.status, kLibraryOrRights) << o.err;
+    EXPECT_NE(o.err.find(flash.string() +
+                         ": the flash file is in use by another run of the emulated PC\n"),
+              std::string::npos)
+        << o.err;
+    EXPECT_EQ(ReadFile(flash), "another run's flash");
+    EXPECT_EQ(folder.AccessLog(), "");
+}
+
 // A machine file that is not a bounded regular text file ends the run as a library that would
 // not load (status 7), with the file named, and never waits on it or reads it without bound.
 TEST(LinuxProgram, MachineFilesThatAreNotFilesEndTheRunAsALibraryThatWouldNotLoad) {
@@ -493,14 +549,43 @@ TEST(LinuxProgram, MachineFilesThatAreNotFilesEndTheRunAsALibraryThatWouldNotLoa
     }
 }
 
-// SIGKILL cannot be held off: a run killed while it writes leaves what it leaves, and the next
-// run puts the image in place (the update lock goes with the killed process).
+// Waits until the run has programmed a page of a flash (a page program reached a controller);
+// false when it does not within the run limit.
+bool WaitUntilProgramming(const ProgramFolder& folder) {
+    const std::regex pageProgram("\nW 0[23]:00\\.0 f0 4 [0-9a-f]{6}02\n");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kRunLimitSeconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (std::regex_search(folder.AccessLog(), pageProgram)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+// SIGKILL cannot be held off: a run killed while it writes leaves in each flash file what the
+// chip held at that moment (erased, partly programmed), as a real flash would be left, and the
+// next run puts the image in place (the update lock goes with the killed process).
 TEST(LinuxProgram, ARunKilledWhileWritingIsRecoveredByTheNextRun) {
     ProgramFolder folder(kDemo);
     const pid_t pid = folder.StartSilent();
-    ASSERT_TRUE(WaitUntilWriting(folder));
+    ASSERT_TRUE(WaitUntilProgramming(folder));
     kill(pid, SIGKILL);
-    ProgramFolder::WaitFor(pid);
+    int raw = 0;
+    ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(raw)) << "the run ended before it was killed";
+    // Each flash file holds erased bytes and bytes of the image only: the old firmware is gone
+    // from at least the one being programmed.
+    const std::string image = ReadFile(folder.Dir() / kImageName);
+    std::size_t erasedOrImage = 0;
+    for (const char* f : kFlashFiles) {
+        SCOPED_TRACE(f);
+        const std::string flash = ReadFile(folder.Dir() / f);
+        bool onlyErasedOrImage = !flash.empty();
+        for (std::size_t i = 0; i < flash.size() && onlyErasedOrImage; ++i) {
+            onlyErasedOrImage = flash[i] == '\xff' || (i < image.size() && flash[i] == image[i]);
+        }
+        erasedOrImage += onlyErasedOrImage ? 1 : 0;
+    }
+    EXPECT_GE(erasedOrImage, 1u);
     Outcome again = folder.Run({"/s"});
     EXPECT_EQ(again.status, kAllUpdated) << again.err;
     for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "emulator/machine_file.h"
 #include "pci/controller_ids.h"
 #include "pci/vlmio.h"
 #include "tests/unit/emulator_test_util.h"
@@ -141,7 +142,9 @@ TEST(EmulatorLibrary, DefaultMachineFileBesideTheLibrary) {
         ASSERT_TRUE(lib.Complete()) << dlerror();
         ASSERT_EQ(lib.load(), 1u);
         EXPECT_EQ(lib.readDword(7, 0, 0, 0), ControllerIdKey(g_ControllerIds[0]));
-        EXPECT_FALSE(std::filesystem::exists(dir.File("beside.bin")));
+        // The flash file holds the chip from the load on.
+        EXPECT_EQ(emu_test::ReadFile(dir.File("beside.bin")),
+                  vlmio::emu::OldFirmwarePattern(64 * 1024));
     }
     EXPECT_EQ(emu_test::ReadFile(dir.File("beside.bin")).size(), 64u * 1024);
 }
@@ -171,6 +174,94 @@ TEST(EmulatorLibrary, ProcessEndWritesTheFlashBack) {
     EXPECT_EQ(emu_test::ReadFile(dir.File("end.bin")), std::vector<uint8_t>(64 * 1024, 0xFF));
 }
 
+// Two processes on one emulated PC: while the first has it loaded, the second's load fails,
+// naming the flash file, and touches nothing; once the first has unloaded, it loads.
+TEST(EmulatorLibrary, ASecondProcessCannotLoadTheSameFlashFiles) {
+    emu_test::TempDir dir;
+    std::string conf = dir.File("pc.conf");
+    emu_test::WriteText(conf,
+                        "controller 01:00.0 part=0 timing=instant flash=free.bin\n"
+                        "controller 02:00.0 part=0 timing=instant flash=held.bin\n");
+    ASSERT_EQ(setenv("VLMIO_EMULATOR", conf.c_str(), 1), 0);
+    int loaded[2];
+    int release[2];
+    ASSERT_EQ(pipe(loaded), 0);
+    ASSERT_EQ(pipe(release), 0);
+    pid_t first = fork();
+    ASSERT_GE(first, 0);
+    if (first == 0) {
+        Library lib(VLMIO_EMULATOR_LIBRARY);
+        if (!lib.Complete() || lib.load() != 1) _exit(2);
+        for (uint32_t opcode : {0x06u, 0x60u}) {  // write enable, chip erase
+            lib.writeDword(2, 0, 0, 0xF0, opcode);
+            lib.writeByte(2, 0, 0, 0xF4, 0x29);
+            lib.writeByte(2, 0, 0, 0xF4, 0x10);
+        }
+        char c = 'L';
+        if (write(loaded[1], &c, 1) != 1) _exit(3);
+        if (read(release[0], &c, 1) != 1) _exit(4);  // held until the test has tried its load
+        lib.unload();
+        _exit(0);
+    }
+    close(loaded[1]);
+    close(release[0]);
+    char c = 0;
+    ASSERT_EQ(read(loaded[0], &c, 1), 1);  // the first holds the emulated PC now
+    const std::vector<uint8_t> held = emu_test::ReadFile(dir.File("held.bin"));
+    EXPECT_EQ(held, std::vector<uint8_t>(64 * 1024, 0xFF));  // its erase, written through
+    {
+        Library lib(VLMIO_EMULATOR_LIBRARY);
+        ASSERT_TRUE(lib.Complete()) << dlerror();
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(lib.load(), 0u);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  dir.File("free.bin") +
+                      ": the flash file is in use by another run of the emulated PC\n");
+        EXPECT_EQ(lib.readDword(1, 0, 0, 0), 0xFFFFFFFFu);
+        lib.unload();
+        EXPECT_EQ(emu_test::ReadFile(dir.File("held.bin")), held);
+        ASSERT_EQ(write(release[1], &c, 1), 1);
+        int status = 0;
+        ASSERT_EQ(waitpid(first, &status, 0), first);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_EQ(lib.load(), 1u);
+        lib.unload();
+    }
+    close(loaded[0]);
+    close(release[1]);
+}
+
+// A flash file that could not be written back is lost flash: the library says so on standard
+// error, and VlmIoFlashNotSaved answers 1 from then on, for the program to end the run as failed.
+TEST(EmulatorLibrary, AFlashFileNotWrittenBackIsReportedToTheProgram) {
+    emu_test::TempDir dir;
+    std::string copy = dir.File("libvlmio.so");  // a library of its own: its answer is for good
+    std::filesystem::copy_file(VLMIO_EMULATOR_LIBRARY, copy);
+    std::string conf = dir.File("pc.conf");
+    emu_test::WriteText(conf, "controller 01:00.0 part=0 timing=instant flash=f.bin\n");
+    ASSERT_EQ(setenv("VLMIO_EMULATOR", conf.c_str(), 1), 0);
+    Library lib(copy);
+    ASSERT_TRUE(lib.Complete()) << dlerror();
+    auto notSaved = reinterpret_cast<LoadFn>(dlsym(lib.Handle(), VLMIO_ENTRY_FLASH_NOT_SAVED));
+    ASSERT_NE(notSaved, nullptr);
+    ASSERT_EQ(lib.load(), 1u);
+    lib.unload();
+    EXPECT_EQ(notSaved(), 0u);
+    std::filesystem::create_directory(dir.File("f.bin.tmp"));
+    ASSERT_EQ(lib.load(), 1u);
+    testing::internal::CaptureStderr();
+    lib.unload();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              dir.File("f.bin") + ": the flash file could not be written back (" +
+                  dir.File("f.bin.tmp") + " is in the way: remove it if no run is using it)\n");
+    EXPECT_EQ(notSaved(), 1u);
+    EXPECT_TRUE(std::filesystem::is_directory(dir.File("f.bin.tmp")));
+    std::filesystem::remove(dir.File("f.bin.tmp"));
+    ASSERT_EQ(lib.load(), 1u);
+    lib.unload();
+    EXPECT_EQ(notSaved(), 1u);  // the earlier loss is not forgotten
+}
+
 TEST(EmulatorLibrary, ExportsNothingElse) {
     std::string command =
         std::string("nm -D --defined-only ") + VLMIO_EMULATOR_LIBRARY + " 2>/dev/null";
@@ -189,9 +280,10 @@ TEST(EmulatorLibrary, ExportsNothingElse) {
     int status = pclose(pipe);
     if (names.empty() && status != 0) GTEST_SKIP() << "nm is not available";
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"LoadVlmIODriver", "PCI_Read_BYTE", "PCI_Read_DWORD",
-                                               "PCI_Write_Byte", "PCI_Write_DWORD",
-                                               "UnloadVlmIODriver", "VlmIoIsEmulated"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"LoadVlmIODriver", "PCI_Read_BYTE", "PCI_Read_DWORD",
+                                        "PCI_Write_Byte", "PCI_Write_DWORD", "UnloadVlmIODriver",
+                                        "VlmIoFlashNotSaved", "VlmIoIsEmulated"}));
 }
 
 }  // namespace

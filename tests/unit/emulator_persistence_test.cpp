@@ -77,6 +77,87 @@ TEST(EmulatorPersistence, AFlashFileThatCannotBeWrittenIsReported) {
     EXPECT_TRUE(pc->SaveFlashFiles());
 }
 
+// Written through, a flash file holds at every moment what its chip holds, as a real chip would
+// after a process killed at that moment: each erase and program as its command ends.
+TEST(EmulatorPersistence, EveryEraseAndProgramReachesTheFileAsItsCommandEnds) {
+    emu_test::TempDir dir;
+    emu_test::WriteFile(dir.File("short.bin"), {0x10, 0x20});
+    VirtualClock clock;
+    auto pc = MakePc(
+        "controller 01:00.0 part=0 timing=instant flash=new.bin\n"
+        "controller 02:00.0 part=0 timing=instant flash=short.bin\n",
+        clock, dir.Path());
+    std::string error;
+    ASSERT_TRUE(pc->StartWriteThrough(&error)) << error;
+    // A missing file is made whole, a short one completed, at once.
+    std::vector<uint8_t> chip = vlmio::emu::OldFirmwarePattern(64 * 1024);
+    EXPECT_EQ(ReadFile(dir.File("new.bin")), chip);
+    std::vector<uint8_t> shortChip(64 * 1024, 0xFF);
+    shortChip[0] = 0x10;
+    shortChip[1] = 0x20;
+    EXPECT_EQ(ReadFile(dir.File("short.bin")), shortChip);
+
+    BridgeDriver b(*pc, 1, 0, 0);
+    b.WriteEnable();
+    b.Command(BridgeDriver::WithAddress(0x20, 0x1000));  // erase the second 4 KiB sector
+    std::fill_n(chip.begin() + 0x1000, 0x1000, 0xFF);
+    EXPECT_EQ(ReadFile(dir.File("new.bin")), chip);
+    b.WriteEnable();
+    b.PageProgram(0x10FE, {0x12, 0x34});
+    chip[0x10FE] = 0x12;
+    chip[0x10FF] = 0x34;
+    EXPECT_EQ(ReadFile(dir.File("new.bin")), chip);
+    // A command still being sent (chip select held) has not taken effect.
+    b.WriteEnable();
+    b.Send(BridgeDriver::WithAddress(0x02, 0x1100));
+    b.Send({0x00});
+    EXPECT_EQ(ReadFile(dir.File("new.bin")), chip);
+    b.End();
+    chip[0x1100] = 0x00;
+    EXPECT_EQ(ReadFile(dir.File("new.bin")), chip);
+    EXPECT_EQ(ReadFile(dir.File("short.bin")), shortChip);  // the other chip untouched
+
+    // After a save (a new file renamed over the old one), changes reach the new file.
+    ASSERT_TRUE(pc->SaveFlashFiles(&error)) << error;
+    b.WriteEnable();
+    b.Command({0x60});
+    EXPECT_EQ(ReadFile(dir.File("new.bin")), std::vector<uint8_t>(64 * 1024, 0xFF));
+}
+
+// The save writes a new file beside the flash file and renames it over it: whatever already has
+// that name (a file, a folder) is never replaced or removed; that flash file is not saved, and
+// the failure says what is in the way.
+TEST(EmulatorPersistence, ASaveNeverTouchesAFileItDidNotMake) {
+    emu_test::TempDir dir;
+    emu_test::WriteText(dir.File("a.bin.tmp"), "someone's file");
+    std::filesystem::create_directory(dir.File("b.bin.tmp"));
+    VirtualClock clock;
+    auto pc = MakePc(
+        "controller 01:00.0 part=0 timing=instant flash=a.bin\n"
+        "controller 02:00.0 part=0 timing=instant flash=b.bin\n"
+        "controller 03:00.0 part=0 timing=instant flash=c.bin\n",
+        clock, dir.Path());
+    std::string error;
+    EXPECT_FALSE(pc->SaveFlashFiles(&error));
+    EXPECT_EQ(error, dir.File("a.bin") + ": the flash file could not be written back (" +
+                         dir.File("a.bin.tmp") +
+                         " is in the way: remove it if no run is using it)\n" + dir.File("b.bin") +
+                         ": the flash file could not be written back (" + dir.File("b.bin.tmp") +
+                         " is in the way: remove it if no run is using it)\n");
+    EXPECT_EQ(emu_test::ReadText(dir.File("a.bin.tmp")), "someone's file");
+    EXPECT_TRUE(std::filesystem::is_directory(dir.File("b.bin.tmp")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("a.bin")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("b.bin")));
+    EXPECT_EQ(ReadFile(dir.File("c.bin")).size(), 64u * 1024);  // the others still saved
+    EXPECT_FALSE(std::filesystem::exists(dir.File("c.bin.tmp")));
+
+    std::filesystem::remove(dir.File("a.bin.tmp"));
+    std::filesystem::remove(dir.File("b.bin.tmp"));
+    error.clear();
+    EXPECT_TRUE(pc->SaveFlashFiles(&error)) << error;
+    EXPECT_EQ(ReadFile(dir.File("b.bin")).size(), 64u * 1024);
+}
+
 TEST(EmulatorPersistence, PowerCycleResetsStatesAndKeepsTheFlash) {
     VirtualClock clock;
     auto pc = MakePc("controller 01:00.0 part=SST25VF512X\n", clock);
@@ -112,7 +193,9 @@ TEST(EmulatorVlmIoTest, LoadsParsesAndSavesAMachineFile) {
         io.PCI_Write_Byte(1, 0, 0, 0xF4, 0x29);
         io.PCI_Write_Byte(1, 0, 0, 0xF4, 0x10);
     }
-    EXPECT_FALSE(std::filesystem::exists(dir.File("chip.bin")));
+    // Written through as the erase ended, before any save.
+    EXPECT_EQ(ReadFile(dir.File("chip.bin")), std::vector<uint8_t>(64 * 1024, 0xFF));
+    EXPECT_FALSE(io.FlashNotSaved());
     io.UnloadVlmIODriver();
     EXPECT_EQ(ReadFile(dir.File("chip.bin")), std::vector<uint8_t>(64 * 1024, 0xFF));
     EXPECT_EQ(io.PCI_Read_DWORD(1, 0, 0, 0), 0xFFFFFFFFu);
