@@ -1,6 +1,7 @@
 // Cost of the emulated PC's register accesses, alone and in a full controller walk.
 #include <benchmark/benchmark.h>
 
+#include <filesystem>
 #include <string>
 
 #include "emulator/emulated_pc.h"
@@ -77,5 +78,43 @@ void BM_Read64KiBDatasheetTiming(benchmark::State& state) {
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_Read64KiBDatasheetTiming)->Unit(benchmark::kMillisecond);
+
+// Erasing a 64 KiB chip and programming it page by page, as an update does: in memory only
+// (argument 0), and with a flash file written through at each erase and page (argument 1), the
+// cost a run pays for leaving the file as the chip is at every moment.
+void BM_EraseAndProgram64KiB(benchmark::State& state) {
+    const bool writeThrough = state.range(0) != 0;
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / "vlm_bench_write_through";
+    std::filesystem::create_directories(folder);
+    testsupport::VirtualClock clock;
+    std::string error;
+    auto pc = vlmio::emu::EmulatedPc::FromText(
+        "controller 03:00.0 part=0 timing=instant flash=flash.bin\n", "bench.conf",
+        writeThrough ? folder.string() : std::string(), clock, &error);
+    if (!pc || (writeThrough && !pc->StartWriteThrough(&error))) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    testing_bridge::BridgeDriver bridge(*pc, 3, 0, 0);
+    const std::vector<uint8_t> page(256, 0x5A);
+    const uint64_t before = pc->AccessCount();
+    for (auto _ : state) {
+        bridge.WriteEnable();
+        bridge.Command({0x60});
+        for (uint32_t address = 0; address < 64 * 1024; address += 256) {
+            bridge.WriteEnable();
+            bridge.PageProgram(address, page);
+        }
+    }
+    state.SetBytesProcessed(state.iterations() * 64 * 1024);
+    state.counters["ns_per_access"] =
+        benchmark::Counter(static_cast<double>(pc->AccessCount() - before),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    pc.reset();
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+}
+BENCHMARK(BM_EraseAndProgram64KiB)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
