@@ -480,19 +480,18 @@ bool EmulatedPc::SaveFlashFiles(std::string* error) {
         std::error_code ec;
         // Readable by all, as the file was before (a new file is its owner's alone).
         fs::permissions(temp, kFlashFilePermissions, ec);
+        // Closed for the rename (Windows renames over no open file), then open on the file now
+        // at that name.
+        const bool writingThrough = f.writeThrough != nullptr;
+        if (writingThrough) std::fclose(f.writeThrough);
         fs::rename(temp, f.flashPath, ec);
+        if (writingThrough) f.writeThrough = std::fopen(f.flashPath.c_str(), "r+b");
         if (ec) {
             fs::remove(temp, ec);
             if (error != nullptr) {
                 *error += f.flashPath + ": the flash file could not be written back\n";
             }
             allSaved = false;
-            continue;
-        }
-        if (f.writeThrough != nullptr) {
-            // Further changes go to the file now at that name.
-            std::fclose(f.writeThrough);
-            f.writeThrough = std::fopen(f.flashPath.c_str(), "r+b");
         }
     }
     return allSaved;

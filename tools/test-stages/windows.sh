@@ -371,6 +371,29 @@ case_nolibrary() {
     expect "no access library: exit status 7 (got $program_status)" [ "$program_status" -eq 7 ]
 }
 
+# ---- A second instance while the first holds the update lock ------------------------------------
+
+case_second() {
+    new_case second
+    start_program # the first: at its licence, it holds the update lock
+    local first_pid=$program_pid second_status
+    driver timeout=60 "wait=License Agreement" >/dev/null
+    (cd "$case_dir" && exec timeout 120 "$wine" "$app/VLM270FWUpdate.exe" /s >"$case_dir/out2" 2>>"$case_dir/err") &
+    program_pid=$!
+    driver timeout=60 "box=VLM270FWUpdate" >"$case_dir/boxes"
+    wait_program
+    second_status=$program_status
+    driver timeout=60 "press=License Agreement,2" "gone=License Agreement" >/dev/null
+    program_pid=$first_pid
+    wait_program
+    expect "second instance: it says another update is in progress" has_line "$case_dir/boxes" \
+        "box VLM270FWUpdate: Not started: another update is in progress on this computer. Run the update again once it has ended."
+    expect "second instance: exit status 9 (got $second_status)" [ "$second_status" -eq 9 ]
+    expect "second instance: no flash was touched" bash -c "[ ! -e '$app/flash-02-00-0.bin' ]"
+    expect "second instance: the first ends as its licence was cancelled, status 6 (got $program_status)" \
+        [ "$program_status" -eq 6 ]
+}
+
 # ---- What every case checks -------------------------------------------------------------------
 
 # After a case: no heap fault and no crash in the programs it ran (their standard error), with
@@ -390,7 +413,7 @@ heap_check() {
 # ---- Lanes ---------------------------------------------------------------------------------------
 
 # The cases in the order they are reported. Without the application only the back end is run.
-all_cases="backend silent failing interactive cancelled restart noimage romcase about norichedit nolibrary"
+all_cases="backend silent failing interactive cancelled restart noimage romcase about norichedit nolibrary second"
 if ! ls app/*.cpp >/dev/null 2>&1; then
     echo "windows: the application is not built yet: program tests skipped"
     all_cases="backend"
@@ -403,7 +426,7 @@ for c in $all_cases; do want_case "$c" && cases+=("$c"); done
 # come first. The back end check (which runs no program) and then the silent run, which checks
 # what the program wrote to the registry, are the first cases any lane tries, so the silent run
 # is the first run of the program in its lane's prefix.
-claim_order="backend silent restart interactive about romcase failing cancelled noimage norichedit nolibrary"
+claim_order="backend silent restart interactive about romcase failing cancelled noimage norichedit nolibrary second"
 
 # Runs the cases it claims, one after another, on a display and a copy of the prefix of its own;
 # the Wine server stays up between cases and is restarted after a case with a failure. Each
