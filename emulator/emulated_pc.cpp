@@ -168,8 +168,8 @@ uint32_t EmulatedPc::Impl::Access(uint32_t bus, uint32_t device, uint32_t functi
     // The slow fault's sleep comes first, without the lock. The table of functions never
     // changes after loading, so the lookup needs no lock either.
     Function* f = Find(bus, device, function);
-    if (f != nullptr && f->controller && f->faults.slowMs != 0) {
-        clock.SleepMs(f->faults.slowMs);
+    if (f != nullptr && f->controller && f->faults.slowUs != 0) {
+        clock.SleepUs(f->faults.slowUs);
     }
     std::lock_guard<std::mutex> lock(mutex);
     clock.Elapse(kRegisterAccessUs);

@@ -18,7 +18,8 @@
 //            file may add up to 16 MiB)
 //   timing=  datasheet (default): typical busy times per family; instant: none
 //   fault=   stuck-busy | stuck-byte:ADDR=VAL | flaky-read:N | erase-fails | write-protect |
-//            slow:MS | unplug-after:N   (several fault= combine)
+//            slow:MS | unplug-after:N   (several fault= combine; MS may have up to three
+//            decimals: slow:0.05 sleeps 50 microseconds an access)
 #include "emulator/machine_file.h"
 
 #include <cstdio>
@@ -42,6 +43,8 @@ constexpr uint32_t kMinChipSize = 4 * 1024;
 constexpr uint32_t kMaxChipSize = 16 * 1024 * 1024;  // 24-bit addresses
 constexpr uint64_t kMaxTotalChipBytes = 16 * 1024 * 1024;
 constexpr uint32_t kMaxSlowMs = 60000;
+constexpr uint32_t kUsPerMs = 1000;
+constexpr std::size_t kMsDecimals = 3;  // slow:MS to the microsecond
 constexpr uint8_t kOptionRomSignature0 = 0x55;
 constexpr uint8_t kOptionRomSignature1 = 0xAA;
 constexpr uint8_t kOldImageBlocks = 0x40;  // image length in 512-byte blocks: 32 KiB
@@ -88,6 +91,27 @@ bool ParseNumber(const std::string& s, uint32_t* value) {
     }
     if (v > UINT32_MAX) return false;
     *value = static_cast<uint32_t>(v);
+    return true;
+}
+
+// Decimal milliseconds with up to three decimals ("2", "0.05"), as microseconds; at most
+// 4,294,967 ms.
+bool ParseMilliseconds(const std::string& s, uint32_t* us) {
+    const std::size_t point = s.find('.');
+    const std::string whole = s.substr(0, point);
+    std::string fraction = point == std::string::npos ? "" : s.substr(point + 1);
+    if (whole.empty() || whole.find_first_not_of("0123456789") != std::string::npos) return false;
+    if (point != std::string::npos &&
+        (fraction.empty() || fraction.size() > kMsDecimals ||
+         fraction.find_first_not_of("0123456789") != std::string::npos)) {
+        return false;
+    }
+    fraction.resize(kMsDecimals, '0');
+    uint32_t ms = 0;
+    uint32_t thousandths = 0;
+    if (!ParseNumber(whole, &ms) || !ParseNumber(fraction, &thousandths)) return false;
+    if (ms > (UINT32_MAX - thousandths) / kUsPerMs) return false;
+    *us = ms * kUsPerMs + thousandths;
     return true;
 }
 
@@ -269,8 +293,16 @@ private:
             return true;
         }
         if (name == "slow") {
-            if (!number(&n, 0, kMaxSlowMs)) return false;
-            c->faults.slowMs = n;
+            uint32_t us = 0;
+            if (!hasArg || !ParseMilliseconds(arg, &us)) {
+                return Fail("bad number " + Quote(arg) + " in fault " + Quote(value) +
+                            " (milliseconds, at most three decimals)");
+            }
+            if (us > kMaxSlowMs * kUsPerMs) {
+                return Fail("fault " + Quote(value) + ": " + arg + " out of range (0-" +
+                            std::to_string(kMaxSlowMs) + ")");
+            }
+            c->faults.slowUs = us;
             return true;
         }
         if (name == "unplug-after") {

@@ -21,7 +21,7 @@ struct PciAddress {
 struct BridgeFaults {
     bool stuckBusy = false;
     uint32_t flakyReadEvery = 0;          // 0: none
-    uint32_t slowMs = 0;                  // 0: none
+    uint32_t slowUs = 0;                  // 0: none
     std::optional<uint64_t> unplugAfter;  // accesses before the function disappears
 };
 

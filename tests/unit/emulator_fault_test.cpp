@@ -111,6 +111,11 @@ TEST(EmulatorFaults, SlowAccessesTakeTheirTimeOnTheClock) {
     EXPECT_EQ(clock.NowUs(), 2 * (7000 + vlmio::emu::kRegisterAccessUs));
     pc->ReadDword(2, 0, 0, 0x00);  // other controllers are not slowed
     EXPECT_EQ(clock.NowUs(), 2 * 7000 + 3 * vlmio::emu::kRegisterAccessUs);
+    // Less than a millisecond an access: to the microsecond.
+    auto fine = MakePc("controller 01:00.0 part=0 fault=slow:0.05\n", clock);
+    const uint64_t before = clock.NowUs();
+    fine->ReadDword(1, 0, 0, 0x00);
+    EXPECT_EQ(clock.NowUs() - before, 50 + vlmio::emu::kRegisterAccessUs);
 }
 
 TEST(EmulatorFaults, UnplugAfterNAccessesReadsAllOnes) {
