@@ -24,6 +24,8 @@ cp tools/sample/*.rtf "$out/rtf_fuzz-corpus/" 2>/dev/null || true
 cp tests/data/rtf/*.rtf "$out/rtf_fuzz-corpus/" 2>/dev/null || true
 run rtf_fuzz 8192
 
-clang++ "${flags[@]}" tests/fuzz/machine_file_fuzz.cpp emulator/*.cpp -o "$out/machine_file_fuzz"
+# The emulated PC reads its machine file and writes its flash files through the platform layer.
+clang++ "${flags[@]}" tests/fuzz/machine_file_fuzz.cpp emulator/*.cpp framework/posix/file_posix.cpp \
+    framework/posix/platform_posix.cpp -o "$out/machine_file_fuzz"
 cp tools/sample/emulated-pc.conf tests/data/machine/*.conf "$out/machine_file_fuzz-corpus/"
 run machine_file_fuzz 4096
