@@ -89,9 +89,11 @@ void BM_EraseAndProgram64KiB(benchmark::State& state) {
     std::filesystem::create_directories(folder);
     testsupport::VirtualClock clock;
     std::string error;
+    // In memory only, the chip has no flash= file at all (nothing is saved anywhere).
     auto pc = vlmio::emu::EmulatedPc::FromText(
-        "controller 03:00.0 part=0 timing=instant flash=flash.bin\n", "bench.conf",
-        writeThrough ? folder.string() : std::string(), clock, &error);
+        writeThrough ? "controller 03:00.0 part=0 timing=instant flash=flash.bin\n"
+                     : "controller 03:00.0 part=0 timing=instant\n",
+        "bench.conf", folder.string(), clock, &error);
     if (!pc || (writeThrough && !pc->StartWriteThrough(&error))) {
         state.SkipWithError(error.c_str());
         return;
