@@ -372,6 +372,17 @@ TEST(LinuxProgram, TheMendedRowsAreUpdated) {
     EXPECT_TRUE(std::regex_match(folder.Violations(), rejected)) << folder.Violations();
 }
 
+// Waits until the run has begun writing a flash (a write enable reached a controller); false when
+// it does not within the run limit.
+bool WaitUntilWriting(const ProgramFolder& folder) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kRunLimitSeconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (folder.AccessLog().find(" f0 4 00000006\n") != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
 TEST(LinuxProgram, CloseSignalsWaitForTheRunSoNoFlashIsCutShort) {
     // Runs side by side, each sent one of the close signals while it writes.
     const int signals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
@@ -381,8 +392,11 @@ TEST(LinuxProgram, CloseSignalsWaitForTheRunSoNoFlashIsCutShort) {
         folders.push_back(std::make_unique<ProgramFolder>(kDemo));
         pids.push_back(folders.back()->StartSilent());
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-    for (std::size_t i = 0; i < pids.size(); ++i) kill(pids[i], signals[i]);
+    // Each signal comes once its run is writing a flash.
+    for (std::size_t i = 0; i < pids.size(); ++i) {
+        ASSERT_TRUE(WaitUntilWriting(*folders[i]));
+        kill(pids[i], signals[i]);
+    }
     for (std::size_t i = 0; i < pids.size(); ++i) {
         SCOPED_TRACE(signals[i]);
         EXPECT_EQ(ProgramFolder::WaitFor(pids[i]), kAllUpdated);
@@ -396,7 +410,7 @@ TEST(LinuxProgram, CloseSignalsWaitForTheRunSoNoFlashIsCutShort) {
 TEST(LinuxProgram, ASecondRunAtOnceIsTurnedAwayAndTheFirstFinishes) {
     ProgramFolder folder(kDemo);
     const pid_t first = folder.StartSilent();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_TRUE(WaitUntilWriting(folder));  // the first holds the lock while it writes
     Outcome second = folder.Run({"/s"});
     EXPECT_EQ(second.status, kAnotherUpdate) << second.err;
     EXPECT_NE(second.err.find("another update is in progress"), std::string::npos) << second.err;
@@ -404,17 +418,6 @@ TEST(LinuxProgram, ASecondRunAtOnceIsTurnedAwayAndTheFirstFinishes) {
     for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
     // Once the first has ended, the next run goes ahead.
     EXPECT_EQ(folder.Run({"/s"}).status, kAllUpdated);
-}
-
-// Waits until the run has begun writing a flash (a write enable reached a controller); false when
-// it does not within the run limit.
-bool WaitUntilWriting(const ProgramFolder& folder) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kRunLimitSeconds);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (folder.AccessLog().find(" f0 4 00000006\n") != std::string::npos) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
 }
 
 // Waits for a change of the process's state: its exit or a stop. The raw status, or -1 when
