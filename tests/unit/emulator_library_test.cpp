@@ -64,6 +64,16 @@ private:
     void* m_handle = nullptr;
 };
 
+// Sends write enable and chip erase, through the bridge, to the chip of the controller at
+// bus:00.0.
+void EraseChip(const Library& lib, uint32_t bus) {
+    for (uint32_t opcode : {0x06u, 0x60u}) {
+        lib.writeDword(bus, 0, 0, 0xF0, opcode);
+        lib.writeByte(bus, 0, 0, 0xF4, 0x29);
+        lib.writeByte(bus, 0, 0, 0xF4, 0x10);
+    }
+}
+
 TEST(EmulatorLibrary, ExportsTheEntriesAndRunsTheMachineFile) {
     emu_test::TempDir dir;
     std::string conf = dir.File("pc.conf");
@@ -160,11 +170,7 @@ TEST(EmulatorLibrary, ProcessEndWritesTheFlashBack) {
     if (child == 0) {
         Library lib(VLMIO_EMULATOR_LIBRARY);
         if (!lib.Complete() || lib.load() != 1) _exit(2);
-        for (uint32_t opcode : {0x06u, 0x60u}) {  // write enable, chip erase
-            lib.writeDword(1, 0, 0, 0xF0, opcode);
-            lib.writeByte(1, 0, 0, 0xF4, 0x29);
-            lib.writeByte(1, 0, 0, 0xF4, 0x10);
-        }
+        EraseChip(lib, 1);
         std::exit(0);  // no unload, no dlclose
     }
     int status = 0;
@@ -192,11 +198,7 @@ TEST(EmulatorLibrary, ASecondProcessCannotLoadTheSameFlashFiles) {
     if (first == 0) {
         Library lib(VLMIO_EMULATOR_LIBRARY);
         if (!lib.Complete() || lib.load() != 1) _exit(2);
-        for (uint32_t opcode : {0x06u, 0x60u}) {  // write enable, chip erase
-            lib.writeDword(2, 0, 0, 0xF0, opcode);
-            lib.writeByte(2, 0, 0, 0xF4, 0x29);
-            lib.writeByte(2, 0, 0, 0xF4, 0x10);
-        }
+        EraseChip(lib, 2);
         char c = 'L';
         if (write(loaded[1], &c, 1) != 1) _exit(3);
         if (read(release[0], &c, 1) != 1) _exit(4);  // held until the test has tried its load
