@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <exception>
 #include <iterator>
+#include <optional>
 
 #include "console/main_dialog.h"
 #include "console/run_options.h"
+#include "flash/job_progress.h"
 #include "flash/spi_protocol.h"
 #include "flash/update_engine.h"
 #include "framework/clock.h"
@@ -38,6 +40,28 @@ bool Stopped() {
     return framework::CurrentThreadStopRequested();
 }
 
+// Causes told outside the engine.
+constexpr const char* kImageNotReadWritableCause =
+    "cannot be read and written: nothing was touched";
+constexpr const char* kNotIdentifiedCause =
+    "its flash part answered no identification of the part table: nothing was touched";
+constexpr const char* kBeforeEraseFailedCause = "no backup could be made: the flash was not erased";
+constexpr const char* kUnexpectedFailureCause = "an unexpected failure ended its update";
+
+// The cause of a job stopped at the run's time limit: where it was, and what that leaves.
+void TellStopped(uint8_t t) {
+    const flash::JobSnapshot s = flash::SnapshotOf(t);
+    std::string text =
+        std::string("stopped at the run's time limit during ") + flash::JobStepName(s.step);
+    if (s.ucAttempt > 0) {
+        text += " on attempt " + std::to_string(s.ucAttempt) + " of " +
+                std::to_string(flash::kUpdateAttempts);
+    }
+    text += s.bEraseBegun ? ": its flash may be erased or partly written" : ": nothing was written";
+    flash::TellCause(t, text);
+    flash::FinishJob(t, false);
+}
+
 }  // namespace
 
 unsigned UpdateJobThreadProc(void* pParam) {
@@ -58,16 +82,22 @@ unsigned UpdateJobThreadProc(void* pParam) {
     } catch (const std::exception&) {
         // An unexpected failure counts as not updated; the job still finishes.
         SetResult(dlg, t, kResultNotUpdated);
+        flash::TellCause(t, kUnexpectedFailureCause);
         result = kResultInvalidParameter;
     }
     const unsigned uUpdated = result == kResultSuccess ? 1u : 0u;
     if (Stopped()) {
         // Stopped at the time limit: not updated, and the bar stays where it was.
         SetResult(dlg, t, kResultNotUpdated);
+        TellStopped(t);
         return 0;
     }
     bar.SetPos(kBarHalf);
     framework::ProcessClock().SleepMs(kBarPauseMs);
+    if (!uUpdated && flash::CauseText(flash::CauseOf(t)).empty()) {
+        flash::TellCause(t, GetResultString(result));
+    }
+    flash::FinishJob(t, uUpdated != 0);
     bar.SetBarColor(uUpdated ? kBarBlue : kBarRed);
     bar.SetPos(kBarDone);
     dlg.m_Outcome[t].nResult = result;
@@ -90,6 +120,7 @@ int32_t UpdateController(uint8_t ucTargetNumber, std::string strFWFilePath) {
 
     if (!bCheckFilePath(true, strFWFilePath)) {
         SetResult(dlg, t, kResultNotUpdated);
+        flash::TellCause(t, strFWFilePath + " " + kImageNotReadWritableCause);
         return kResultEntityNotFound;
     }
     bar.SetPos(kBarFileChecked);
@@ -104,6 +135,7 @@ int32_t UpdateController(uint8_t ucTargetNumber, std::string strFWFilePath) {
         part = g_SPICtl.QueryFlashPart(record);
         if (part.ucIdOpcode == flash::kUnidentifiedOpcode) {
             SetResult(dlg, t, kResultNotUpdated);
+            flash::TellCause(t, kNotIdentifiedCause);
             return kResultDataNotMatch;
         }
         std::copy(std::begin(part.szVendor), std::end(part.szVendor), std::begin(record.szVendor));
@@ -115,8 +147,16 @@ int32_t UpdateController(uint8_t ucTargetNumber, std::string strFWFilePath) {
 
     // The lines written from here on name the controller's flash part too.
     framework::ScopedEventField partField(kEventFieldPart, FlashPartText(record));
-    framework::CriticalSection::Lock write(dlg.m_csWrite);
-    if (!write.Owns() || Stopped()) {
+    // One flash is written at a time: a controller that finds another being written waits,
+    // and says so.
+    std::optional<framework::CriticalSection::Lock> write;
+    if (dlg.m_csWrite.TryEnter()) {
+        write.emplace(dlg.m_csWrite, std::adopt_lock);
+    } else {
+        flash::EnterJobStep(t, flash::JobStep::kWaiting);
+        write.emplace(dlg.m_csWrite);
+    }
+    if (!write->Owns() || Stopped()) {
         // The run was stopped (or has ended) while this job waited: nothing is written.
         SetResult(dlg, t, kResultNotUpdated);
         return kResultTimedOut;
@@ -126,10 +166,12 @@ int32_t UpdateController(uint8_t ucTargetNumber, std::string strFWFilePath) {
     ControllerOutcome& outcome = dlg.m_Outcome[t];
     if (const auto& beforeErase = CurrentRunOptions().beforeErase) {
         // Whatever must happen before the erase (a backup) decides whether it happens at all.
+        flash::EnterJobStep(t, flash::JobStep::kBackup);
         const int32_t nBefore = beforeErase(t, record, part);
         outcome.ullWorkMs = clock.NowMs() - ullTurnStart;
         if (nBefore != kResultSuccess || Stopped()) {
             SetResult(dlg, t, kResultNotUpdated);
+            if (nBefore != kResultSuccess) flash::TellCause(t, kBeforeEraseFailedCause);
             return nBefore != kResultSuccess ? nBefore : kResultTimedOut;
         }
     }

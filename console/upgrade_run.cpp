@@ -13,6 +13,7 @@
 #include "console/main_dialog.h"
 #include "console/run_options.h"
 #include "console/update_job.h"
+#include "flash/job_progress.h"
 #include "flash/spi_protocol.h"
 #include "flash/stoppable_vlmio.h"
 #include "flash/update_engine.h"
@@ -190,6 +191,7 @@ RunEnding CVLM270FWUpdateDlg::RunFirmwareUpgrade() {
     for (auto& begun : m_bFlashWriteBegun) begun.store(false, std::memory_order_release);
     for (auto& stopped : m_bJobStopped) stopped.store(false, std::memory_order_release);
     m_ullJobsStoppedAtMs.store(0, std::memory_order_release);
+    flash::ResetJobProgress();
 
     if (g_Interctl.ScanControllers() != 0) return RunEnding::kControllerNotReady;
     const RunOptions& options = CurrentRunOptions();

@@ -1,5 +1,6 @@
 #include "flash/spi_protocol.h"
 
+#include "flash/job_progress.h"
 #include "framework/thread.h"
 #include "util/result_codes.h"
 
@@ -189,6 +190,7 @@ void CSPICtl::PollWhile(const ControllerInfo& record, KeepPolling keepPolling, u
         if (limit.Passed() || Stopped() || Vanished(record)) break;
         ok = PollStatus(record, &status);
     }
+    if (ok) NoteStatus(status);  // the evidence a failure that follows is told with
     if (pucLast != nullptr) *pucLast = status;
     if (pbRead != nullptr) *pbRead = ok;
 }
@@ -353,10 +355,17 @@ int32_t CSPICtl::BlankCheck(const ControllerInfo& record) {
     for (uint32_t address = 0; address < kBlankCheckBytes; address += kBlankCheckBlockBytes) {
         if (Stopped() || Vanished(record)) return kResultTransferError;
         const int32_t result = Read_Memory(record, address, kBlankCheckBlockBytes, block);
-        if (result < 0) return result;
-        for (uint8_t byte : block) {
-            if (byte != kErasedByte) return kResultDataNotMatch;
+        if (result < 0) {
+            NoteAddress(address);
+            return result;
         }
+        for (uint32_t i = 0; i < kBlankCheckBlockBytes; ++i) {
+            if (block[i] != kErasedByte) {
+                NoteMismatch(address + i, kErasedByte, block[i]);
+                return kResultDataNotMatch;
+            }
+        }
+        StepBytesDone(address + kBlankCheckBlockBytes);
     }
     return kResultSuccess;
 }

@@ -27,6 +27,9 @@ public:
     void ClearStops();
     // How many calls are inside the wrapped library at this moment.
     uint32_t CallsInside() const { return m_dwCallsInside.load(std::memory_order_acquire); }
+    // How many calls went into any such library since the process started: a front end's sign
+    // that the hardware is being worked on.
+    static uint64_t CallsMade() { return s_ullCallsMade.load(std::memory_order_relaxed); }
 
     uint32_t LoadVlmIODriver() override;
     void UnloadVlmIODriver() override;
@@ -46,6 +49,7 @@ private:
     public:
         explicit Inside(std::atomic<uint32_t>& count) : m_count(count) {
             m_count.fetch_add(1, std::memory_order_acq_rel);
+            s_ullCallsMade.fetch_add(1, std::memory_order_relaxed);
         }
         ~Inside() { m_count.fetch_sub(1, std::memory_order_acq_rel); }
         Inside(const Inside&) = delete;
@@ -61,6 +65,7 @@ private:
         return ((bus & 0xFFu) << 8 | (device & 0x1Fu) << 3 | (function & 0x7u)) + 1;
     }
 
+    static inline std::atomic<uint64_t> s_ullCallsMade{0};
     pci::IVlmIo& m_inner;
     std::atomic<uint32_t> m_dwCallsInside{0};
     std::mutex m_stopMutex;  // serialises StopController's slot search

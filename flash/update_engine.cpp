@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "flash/job_progress.h"
 #include "util/event_log.h"
 #include "util/result_codes.h"
 #include "util/utility.h"
@@ -71,13 +72,21 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
         return kResultInvalidParameter;
     }
     int32_t result = kResultSuccess;
+    // What each attempt is doing, and why it failed, for the controller's record.
+    ScopedJobProgress progress(ucTargetNumber, dwImageLength, kBlankCheckBytes);
+    auto failAttempt = [&record](int32_t nResult) {
+        FailAttempt(nResult, CSPICtl::Vanished(record));
+    };
     for (uint8_t ucRetry = 0; ucRetry < kUpdateAttempts; ++ucRetry) {
         if (Stopped()) return kResultTimedOut;
         *pucAttempts = static_cast<uint8_t>(ucRetry + 1);
         CSPICtl::ForgetVanished();  // each attempt looks for the controller afresh
+        BeginAttempt(*pucAttempts);
+        BeginStep(JobStep::kErase);
         result = m_spi.ChipErase(record, part);
         if (Stopped()) return kResultTimedOut;
         if (result < 0) {
+            failAttempt(result);
             CEventStep step(kStepChipErase, result);
             EventLogPrintf(kEventTypeError,
                            "\r\n%s:%d: ucTargetNumber[%d], ChipErase Fail!!, ucRetry[%d] ",
@@ -86,9 +95,11 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
         }
         PauseUnlessStopped(m_spi.GetClock(), kAfterEraseWaitMs);
         if (Stopped()) return kResultTimedOut;
+        BeginStep(JobStep::kBlankCheck);
         result = m_spi.BlankCheck(record);
         if (Stopped()) return kResultTimedOut;
         if (result < 0) {
+            failAttempt(result);
             CEventStep step(kStepBlankCheck, result);
             EventLogPrintf(kEventTypeError,
                            "\r\n%s:%d: ucTargetNumber[%d], BlankCheck Fail!!, ucRetry[%d] ",
@@ -98,18 +109,22 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
         const uint32_t dwSectionLength = std::min(dwSectionSize, dwImageLength);
         uint32_t dwOffset = 0;
         do {
+            BeginStep(JobStep::kWrite);
             result = Write_Section(record, part, pImage, dwOffset, dwSectionLength);
             if (Stopped()) return kResultTimedOut;
             if (result < 0) {
+                failAttempt(result);
                 CEventStep step(kStepWriteSection, result);
                 EventLogPrintf(kEventTypeError,
                                "\r\n%s:%d: ucTargetNumber[%d], Write_Section Fail!!, ucRetry[%d] ",
                                kUpdateFirmwareName, kLineWriteSectionFail, ucTargetNumber, ucRetry);
                 break;
             }
+            BeginStep(JobStep::kVerify);
             result = Compare_Section(pImage, record, dwOffset, dwSectionLength);
             if (Stopped()) return kResultTimedOut;
             if (result < 0) {
+                failAttempt(result);
                 CEventStep step(kStepCompareSection, result);
                 EventLogPrintf(kEventTypeError,
                                "\r\n%s:%d: ucTargetNumber[%d],Compare_Section Fail!!, ucRetry[%d] ",
@@ -128,6 +143,7 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
                 result = Compare_Section(pImage, record, dwEarlier, dwSectionLength);
                 if (Stopped()) return kResultTimedOut;
                 if (result < 0) {
+                    failAttempt(result);
                     CEventStep step(kStepCompareSection, result);
                     EventLogPrintf(
                         kEventTypeError,
@@ -155,10 +171,14 @@ int32_t CInterctl::Write_Section(const ControllerInfo& record, const FlashPartIn
     if (bAai) {
         const int32_t result = m_spi.WriteData(record, kOpWriteEnable, 1);
         m_spi.EndCommand(record);
-        if (result < 0) return result;
+        if (result < 0) {
+            NoteAddress(dwOffset);
+            return result;
+        }
         m_spi.WaitWriteEnable(record);
         m_spi.AaiProgram(record, dwOffset, pImage + dwOffset, dwLength);
         m_spi.WriteDisable(record);
+        StepBytesDone(dwOffset + dwLength);
         return kResultSuccess;
     }
     uint32_t dwPosition = 0;
@@ -167,11 +187,15 @@ int32_t CInterctl::Write_Section(const ControllerInfo& record, const FlashPartIn
         const uint32_t dwPage = std::min<uint32_t>(record.usPageSize, dwLength - dwPosition);
         const int32_t result = m_spi.WriteData(record, kOpWriteEnable, 1);
         m_spi.EndCommand(record);
-        if (result < 0) return result;
+        if (result < 0) {
+            NoteAddress(dwOffset + dwPosition);
+            return result;
+        }
         m_spi.WaitWriteEnable(record);
         m_spi.PageProgram(record, dwOffset + dwPosition, pImage + dwOffset + dwPosition, dwPage);
         m_spi.WaitWhileBusy(record);
         dwPosition += dwPage;
+        StepBytesDone(dwOffset + dwPosition);
     }
     m_spi.WriteDisable(record);
     return kResultSuccess;
@@ -207,7 +231,16 @@ int32_t CInterctl::Compare_Section(const uint8_t* pImage, const ControllerInfo& 
             dwPosition += dwChunk;
             dwMismatches = 0;
             dwChunk = std::min(kCompareChunkBytes, dwLength - dwPosition);
+            StepBytesDone(dwOffset + dwPosition);
         } else {
+            // The evidence: the chunk's first byte that differs, or where it could not be read.
+            if (bRead) {
+                const auto differs = std::mismatch(expected, expected + dwChunk, actual);
+                const auto at = static_cast<uint32_t>(differs.first - expected);
+                NoteMismatch(dwOffset + dwPosition + at, *differs.first, *differs.second);
+            } else {
+                NoteAddress(dwOffset + dwPosition);
+            }
             if (dwMismatches == kCompareMatchTries - 1) return kResultDataNotMatch;
             ++dwMismatches;
         }

@@ -21,6 +21,10 @@ bool CriticalSection::Enter() {
     return true;
 }
 
+bool CriticalSection::TryEnter() {
+    return IsInitialized() && m_mutex.try_lock();
+}
+
 void CriticalSection::Leave() {
     m_mutex.unlock();
 }

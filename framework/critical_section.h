@@ -19,6 +19,8 @@ public:
     void Delete();
     // Takes the lock; false (and nothing is taken) when it is not initialised.
     bool Enter();
+    // Takes the lock only when nobody holds it; false (nothing taken) otherwise.
+    bool TryEnter();
     void Leave();
     bool IsInitialized() const { return m_bInitialized.load(std::memory_order_acquire); }
     uint32_t SpinCount() const { return m_dwSpinCount.load(std::memory_order_acquire); }
@@ -27,6 +29,8 @@ public:
     class Lock {
     public:
         explicit Lock(CriticalSection& section) : m_section(section), m_bOwns(section.Enter()) {}
+        // Takes over a lock this thread already holds (after TryEnter).
+        Lock(CriticalSection& section, std::adopt_lock_t) : m_section(section), m_bOwns(true) {}
         ~Lock() {
             if (m_bOwns) m_section.Leave();
         }

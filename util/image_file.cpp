@@ -99,8 +99,9 @@ int32_t CUtility::bOpenFWBinFile(std::string strFWFilePath, uint8_t* pDestinatio
 
     uint64_t length = 0;
     if (!theFile->Length(length)) return kResultTransferError;
-    // The image buffer holds 131,072 bytes: a longer file is refused, never cut or overrun.
-    if (length > kImageBufferBytes) return kResultInvalidParameter;
+    // The image buffer holds 131,072 bytes: a longer file is refused, never cut or overrun. An
+    // empty file is no image: written, it would leave the flash all zeros and reported updated.
+    if (length > kImageBufferBytes || length == 0) return kResultInvalidParameter;
     m_dwFWBinSize = std::max(static_cast<uint32_t>(length), kMinimumImageBytes);
 
     errno = 0;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 
 #include "framework/platform.h"
 
@@ -191,6 +192,18 @@ std::unique_ptr<File> OpenFileExclusive(const std::string& path, FileError& erro
         close(fd);
         error =
             FileError{code, code == EWOULDBLOCK ? FileErrorKind::kSharingViolation : KindOf(code)};
+        return nullptr;
+    }
+    // Nor may another program hold it open for writing: a read lease is refused (EAGAIN) while
+    // anyone does, and, held until the file is closed, keeps a writer's open waiting meanwhile.
+    // Its break is told with SIGURG, whose default is to be ignored, not with SIGIO, which
+    // would end the program. Where leases are not to be had (a file system without them, a file
+    // of another owner without the right to lease it), the flock alone decides.
+    if (fcntl(fd, F_SETSIG, SIGURG) == 0 && fcntl(fd, F_SETLEASE, F_RDLCK) != 0 &&
+        (errno == EAGAIN || errno == EBUSY)) {
+        int code = errno;
+        close(fd);
+        error = FileError{code, FileErrorKind::kSharingViolation};
         return nullptr;
     }
     return std::make_unique<PosixFile>(fd);

@@ -15,6 +15,8 @@
 #include "admin/commands.h"
 #include "app/program_entry.h"
 #include "console/run_options.h"
+#include "flash/job_progress.h"
+#include "flash/update_engine.h"
 #include "framework/posix/system_log.h"
 #include "framework/services.h"
 #include "programs/linux/options.h"
@@ -24,6 +26,7 @@
 #include "util/event_log.h"
 #include "util/exit_status.h"
 #include "util/result_codes.h"
+#include "util/utility.h"
 
 #ifndef VLM_VERSION
 #error "VLM_VERSION names the program's version"
@@ -92,6 +95,38 @@ void LogOutcome(const admin::ControllerReport& c, const admin::ImageDescription&
         bUpdated ? framework::kLogPriorityNotice : framework::kLogPriorityError, message, fields);
 }
 
+// The cause recorded for the controller at that address in this run, or empty.
+std::string CauseAt(const std::string& strAddress) {
+    for (uint8_t i = 0; i < g_Utility.m_ucControllerCount && i < kMaxControllers; ++i) {
+        if (ControllerAddressText(g_Utility.m_Controllers[i]) == strAddress) {
+            return flash::CauseText(flash::CauseOf(i));
+        }
+    }
+    return std::string();
+}
+
+// --verbose: one line on standard error as each controller enters a step or an attempt.
+void PrintStep(uint8_t ucTarget, const flash::JobSnapshot& s) {
+    if (s.step == flash::JobStep::kUpdated || s.step == flash::JobStep::kFailed) return;
+    if (ucTarget >= kMaxControllers) return;
+    std::string line = std::string(kProgramName) + ": " +
+                       ControllerAddressText(g_Utility.m_Controllers[ucTarget]) + " ";
+    switch (s.step) {
+        case flash::JobStep::kWaiting:
+            line += "waiting for another controller's write to end";
+            break;
+        case flash::JobStep::kBackup:
+            line += "backup";
+            break;
+        default:
+            line += std::string(flash::JobStepName(s.step)) + ", attempt " +
+                    std::to_string(s.ucAttempt) + " of " + std::to_string(flash::kUpdateAttempts);
+            if (s.dwStepTotal > 0) line += " (" + std::to_string(s.dwStepTotal) + " bytes)";
+            break;
+    }
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
 // --list and --verify: no licence, no terminal, nothing written to any flash.
 int RunReadOnly(const cli::ProgramOptions& options, const admin::AdminRequest& request) {
     framework::Services services;
@@ -130,6 +165,10 @@ int RunUpdate(const cli::ProgramOptions& options, const admin::AdminRequest& req
             if (!verbose) return;
             std::string line = std::string(kProgramName) + ": " + c.strAddress + " " + c.strResult;
             if (!c.strBackup.empty()) line += ", backup " + c.strBackup;
+            if (c.nResultCode != kResultSuccess) {
+                const std::string cause = CauseAt(c.strAddress);
+                if (!cause.empty()) line += ": " + cause;
+            }
             std::fprintf(stderr, "%s\n", line.c_str());
         });
     RunOptions runOptions = recorder.Options();
@@ -146,6 +185,7 @@ int RunUpdate(const cli::ProgramOptions& options, const admin::AdminRequest& req
         }
     };
     SetRunOptions(std::move(runOptions));
+    if (verbose) flash::SetJobStepObserver(PrintStep);
 
     // The program's services: the platform's, with the terminal's windows and message boxes
     // and the program's resources.
@@ -157,6 +197,7 @@ int RunUpdate(const cli::ProgramOptions& options, const admin::AdminRequest& req
     int status = RunVlm270FWUpdate(options.strCommandLine);
     frontEnd.Uninstall();
     SetRunOptions(RunOptions{});
+    flash::SetJobStepObserver(nullptr);
     if (options.bJson) {
         std::string json = cli::ReportJson(recorder.Finish(status), VLM_VERSION);
         std::fputs(json.c_str(), stdout);

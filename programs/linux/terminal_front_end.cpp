@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <optional>
 
+#include "flash/job_progress.h"
+#include "flash/stoppable_vlmio.h"
 #include "framework/message_box.h"
 #include "programs/linux/terminal_render.h"
 #include "res/resource_ids.h"
@@ -21,6 +23,8 @@ namespace {
 
 // How often the main window looks for close requests while nothing else happens.
 constexpr uint64_t kWatchMs = 50;
+// How often the block is drawn anew for progress alone (its bytes, the activity line).
+constexpr std::chrono::milliseconds kFrameInterval{200};
 constexpr int kDefaultColumns = 80;
 constexpr int kDefaultRows = 24;
 constexpr int kSmallestPage = 5;
@@ -146,6 +150,7 @@ void TerminalFrontEnd::ShowNotice(const std::string& text) {
 
 void TerminalFrontEnd::Install() {
     m_closeRequestsSeen = CloseRequestCount();
+    m_closeRequestsAtInstall = m_closeRequestsSeen;
     InstallTerminalSignalHandlers();
     m_windows.SetObserver(this);
     m_windows.SetDialogResponder([this](const WindowState& w) { return Respond(w); });
@@ -241,9 +246,40 @@ void TerminalFrontEnd::ShowMainWindow(bool printPlainRows) {
     }
     MainWindowView view = ViewOfMainWindow(*window);
     view.image = m_imageName;
+    for (ControllerRowView& row : view.rows) {
+        const auto target = static_cast<uint8_t>(row.index);
+        row.progress = flash::SnapshotOf(target);
+        if (row.progress.step == flash::JobStep::kFailed) {
+            row.cause = flash::CauseText(flash::CauseOf(target));
+        }
+    }
+    m_progressSeen = flash::ProgressGeneration();
     if (m_options.drawInPlace) {
         if (m_prompting > 0) return;
         view.notice = m_notice;
+        const auto now = std::chrono::steady_clock::now();
+        if (!m_shown) {
+            m_shown = true;
+            m_shownAt = now;
+        }
+        // The mark turns only when the hardware was worked on since the last frame.
+        const uint64_t accesses = flash::CStoppableVlmIo::CallsMade();
+        if (accesses != m_accessesSeen) {
+            m_accessesSeen = accesses;
+            ++m_frame;
+        }
+        m_lastFrameAt = now;
+        const auto elapsed = static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(now - m_shownAt).count());
+        const ControlState* bar = window->Control(res::IDC_OVERALL_PROGRESS);
+        const bool bRunFailed = bar != nullptr && bar->barColour == framework::Rgb(255, 50, 50);
+        std::string activity =
+            ActivityLine(m_frame, m_ended ? m_ullEndedMs : elapsed, view.rows, bRunFailed);
+        if (!m_ended && activity.rfind("[", 0) != 0) {
+            m_ended = true;  // the clock stops once every row has ended
+            m_ullEndedMs = elapsed;
+        }
+        view.activity = std::move(activity);
         DrawBlock(RenderMainWindowBlock(view, Columns() - 1, m_options.colour));
         return;
     }
@@ -252,14 +288,19 @@ void TerminalFrontEnd::ShowMainWindow(bool printPlainRows) {
         m_titlePrinted = true;
         out += view.title + "\n";
     }
+    if (!m_imagePrinted && !view.image.empty()) {
+        m_imagePrinted = true;
+        out += "Image: " + view.image + "\n";
+    }
     if (printPlainRows) {
         for (const ControllerRowView& row : view.rows) {
             if (!PlainRowWorthPrinting(row)) continue;
-            std::string line = RenderPlainRow(row);
+            std::string line;
+            for (const std::string& piece : RenderPlainRow(row, Columns())) line += piece + "\n";
             std::string& last = m_plainRows[static_cast<std::size_t>(row.index)];
             if (line != last) {
                 last = line;
-                out += line + "\n";
+                out += line;
             }
         }
     }
@@ -395,8 +436,17 @@ UserAction TerminalFrontEnd::WatchMainWindow(const WindowState& dialog) {
         }
         return UserAction::CloseBox();
     }
+    if (m_options.silent) return UserAction::Wait(kWatchMs);
     if (m_options.drawInPlace && !m_drawn.empty() && TerminalResizeCount() != m_resizesSeen) {
         ShowMainWindow(false);
+    } else if (m_options.drawInPlace && !m_drawn.empty() && !m_ended) {
+        // Progress, and the activity line's mark and clock, at a few frames a second.
+        if (std::chrono::steady_clock::now() - m_lastFrameAt >= kFrameInterval) {
+            ShowMainWindow(false);
+        }
+    } else if (!m_options.drawInPlace && m_titlePrinted &&
+               flash::ProgressGeneration() != m_progressSeen) {
+        ShowMainWindow(!m_rowTextsPending);
     }
     return UserAction::Wait(kWatchMs);
 }
@@ -433,6 +483,16 @@ UserAction TerminalFrontEnd::AskLicence(const WindowState& dialog) {
 }
 
 UserAction TerminalFrontEnd::AskRestart(const WindowState& dialog) {
+    // A person who asked the update to close, or a run that changed no flash, is not asked to
+    // restart: nothing is restarted, and that is said.
+    const bool bCloseRequested = CloseRequestCount() > m_closeRequestsAtInstall;
+    if (bCloseRequested || !flash::AnyEraseBegun()) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        PrintBelow(
+            std::string(bCloseRequested ? kClosedNotRestarted : kNothingWrittenNotRestarted) +
+            "\n");
+        return UserAction::Escape();
+    }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         std::string headline = "\n";

@@ -5,21 +5,24 @@
 // - The licence: its text a page at a time, then "Accept the licence agreement? [y/N]" (y
 //   accepts; anything else, Escape or end of input cancels).
 // - The main window: a block redrawn in place on a terminal, only the lines that changed, and
-//   whole again after the terminal is resized (title, activity bar, one line per controller with
-//   its bar, the image; in the bars' colours: 24-bit where COLORTERM says the terminal has them,
-//   else the 16 standard colours; in words, "updated" or "FAILED", when NO_COLOR is set);
-//   elsewhere one plain line per change of a controller's row or job bar, once it says something.
+//   whole again after the terminal is resized (title, activity line, two lines per controller:
+//   its bar of real progress with "updated", "FAILED" or "waiting", then its step, bytes and
+//   attempt or the cause of its failure; the image. In the bars' colours: 24-bit where
+//   COLORTERM says the terminal has them, else the 16 standard colours, none when NO_COLOR is
+//   set); elsewhere the image, then one plain line per step of each controller.
 // - Message boxes: "CAPTION: TEXT" on standard error; the interactive run then waits for Enter.
 //   Notices: their line on standard error.
 // - The restart prompt: its headline, then "Restart now? [Y/n]" after the ending where every
 //   controller was updated, "Restart now? [y/N]" after any other (Enter takes the capital answer;
-//   y: restart now, n: restart later, Escape or end of input: cancel).
+//   y: restart now, n: restart later, Escape or end of input: cancel). Not asked at all (and
+//   nothing restarted) after a close request, nor when no flash was erased.
 // - Ctrl-C, SIGTERM and SIGHUP: the main window's close request; what it waits for is said in the
 //   block itself.
 // Silent mode prints nothing but message boxes and waits for nobody.
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -77,6 +80,13 @@ public:
 
     void OnChange(const ChangeRecord& change) override;
 
+    // The sentence said instead of the restart question after a close request, and when no
+    // flash was erased.
+    static constexpr const char* kClosedNotRestarted =
+        "The update was asked to close: this computer was not restarted.";
+    static constexpr const char* kNothingWrittenNotRestarted =
+        "No flash was written: this computer was not restarted.";
+
 private:
     UserAction Respond(const WindowState& dialog);
     UserAction AskLicence(const WindowState& dialog);
@@ -125,6 +135,19 @@ private:
     std::map<uint64_t, UserAction> m_nextAction;  // what a dialog is told next
     std::map<uint64_t, bool> m_asked;             // dialogs already answered
     uint64_t m_closeRequestsSeen = 0;
+    uint64_t m_closeRequestsAtInstall = 0;
+
+    // The activity line: when the window was first shown and when every row had ended, the
+    // mark's frame, and what was last drawn of the jobs' records and the hardware's accesses.
+    std::chrono::steady_clock::time_point m_shownAt;
+    std::chrono::steady_clock::time_point m_lastFrameAt;
+    bool m_shown = false;
+    bool m_ended = false;
+    uint64_t m_ullEndedMs = 0;
+    unsigned m_frame = 0;
+    uint64_t m_progressSeen = 0;
+    uint64_t m_accessesSeen = 0;
+    bool m_imagePrinted = false;  // plain lines: the image was named
 };
 
 }  // namespace terminal

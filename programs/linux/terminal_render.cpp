@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "flash/update_engine.h"
 #include "res/resource_ids.h"
 
 namespace terminal {
@@ -17,7 +18,6 @@ constexpr Colour kRed = Rgb(255, 50, 50);
 constexpr int kPercent = 100;
 constexpr int kMostJobBarCells = 20;
 constexpr int kFewestJobBarCells = 10;
-constexpr int kActivityBarCells = 50;
 constexpr int kBarFrame = 7;  // "[", "] ", "100%"
 constexpr char kFilledCell = '#';
 constexpr char kEmptyCell = '-';
@@ -26,6 +26,11 @@ constexpr char kResetStyle[] = "\x1b[0m";
 constexpr char kClearToEndOfLine[] = "\x1b[K";
 constexpr const char* kUnknownPart = ":[]";  // the label of a part not identified yet
 constexpr const char* kImageCaption = "Image: ";
+// The second line of a row starts under its numbers.
+constexpr std::size_t kDetailIndent = 8;
+constexpr char kSpinnerFrames[] = {'|', '/', '-', '\\'};
+constexpr uint64_t kMsPerSecond = 1000;
+constexpr uint64_t kSecondsPerMinute = 60;
 
 // The 8 standard colours as terminals commonly show them, by their colour number 0-7.
 constexpr Colour kStandardColours[] = {
@@ -112,8 +117,9 @@ private:
     std::vector<Piece> m_pieces;
 };
 
-// "[####------] 40%", then the outcome in words when colours are not shown.
-void AddBar(StyledLine& line, int percent, Colour colour, int cells, ColourDepth depth) {
+// "[####------]  40%", then the row's state in a word, in every mode.
+void AddBar(StyledLine& line, int percent, Colour colour, int cells, ColourDepth depth,
+            const std::string& word) {
     int filled = percent * cells / kPercent;
     line.Add("[");
     line.Add(std::string(static_cast<std::size_t>(filled), kFilledCell), CellStyle(colour, depth));
@@ -121,10 +127,12 @@ void AddBar(StyledLine& line, int percent, Colour colour, int cells, ColourDepth
     char tail[32];
     std::snprintf(tail, sizeof tail, "] %3d%%", percent);
     line.Add(tail);
-    if (depth == ColourDepth::kNone) {
-        const std::string word = OutcomeWord(colour);
-        if (!word.empty()) line.Add(" " + word);
-    }
+    if (!word.empty()) line.Add(" " + word);
+}
+
+// "attempt 2 of 3".
+std::string AttemptText(uint8_t ucAttempt) {
+    return "attempt " + std::to_string(ucAttempt) + " of " + std::to_string(flash::kUpdateAttempts);
 }
 
 // The spellings of a row's numbers, longest first.
@@ -145,8 +153,9 @@ struct RowLayout {
 
 RowLayout LayOutRows(const std::vector<ControllerRowView>& rows, int columns, ColourDepth depth) {
     const std::size_t width = columns > 0 ? static_cast<std::size_t>(columns) : SIZE_MAX / 2;
-    // Room kept after the bar for the outcome in words.
-    const std::size_t wordRoom = depth == ColourDepth::kNone ? std::string(" updated").size() : 0;
+    (void)depth;
+    // Room kept after the bar for the state in a word.
+    const std::size_t wordRoom = std::string(" updated").size();
     RowLayout layout;
     std::size_t longestPart = 0;
     for (const ControllerRowView& row : rows) {
@@ -187,6 +196,98 @@ std::string OutcomeWord(Colour colour) {
     return std::string();
 }
 
+std::string RowWord(const ControllerRowView& row) {
+    switch (row.progress.step) {
+        case flash::JobStep::kUpdated:
+            return "updated";
+        case flash::JobStep::kFailed:
+            return "FAILED";
+        case flash::JobStep::kWaiting:
+            return "waiting";
+        default:
+            return OutcomeWord(row.barColour);
+    }
+}
+
+int RowPercent(const ControllerRowView& row) {
+    const flash::JobSnapshot& p = row.progress;
+    if (p.step == flash::JobStep::kUpdated) return kPercent;
+    if (p.step == flash::JobStep::kNone && OutcomeWord(row.barColour) == "updated") return kPercent;
+    if (p.dwAttemptTotal == 0 || p.ucAttempt == 0) return 0;
+    return static_cast<int>(static_cast<uint64_t>(p.dwAttemptDone) * kPercent / p.dwAttemptTotal);
+}
+
+std::string ByteCount(uint32_t dwBytes) {
+    std::string digits = std::to_string(dwBytes);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out.push_back(',');
+        out.push_back(digits[i]);
+    }
+    return out;
+}
+
+std::string RowDetail(const ControllerRowView& row) {
+    const flash::JobSnapshot& p = row.progress;
+    switch (p.step) {
+        case flash::JobStep::kNone:
+            if (!row.barVisible || RowWord(row) != "") return std::string();
+            return row.flashPart.empty() ? "identifying its flash part" : "identified";
+        case flash::JobStep::kWaiting:
+            return "waiting for another controller's write to end";
+        case flash::JobStep::kBackup:
+            return "backup: reading its flash before the erase";
+        case flash::JobStep::kErase:
+            return "erase, " + AttemptText(p.ucAttempt);
+        case flash::JobStep::kBlankCheck:
+        case flash::JobStep::kWrite:
+        case flash::JobStep::kVerify:
+            return std::string(flash::JobStepName(p.step)) + " " + ByteCount(p.dwStepDone) +
+                   " of " + ByteCount(p.dwStepTotal) + " bytes, " + AttemptText(p.ucAttempt);
+        case flash::JobStep::kUpdated:
+            return "written and verified " + ByteCount(p.dwStepTotal) + " bytes, " +
+                   AttemptText(p.ucAttempt);
+        case flash::JobStep::kFailed:
+            return row.cause.empty() ? "not updated" : row.cause;
+    }
+    return std::string();
+}
+
+std::string ActivityLine(unsigned frame, uint64_t ullElapsedMs,
+                         const std::vector<ControllerRowView>& rows, bool bRunFailed) {
+    const uint64_t seconds = ullElapsedMs / kMsPerSecond;
+    char clock[32];
+    std::snprintf(clock, sizeof clock, "%llu:%02llu",
+                  static_cast<unsigned long long>(seconds / kSecondsPerMinute),
+                  static_cast<unsigned long long>(seconds % kSecondsPerMinute));
+    std::size_t updated = 0;
+    std::size_t failed = 0;
+    for (const ControllerRowView& row : rows) {
+        const std::string word = RowWord(row);
+        if (word == "updated") ++updated;
+        if (word == "FAILED") ++failed;
+    }
+    const bool bAllEnded = !rows.empty() && updated + failed == rows.size();
+    if (bAllEnded || bRunFailed) {
+        std::string line = std::string(bAllEnded ? "Finished after " : "Stopped after ") + clock;
+        if (!rows.empty()) {
+            line += ": " + std::to_string(updated) + " updated";
+            if (failed > 0) line += ", " + std::to_string(failed) + " FAILED";
+            if (updated + failed < rows.size()) {
+                line += ", " + std::to_string(rows.size() - updated - failed) + " not finished";
+            }
+        }
+        return line;
+    }
+    std::string line = std::string("[") + kSpinnerFrames[frame % std::size(kSpinnerFrames)] + "] " +
+                       clock + " working";
+    if (!rows.empty()) {
+        line += ": " + std::to_string(updated + failed) + " of " + std::to_string(rows.size()) +
+                " controllers done";
+    }
+    return line;
+}
+
 std::string CellStyle(Colour colour, ColourDepth depth) {
     if (colour == kDefaultColour || depth == ColourDepth::kNone) return std::string();
     char style[64];
@@ -224,10 +325,6 @@ std::size_t VisibleWidth(const std::string& line) {
 MainWindowView ViewOfMainWindow(const WindowState& window) {
     MainWindowView view;
     view.title = window.title;
-    if (const ControlState* bar = window.Control(res::IDC_OVERALL_PROGRESS)) {
-        view.activityPercent = PercentOf(*bar);
-        view.activityColour = bar->barColour;
-    }
     for (std::size_t i = 0; i < res::kJobBars.size(); ++i) {
         ControllerRowView row;
         row.index = static_cast<int>(i);
@@ -271,14 +368,8 @@ std::vector<std::string> RenderMainWindowBlock(const MainWindowView& view, int c
     StyledLine title;
     title.Add(view.title);
     lines.push_back(title.Render(columns));
-    // The activity bar only shows that something happens: in colour where colours are shown,
-    // never with words.
-    const int activityCells =
-        columns > 0 ? std::clamp(columns - kBarFrame, 1, kActivityBarCells) : kActivityBarCells;
     StyledLine activity;
-    AddBar(activity, view.activityPercent,
-           depth == ColourDepth::kNone ? kDefaultColour : view.activityColour, activityCells,
-           depth);
+    activity.Add(view.activity);
     lines.push_back(activity.Render(columns));
     const RowLayout layout = LayOutRows(view.rows, columns, depth);
     for (const ControllerRowView& row : view.rows) {
@@ -288,8 +379,23 @@ std::vector<std::string> RenderMainWindowBlock(const MainWindowView& view, int c
         line.Add(PadRight(row.name, layout.nameWidth) + " " +
                  PadRight(numbers, layout.numbersWidth) + " " +
                  PadRight(CutTo(row.flashPart, layout.partWidth), layout.partWidth) + " ");
-        if (row.barVisible) AddBar(line, row.barPercent, row.barColour, layout.cells, depth);
+        if (row.barVisible) {
+            AddBar(line, RowPercent(row), row.barColour, layout.cells, depth, RowWord(row));
+        }
         lines.push_back(line.Render(columns));
+        // The second line: its step and bytes, or the cause of its failure over as many lines as
+        // it takes.
+        const std::string detail = RowDetail(row);
+        const int detailColumns =
+            columns > 0 ? std::max(1, columns - static_cast<int>(kDetailIndent)) : 0;
+        const std::vector<std::string> pieces = detail.empty()
+                                                    ? std::vector<std::string>{std::string()}
+                                                    : WrapText(detail, detailColumns);
+        for (const std::string& piece : pieces) {
+            StyledLine more;
+            more.Add(std::string(kDetailIndent, ' ') + piece);
+            lines.push_back(more.Render(columns));
+        }
     }
     if (!view.image.empty()) {
         StyledLine image;
@@ -313,24 +419,59 @@ std::vector<std::string> RenderMainWindowBlock(const MainWindowView& view, int c
     return lines;
 }
 
-std::string RenderPlainRow(const ControllerRowView& row) {
-    std::string line = row.name;
-    for (const std::string* piece : {&row.numbers, &row.flashPart}) {
+std::vector<std::string> RenderPlainRow(const ControllerRowView& row, int columns) {
+    const flash::JobSnapshot& p = row.progress;
+    std::string state;
+    switch (p.step) {
+        case flash::JobStep::kNone:
+            state = RowWord(row);
+            if (state.empty()) state = row.flashPart.empty() ? "" : "identified";
+            break;
+        case flash::JobStep::kErase:
+        case flash::JobStep::kBlankCheck:
+        case flash::JobStep::kWrite:
+        case flash::JobStep::kVerify:
+            state = std::string(flash::JobStepName(p.step)) + ", " + AttemptText(p.ucAttempt);
+            break;
+        default:
+            state = flash::JobStepName(p.step);
+            break;
+    }
+    const auto spellings = NumberSpellings(row);
+    const std::string& numbers = spellings[std::min<std::size_t>(1, spellings.size() - 1)];
+    std::string head;
+    for (const std::string* piece : {&row.name, &numbers}) {
+        if (piece->empty()) continue;
+        if (!head.empty()) head += " ";
+        head += *piece;
+    }
+    const std::size_t width = columns > 0 ? static_cast<std::size_t>(columns) : SIZE_MAX / 2;
+    std::string part = row.flashPart;
+    const std::size_t others =
+        head.size() + (part.empty() ? 0 : 1) + (state.empty() ? 0 : 1 + state.size());
+    if (!part.empty() && others + part.size() > width) {
+        part = CutTo(part, width > others ? width - others : 0);
+    }
+    std::string line = head;
+    for (const std::string* piece : {&part, &state}) {
         if (piece->empty()) continue;
         if (!line.empty()) line += " ";
         line += *piece;
     }
-    if (row.barVisible) {
-        if (!line.empty()) line += " ";
-        line.append("job ").append(std::to_string(row.barPercent)).append("%");
-        const std::string word = OutcomeWord(row.barColour);
-        if (!word.empty()) line.append(" ").append(word);
+    std::vector<std::string> lines{line.substr(0, width)};
+    if (p.step == flash::JobStep::kFailed && !row.cause.empty()) {
+        const int causeColumns =
+            columns > 0 ? std::max(1, columns - static_cast<int>(kDetailIndent)) : 0;
+        for (const std::string& piece : WrapText(row.cause, causeColumns)) {
+            lines.push_back(std::string(kDetailIndent, ' ') + piece);
+        }
     }
-    return line;
+    return lines;
 }
 
 bool PlainRowWorthPrinting(const ControllerRowView& row) {
-    return !row.flashPart.empty() || row.barPercent > 0 || !OutcomeWord(row.barColour).empty();
+    return !row.flashPart.empty() || row.progress.step != flash::JobStep::kNone ||
+           !OutcomeWord(row.barColour).empty();
 }
 
 std::vector<std::string> WrapText(const std::string& text, int columns) {

@@ -654,6 +654,9 @@ TEST(LinuxProgram, FailureEndingsPrintTheirMessageAndExitStatus) {
              WriteFile(f.Dir() / kImageName, std::string(0x20001, '\x5a'), fs::perms(0644));
          },
          kImageLoadFailed, "Open Frimware bin file Failed!!strFwFullName["},
+        {"empty image",
+         [](ProgramFolder& f) { WriteFile(f.Dir() / kImageName, "", fs::perms(0644)); },
+         kImageLoadFailed, "Open Frimware bin file Failed!!strFwFullName["},
         {"a controller fails",
          [](ProgramFolder& f) {
              f.SetMachineFile(
@@ -762,6 +765,39 @@ TEST(LinuxProgram, InteractiveRunOnATerminalAnsweredRestartLater) {
     for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
     EXPECT_EQ(folder.SystemctlCalls(), "");
     EXPECT_EQ(folder.Violations(), "");
+}
+
+// Ctrl-C while the flashes are written: the run goes on to its end, and then no restart is
+// offered; the window said each controller's step and its outcome in words.
+TEST(LinuxProgram, InteractiveRunClosedWithCtrlCIsNotRestarted) {
+    ProgramFolder folder(kDemo);
+    Outcome o = folder.RunOnTerminal(
+        {}, {{"Accept the licence agreement? [y/N]", "y\r"}, {"attempt 1 of 3", "\x03"}});
+    EXPECT_EQ(o.status, kAllUpdated) << o.out;
+    EXPECT_NE(o.out.find("Closing: an update in progress is finished first."), std::string::npos);
+    EXPECT_EQ(o.out.find("Restart now?"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("The update was asked to close: this computer was not restarted."),
+              std::string::npos)
+        << o.out;
+    EXPECT_NE(o.out.find("] 100% updated"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("written and verified 65,536 bytes, attempt 1 of 3"), std::string::npos);
+    for (const char* f : kFlashFiles) ExpectFlashHoldsImage(folder, f);
+    EXPECT_EQ(folder.SystemctlCalls(), "");
+}
+
+// A run that wrote nothing (no controller) asks no restart question: Enter typed at once
+// restarts nothing.
+TEST(LinuxProgram, InteractiveRunThatWroteNothingAsksNoRestart) {
+    ProgramFolder folder(kDemo);
+    folder.SetMachineFile("device 00:1f.2 8086:2922\n");
+    Outcome o = folder.RunOnTerminal(
+        {}, {{"Accept the licence agreement? [y/N]", "y\r"}, {"Press Enter", "\r"}});
+    EXPECT_EQ(o.status, kControllerNotReady) << o.out;
+    EXPECT_EQ(o.out.find("Restart now?"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("No flash was written: this computer was not restarted."),
+              std::string::npos)
+        << o.out;
+    EXPECT_EQ(folder.SystemctlCalls(), "");
 }
 
 TEST(LinuxProgram, InteractiveRestartNowPowerCyclesTheEmulatedPcOnly) {
@@ -1115,6 +1151,42 @@ TEST(LinuxProgram, ControllerAndImageChooseWhatIsWritten) {
     EXPECT_EQ(o.status, kImageNotFound);
     EXPECT_NE(o.err.find("--image missing.rom: no such file"), std::string::npos) << o.err;
     EXPECT_EQ(folder.Violations(), "");
+}
+
+// --verbose tells each controller's steps as they come, then its outcome with the cause of a
+// failure: the step, the evidence, and that it held on every attempt.
+TEST(LinuxProgram, VerboseTellsEveryStepAndTheCauseOfAFailure) {
+    ProgramFolder folder(kDemo);
+    folder.SetMachineFile(
+        "controller 02:00.0 part=M25P10A flash=flash-02-00-0.bin timing=instant\n"
+        "controller 03:00.0 part=SST25VF010A flash=flash-03-00-0.bin timing=instant "
+        "fault=erase-fails\n");
+    Outcome o = folder.Run({"/s", "--verbose"});
+    EXPECT_EQ(o.status, kHostNotReady) << o.err;
+    std::vector<std::string> lines;
+    std::istringstream in(o.err);
+    for (std::string line; std::getline(in, line);) {
+        if (line.find(" 0000:02:00.0 ") != std::string::npos) lines.push_back(line);
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "vlm270fwupdate: 0000:02:00.0 erase, attempt 1 of 3",
+                         "vlm270fwupdate: 0000:02:00.0 blank check, attempt 1 of 3 (65536 bytes)",
+                         "vlm270fwupdate: 0000:02:00.0 write, attempt 1 of 3 (65536 bytes)",
+                         "vlm270fwupdate: 0000:02:00.0 verify, attempt 1 of 3 (65536 bytes)",
+                         "vlm270fwupdate: 0000:02:00.0 updated",
+                     }))
+        << o.err;
+    EXPECT_NE(o.err.find("vlm270fwupdate: 0000:03:00.0 blank check, attempt 3 of 3"),
+              std::string::npos);
+    const std::regex cause(
+        "vlm270fwupdate: 0000:03:00.0 not updated: erase did not take: status register "
+        "0x[0-9a-f]{2}; "
+        "blank check read 0x[0-9a-f]{2} at 0x000000 on all 3 attempts\n");
+    EXPECT_TRUE(std::regex_search(o.err, cause)) << o.err;
+    // The description's message box, byte for byte.
+    EXPECT_NE(o.err.find("vlm270fwupdate: Your Host Device is not ready, Firmware Update "
+                         "Failed!!!, Please reboot your PC and try again!!!\n"),
+              std::string::npos);
 }
 
 TEST(LinuxProgram, SilentRunReportsAsJsonAndNamesItsImageWhenVerbose) {

@@ -118,7 +118,7 @@ TEST_F(ImageFileTest, FindOpensTheBareNameInTheCurrentDirectory) {
 
 TEST_F(ImageFileTest, LoadFillsTheBufferAndRaisesShortImages) {
     const std::pair<std::size_t, uint32_t> cases[] = {
-        {0, 65536}, {10, 65536}, {65535, 65536}, {65536, 65536}, {100000, 100000}, {131072, 131072},
+        {1, 65536}, {10, 65536}, {65535, 65536}, {65536, 65536}, {100000, 100000}, {131072, 131072},
     };
     for (const auto& [fileSize, imageSize] : cases) {
         std::string path = WriteImage("img.rom", fileSize);
@@ -137,15 +137,19 @@ TEST_F(ImageFileTest, LoadFillsTheBufferAndRaisesShortImages) {
     EXPECT_TRUE(m_events.Lines().empty());
 }
 
-TEST_F(ImageFileTest, LoadRefusesAnImageLongerThanTheBuffer) {
-    std::string path = WriteImage("big.rom", kImageBufferBytes + 1);
-    // Guard bytes after the buffer show that nothing is written past it.
-    std::vector<uint8_t> buffer(kImageBufferBytes + 64, 0xA5);
-    std::fill(buffer.begin(), buffer.begin() + kImageBufferBytes, 0);
-    CUtility utility;
-    EXPECT_EQ(utility.bOpenFWBinFile(path, buffer.data()), kResultInvalidParameter);
-    for (std::size_t i = 0; i < buffer.size(); ++i) {
-        ASSERT_EQ(buffer[i], i < kImageBufferBytes ? 0 : 0xA5) << i;
+// A file longer than the buffer, and an empty file (which would be written as 64 KiB of zeros and
+// reported updated), are refused; nothing is written into or past the buffer.
+TEST_F(ImageFileTest, LoadRefusesAnImageLongerThanTheBufferOrEmpty) {
+    for (std::size_t size : {static_cast<std::size_t>(kImageBufferBytes) + 1, std::size_t{0}}) {
+        std::string path = WriteImage("big.rom", size);
+        // Guard bytes after the buffer show that nothing is written past it.
+        std::vector<uint8_t> buffer(kImageBufferBytes + 64, 0xA5);
+        std::fill(buffer.begin(), buffer.begin() + kImageBufferBytes, 0);
+        CUtility utility;
+        EXPECT_EQ(utility.bOpenFWBinFile(path, buffer.data()), kResultInvalidParameter) << size;
+        for (std::size_t i = 0; i < buffer.size(); ++i) {
+            ASSERT_EQ(buffer[i], i < kImageBufferBytes ? 0 : 0xA5) << i;
+        }
     }
 }
 

@@ -122,6 +122,19 @@ TEST(PlatformFiles, ExclusiveOpenFailsWhileTheFileIsHeldElsewhere) {
     EXPECT_EQ(error.kind, FileErrorKind::kSharingViolation);
     first->Close();
     EXPECT_NE(framework::OpenFileExclusive(file, error), nullptr);
+
+    // A program that holds it open for writing, without any lock, holds it too; one that only
+    // reads it does not.
+    for (int mode : {O_WRONLY, O_RDWR, O_RDONLY}) {
+        int other = open(file.c_str(), mode);
+        ASSERT_GE(other, 0);
+        auto opened = framework::OpenFileExclusive(file, error);
+        EXPECT_EQ(opened == nullptr, mode != O_RDONLY) << mode;
+        if (mode != O_RDONLY) {
+            EXPECT_EQ(error.kind, FileErrorKind::kSharingViolation);
+        }
+        close(other);
+    }
 }
 
 TEST(PlatformFiles, ErrorTextsNameTheFile) {

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "flash/job_progress.h"
 #include "framework/dialog.h"
 #include "framework/message_box.h"
 #include "framework/posix/terminal_io.h"
@@ -103,6 +104,7 @@ public:
     }
     void Uninstall() { m_terminal.Uninstall(); }
     framework::MemoryWindowSystem& Windows() { return m_terminal.Windows(); }
+    void SetImageName(const std::string& path) { m_terminal.SetImageName(path); }
 
 private:
     static pci::Services ServicesOf(terminal::TerminalFrontEnd& frontEnd) {
@@ -313,9 +315,18 @@ TEST(TerminalFrontEnd, LicenceIsShownAPageAtATime) {
     }
 }
 
+// A run that erased a flash, as the restart question is asked only after one.
+void EraseBegun() {
+    flash::ResetJobProgress();
+    flash::ScopedJobProgress job(0, 1, 1);
+    flash::BeginAttempt(1);
+    flash::BeginStep(flash::JobStep::kErase);
+}
+
 // Enter restarts only after the ending where every controller was updated: two Enters after a
-// run that wrote nothing or failed never restart a computer.
+// run that failed never restart a computer.
 TEST(TerminalFrontEnd, RestartPromptAnswers) {
+    EraseBegun();
     struct Case {
         ExitStatus ending;
         const char* input;
@@ -366,6 +377,42 @@ TEST(TerminalFrontEnd, RestartPromptAnswers) {
     ResetExitStatus();
 }
 
+// No restart is offered after a close request (Ctrl-C, TERM, HUP during the run), nor after a
+// run that erased no flash: "y" typed then restarts nothing, and the sentence says so.
+TEST(TerminalFrontEnd, NoRestartQuestionAfterACloseRequestOrWhenNothingWasWritten) {
+    struct Case {
+        bool erased;
+        int signal;  // 0: none
+        const char* said;
+    } cases[] = {
+        {true, SIGINT, "The update was asked to close: this computer was not restarted.\n"},
+        {true, SIGTERM, "The update was asked to close: this computer was not restarted.\n"},
+        {true, SIGHUP, "The update was asked to close: this computer was not restarted.\n"},
+        {false, 0, "No flash was written: this computer was not restarted.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.said) + std::to_string(c.signal));
+        if (c.erased) {
+            EraseBegun();
+        } else {
+            flash::ResetJobProgress();
+        }
+        ResetExitStatus();
+        RecordExitStatus(ExitStatus::kAllUpdated);
+        Streams s("y\n");
+        FrontEnd frontEnd(s.Options(false));
+        if (c.signal != 0) std::raise(c.signal);
+        RestartDialog prompt;
+        EXPECT_EQ(prompt.DoModal(), framework::kIdCancelCommand);
+        frontEnd.Uninstall();
+        EXPECT_EQ(s.Out().find("Restart now?"), std::string::npos) << s.Out();
+        EXPECT_NE(s.Out().find(c.said), std::string::npos) << s.Out();
+        EXPECT_EQ(s.RestOfInput(), "y\n");
+    }
+    flash::ResetJobProgress();
+    ResetExitStatus();
+}
+
 TEST(TerminalFrontEnd, MessageBoxesGoToStandardErrorAndWaitForEnterOnlyWhenInteractive) {
     for (bool silent : {true, false}) {
         SCOPED_TRACE(silent);
@@ -386,12 +433,25 @@ TEST(TerminalFrontEnd, MessageBoxesGoToStandardErrorAndWaitForEnterOnlyWhenInter
     }
 }
 
-// The main window running one controller's update: refresh, bar moves, colour at the end.
+// The main window running one controller's update: refresh, the job's steps with the bar
+// moves that follow them, colour at the end.
 void PlayUpdate(MainDialog& d) {
+    flash::ResetJobProgress();
     d.ShowRow(":[]");
     d.ShowRow("PFLASH:[PM25LV010A]");
-    d.Bar(10, kGreen);
-    d.Bar(50, kGreen);
+    {
+        flash::ScopedJobProgress job(0, 0x10000, 0x10000);
+        flash::BeginAttempt(1);
+        flash::BeginStep(flash::JobStep::kErase);
+        d.Bar(10, kGreen);
+        flash::BeginStep(flash::JobStep::kWrite);
+        flash::StepBytesDone(0x1000);
+        d.Bar(12, kGreen);
+        flash::BeginStep(flash::JobStep::kVerify);
+        flash::StepBytesDone(0x10000);
+        d.Bar(50, kGreen);
+    }
+    flash::FinishJob(0, true);
     d.Bar(100, kBlue);
     d.HostRef()->SetProgressPos(res::IDC_OVERALL_PROGRESS, 37);
 }
@@ -399,17 +459,20 @@ void PlayUpdate(MainDialog& d) {
 TEST(TerminalFrontEnd, MainWindowAsPlainLinesWhenOutputIsNoTerminal) {
     Streams s("");
     FrontEnd frontEnd(s.Options(false));
+    frontEnd.SetImageName("/srv/fw/VLM270_Option_ROM.rom");
     MainDialog main(PlayUpdate);
     EXPECT_EQ(main.DoModal(), framework::kIdOkCommand);
     frontEnd.Uninstall();
-    // No line before the part is known; the outcome in words, not colour names.
+    // The image is named; no line before the part is known; one line per step and attempt, not
+    // per byte; the outcome in words, not colour names.
     EXPECT_EQ(s.Out(),
               "Velmora 270 Firmware Upgrade Tool Ver 1.0.2.0\n"
-              "270X : Bus: 01 Device: 00 Function: 00 PFLASH:[PM25LV010A] job 0%\n"
-              "270X : Bus: 01 Device: 00 Function: 00 PFLASH:[PM25LV010A] job 10%\n"
-              "270X : Bus: 01 Device: 00 Function: 00 PFLASH:[PM25LV010A] job 50%\n"
-              "270X : Bus: 01 Device: 00 Function: 00 PFLASH:[PM25LV010A] job 50% updated\n"
-              "270X : Bus: 01 Device: 00 Function: 00 PFLASH:[PM25LV010A] job 100% updated\n");
+              "Image: /srv/fw/VLM270_Option_ROM.rom\n"
+              "270X : Bus 01 Dev 00 Fn 00 PFLASH:[PM25LV010A] identified\n"
+              "270X : Bus 01 Dev 00 Fn 00 PFLASH:[PM25LV010A] erase, attempt 1 of 3\n"
+              "270X : Bus 01 Dev 00 Fn 00 PFLASH:[PM25LV010A] write, attempt 1 of 3\n"
+              "270X : Bus 01 Dev 00 Fn 00 PFLASH:[PM25LV010A] verify, attempt 1 of 3\n"
+              "270X : Bus 01 Dev 00 Fn 00 PFLASH:[PM25LV010A] updated\n");
     EXPECT_EQ(s.Err(), "");
 }
 
@@ -434,15 +497,20 @@ TEST(TerminalFrontEnd, MainWindowDrawnInPlaceInTheColoursTheTerminalHas) {
         std::string out = s.Out();
         EXPECT_NE(out.find("\x1b[1A\r"), std::string::npos);  // a line redrawn over itself
         EXPECT_NE(out.find("PFLASH:[PM25LV010A]"), std::string::npos);
-        EXPECT_NE(out.find(" 37%"), std::string::npos);  // the activity bar is drawn
+        // The activity line, no percentage; the step and bytes under the row; the outcome in
+        // words in every mode.
+        EXPECT_NE(out.find("Finished after 0:0"), std::string::npos) << out;
+        EXPECT_EQ(out.find(" 37%"), std::string::npos);
+        EXPECT_NE(out.find("write 4,096 of 65,536 bytes, attempt 1 of 3"), std::string::npos);
+        EXPECT_NE(out.find("] 100% updated"), std::string::npos);
+        EXPECT_NE(out.find("written and verified 65,536 bytes, attempt 1 of 3"), std::string::npos);
         EXPECT_EQ(out.find("\x1b[38;2;") != std::string::npos, c.depth == ColourDepth::kTrueColour);
         if (c.blue != nullptr) {
             EXPECT_NE(out.find(c.blue), std::string::npos);
             EXPECT_NE(out.find(c.green), std::string::npos);
-            EXPECT_EQ(out.find("updated"), std::string::npos);
         } else {
-            EXPECT_EQ(out.find("\x1b[3"), std::string::npos) << "no colour at all";
-            EXPECT_NE(out.find("] 100% updated"), std::string::npos);
+            EXPECT_FALSE(std::regex_search(out, std::regex("\x1b\\[[34][0-9][;m]")))
+                << "no colour at all";
             EXPECT_EQ(out.find("green"), std::string::npos);
         }
     }
@@ -466,8 +534,8 @@ TEST(TerminalFrontEnd, MainWindowRedrawsOnlyWhatChanged) {
     frontEnd.Uninstall();
     EXPECT_EQ(Count(s.Out(), "Velmora 270 Firmware Upgrade Tool"), 1u);
     EXPECT_EQ(after, before);
-    // Each bar position of the job was written once.
-    EXPECT_EQ(Count(s.Out(), "]  10%"), 1u);
+    // Each step of the job was written once.
+    EXPECT_EQ(Count(s.Out(), "write 4,096 of 65,536 bytes"), 1u);
 }
 
 // A reader that has gone (a pager that quit) does not come back: once a write to the output
@@ -581,9 +649,9 @@ TEST(TerminalFrontEnd, ResizeRedrawsTheWholeBlockAtTheNewWidth) {
     close(master);
     const std::size_t cleared = out.find("\r\x1b[J");
     ASSERT_NE(cleared, std::string::npos) << out;
-    // The old block's three lines are cleared from the first: the controller's line, 94 columns
+    // The old block's four lines are cleared from the first: the controller's line, 94 columns
     // wide, may have been wrapped onto two rows by the terminal.
-    EXPECT_EQ(out.substr(cleared - 4, 4), "\x1b[4A");
+    EXPECT_EQ(out.substr(cleared - 4, 4), "\x1b[5A");
     const std::string after = out.substr(cleared + 4);
     EXPECT_NE(after.find("Velmora 270 Firmware Upgrade Tool"), std::string::npos);
     std::size_t start = 0;
@@ -737,8 +805,6 @@ TEST(TerminalRender, RowsFitTheTerminalWithTheirBars) {
     using terminal::ColourDepth;
     terminal::MainWindowView view;
     view.title = std::string(200, 'T');
-    view.activityPercent = 100;
-    view.activityColour = kRed;
     view.image = "/usr/lib/vlm270fwupdate/" + std::string(100, 'i') + ".rom";
     const char* parts[] = {"MXIC:[MX25L100(2)5C/1006E]", "Giga Device:[GD25Q512]",
                            "WinBond:[W25X10B(C)L(V)]", "PFLASH:[PM25L(W)D020C]"};
@@ -754,37 +820,114 @@ TEST(TerminalRender, RowsFitTheTerminalWithTheirBars) {
         row.barVisible = true;
         row.barPercent = 100;
         row.barColour = i == 0 ? kRed : kBlue;
+        row.progress.step = i == 0 ? flash::JobStep::kFailed : flash::JobStep::kUpdated;
+        row.progress.ucAttempt = 3;
+        row.progress.dwAttemptTotal = 3 * 0x20000;
+        row.progress.dwAttemptDone = i == 0 ? 0x20000 : 3 * 0x20000;
+        row.progress.dwStepTotal = 0x20000;
+        if (i == 0) {
+            row.cause =
+                "erase did not take: status register 0x1c (block-protect bits set); "
+                "blank check read 0x00 at 0x000000 on all 3 attempts";
+        }
         view.rows.push_back(row);
     }
-    const std::regex bar("\\[#{10,20}\\] 100%( (updated|FAILED))?$");
+    view.activity = terminal::ActivityLine(0, 75000, view.rows, true);
+    EXPECT_EQ(view.activity, "Finished after 1:15: 3 updated, 1 FAILED");
+    const std::regex bar("\\[[#-]{10,20}\\] +(33|100)% (updated|FAILED)$");
     for (ColourDepth depth :
          {ColourDepth::kTrueColour, ColourDepth::kStandard, ColourDepth::kNone}) {
         for (int columns : {79, 69, 59}) {
             SCOPED_TRACE(std::to_string(columns) + " columns, depth " +
                          std::to_string(static_cast<int>(depth)));
             const auto lines = terminal::RenderMainWindowBlock(view, columns, depth);
-            ASSERT_EQ(lines.size(), 7u);
+            // Title, activity, each row and its detail (the cause over two lines or more), the
+            // image.
+            ASSERT_GE(lines.size(), 12u);
+            EXPECT_NE(lines.back().find("Image: "), std::string::npos);
+            std::vector<std::string> rows;
+            std::string causes;
             for (const std::string& line : lines) {
                 EXPECT_LE(terminal::VisibleWidth(line), static_cast<std::size_t>(columns)) << line;
-            }
-            for (std::size_t i = 2; i < 6; ++i) {
                 std::string visible;
-                for (std::size_t k = 0; k < lines[i].size(); ++k) {
-                    if (lines[i][k] == '\x1b') {
-                        k = lines[i].find_first_of("mK", k);
+                for (std::size_t k = 0; k < line.size(); ++k) {
+                    if (line[k] == '\x1b') {
+                        k = line.find_first_of("mK", k);
                         continue;
                     }
-                    visible.push_back(lines[i][k]);
+                    visible.push_back(line[k]);
                 }
-                EXPECT_TRUE(std::regex_search(visible, bar)) << visible;
+                if (visible.rfind("270X ", 0) == 0) rows.push_back(visible);
+                if (visible.rfind("        ", 0) == 0) causes += visible.substr(7);
+            }
+            ASSERT_EQ(rows.size(), 4u);
+            for (std::size_t i = 0; i < rows.size(); ++i) {
+                EXPECT_TRUE(std::regex_search(rows[i], bar)) << rows[i];
                 if (columns == 79) {
-                    EXPECT_NE(visible.find(parts[i - 2]), std::string::npos);
+                    EXPECT_NE(rows[i].find(parts[i]), std::string::npos);
                 }
             }
-            EXPECT_EQ(lines[2].find("FAILED") != std::string::npos, depth == ColourDepth::kNone);
+            EXPECT_NE(rows[0].find("]  33% FAILED"), std::string::npos) << rows[0];
+            EXPECT_NE(causes.find(" blank check read 0x00 at 0x000000 on all 3 attempts"),
+                      std::string::npos)
+                << causes;
         }
     }
     EXPECT_EQ(terminal::OutcomeWord(kGreen), "");
+}
+
+// Every step of the widest row, as a plain line and as the block's two lines, fits in 80
+// columns; the words and the attempt are always there.
+TEST(TerminalRender, EveryStepFitsEightyColumns) {
+    using flash::JobStep;
+    const struct {
+        JobStep step;
+        const char* plain;   // the plain line's end
+        const char* detail;  // the block's second line, without its indent
+    } cases[] = {
+        {JobStep::kWaiting, " waiting", "waiting for another controller's write to end"},
+        {JobStep::kBackup, " backup", "backup: reading its flash before the erase"},
+        {JobStep::kErase, " erase, attempt 2 of 3", "erase, attempt 2 of 3"},
+        {JobStep::kBlankCheck, " blank check, attempt 2 of 3",
+         "blank check 12,288 of 65,536 bytes, attempt 2 of 3"},
+        {JobStep::kWrite, " write, attempt 2 of 3",
+         "write 12,288 of 131,072 bytes, attempt 2 of 3"},
+        {JobStep::kVerify, " verify, attempt 2 of 3",
+         "verify 12,288 of 131,072 bytes, attempt 2 of 3"},
+        {JobStep::kUpdated, " updated", "written and verified 131,072 bytes, attempt 2 of 3"},
+        {JobStep::kFailed, " FAILED", "written data differs at 0x001234 (wrote 0x5a, read 0x00)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.plain);
+        terminal::ControllerRowView row;
+        row.name = "270X 4:";
+        row.numbers = "Bus: 0f Device: 1f Function: 07";
+        row.bus = "0f";
+        row.device = "1f";
+        row.function = "07";
+        row.flashPart = "MXIC:[MX25L100(2)5C/1006E]";
+        row.barVisible = true;
+        row.progress.step = c.step;
+        row.progress.ucAttempt = 2;
+        row.progress.dwStepDone = 12288;
+        row.progress.dwStepTotal = c.step == JobStep::kBlankCheck ? 65536 : 131072;
+        row.cause = "written data differs at 0x001234 (wrote 0x5a, read 0x00)";
+        const auto plain = terminal::RenderPlainRow(row, 80);
+        for (const std::string& line : plain) EXPECT_LE(line.size(), 80u) << line;
+        EXPECT_EQ(plain[0].rfind("270X 4: Bus 0f Dev 1f Fn 07 MXIC:[MX25L", 0), 0u) << plain[0];
+        EXPECT_EQ(plain[0].substr(plain[0].size() - std::string(c.plain).size()), c.plain);
+        EXPECT_EQ(plain.size(), c.step == JobStep::kFailed ? 2u : 1u);
+        EXPECT_EQ(terminal::RowDetail(row), c.detail);
+        terminal::MainWindowView view;
+        view.rows.push_back(row);
+        for (const std::string& line :
+             terminal::RenderMainWindowBlock(view, 79, terminal::ColourDepth::kNone)) {
+            EXPECT_LE(terminal::VisibleWidth(line), 79u) << line;
+        }
+    }
+    EXPECT_EQ(terminal::ByteCount(0), "0");
+    EXPECT_EQ(terminal::ByteCount(999), "999");
+    EXPECT_EQ(terminal::ByteCount(1000), "1,000");
 }
 
 }  // namespace
