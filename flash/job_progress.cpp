@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
+#include <shared_mutex>
 
 #include "flash/update_engine.h"
 #include "util/result_codes.h"
@@ -36,6 +37,9 @@ struct Record {
 
 std::array<Record, kMaxControllers> g_records;
 std::atomic<uint64_t> g_generation{0};
+// The observer, called under a shared hold of its lock: setting it waits for the calls under
+// way, so that nobody is called once it was replaced.
+std::shared_mutex g_observerLock;
 JobStepObserver g_observer;
 thread_local int t_target = -1;
 
@@ -52,6 +56,7 @@ void Changed() {
 }
 
 void Notify(uint8_t ucTarget) {
+    std::shared_lock<std::shared_mutex> hold(g_observerLock);
     if (g_observer) g_observer(ucTarget, SnapshotOf(ucTarget));
 }
 
@@ -233,6 +238,7 @@ uint64_t ProgressGeneration() {
 }
 
 void SetJobStepObserver(JobStepObserver observer) {
+    std::unique_lock<std::shared_mutex> hold(g_observerLock);
     g_observer = std::move(observer);
 }
 

@@ -71,7 +71,9 @@ bool AnyEraseBegun();
 uint64_t ProgressGeneration();
 
 // Called on the job's thread when a controller enters a step or a new attempt (not on every
-// byte), and when it ends updated or failed. Set while no run is going on.
+// byte), and when it ends updated or failed; the job waits for it. Setting another (or none)
+// waits for the calls under way: once it returns, the one before is never called again. Not
+// to be set from inside an observer.
 using JobStepObserver = std::function<void(uint8_t ucTarget, const JobSnapshot& snapshot)>;
 void SetJobStepObserver(JobStepObserver observer);
 

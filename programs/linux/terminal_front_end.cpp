@@ -156,6 +156,15 @@ void TerminalFrontEnd::Install() {
     m_windows.SetDialogResponder([this](const WindowState& w) { return Respond(w); });
     m_windows.SetMessageBoxResponder(
         [this](const MessageBoxRecord& box) { return AnswerMessageBox(box); });
+    if (!m_options.silent && !m_options.drawInPlace) {
+        // Plain lines: each step is told as the job enters it, however short it is; the job
+        // waits for its line.
+        flash::SetJobStepObserver([this](uint8_t, const flash::JobSnapshot&) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_titlePrinted) ShowMainWindow(!m_rowTextsPending);
+        });
+        m_observing = true;
+    }
     m_installed = true;
 }
 
@@ -165,6 +174,8 @@ void TerminalFrontEnd::Uninstall() {
     m_windows.SetObserver(nullptr);
     m_windows.SetDialogResponder(nullptr);
     m_windows.SetMessageBoxResponder(nullptr);
+    if (m_observing) flash::SetJobStepObserver(nullptr);
+    m_observing = false;
     std::lock_guard<std::mutex> lock(m_mutex);
     LeaveBlock();
     RestoreTerminal();

@@ -120,6 +120,7 @@ private:
                      // a terminal
     MemoryWindowSystem m_windows;
     bool m_installed = false;
+    bool m_observing = false;  // the jobs' steps are told to this front end
 
     std::mutex m_mutex;                // the output and everything below
     int m_prompting = 0;               // answers being read: the block is not redrawn meanwhile
