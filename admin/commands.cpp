@@ -7,6 +7,7 @@
 #include "admin/flash_contents.h"
 #include "admin/probe.h"
 #include "admin/sha256.h"
+#include "flash/job_progress.h"
 #include "flash/spi_protocol.h"
 #include "flash/update_engine.h"
 #include "framework/clock.h"
@@ -341,7 +342,9 @@ RunOptions RunRecorder::Options() {
             c.strBackup = state->backups[ucTarget];
             c.strProblem = state->problems[ucTarget];
             if (c.strProblem.empty() && outcome.nResult != kResultSuccess) {
-                c.strProblem = GetResultString(outcome.nResult);
+                // The step that failed and what the flash showed, when the job recorded it.
+                c.strProblem = flash::CauseText(flash::CauseOf(ucTarget));
+                if (c.strProblem.empty()) c.strProblem = GetResultString(outcome.nResult);
             }
             state->done.push_back(c);
             image = state->image;
@@ -382,7 +385,8 @@ Report RunRecorder::Finish(int nExitStatus) const {
         ControllerReport c = DescribeController(record, part);
         c.strResult = "not updated";
         c.nResultCode = kResultTimedOut;
-        c.strProblem = GetResultString(kResultTimedOut);
+        c.strProblem = flash::CauseText(flash::CauseOf(i));
+        if (c.strProblem.empty()) c.strProblem = GetResultString(kResultTimedOut);
         c.strBackup = m_state->backups[i];
         report.controllers.push_back(std::move(c));
     }

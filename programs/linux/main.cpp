@@ -95,16 +95,6 @@ void LogOutcome(const admin::ControllerReport& c, const admin::ImageDescription&
         bUpdated ? framework::kLogPriorityNotice : framework::kLogPriorityError, message, fields);
 }
 
-// The cause recorded for the controller at that address in this run, or empty.
-std::string CauseAt(const std::string& strAddress) {
-    for (uint8_t i = 0; i < g_Utility.m_ucControllerCount && i < kMaxControllers; ++i) {
-        if (ControllerAddressText(g_Utility.m_Controllers[i]) == strAddress) {
-            return flash::CauseText(flash::CauseOf(i));
-        }
-    }
-    return std::string();
-}
-
 // --verbose: one line on standard error as each controller enters a step or an attempt.
 void PrintStep(uint8_t ucTarget, const flash::JobSnapshot& s) {
     if (s.step == flash::JobStep::kUpdated || s.step == flash::JobStep::kFailed) return;
@@ -165,9 +155,8 @@ int RunUpdate(const cli::ProgramOptions& options, const admin::AdminRequest& req
             if (!verbose) return;
             std::string line = std::string(kProgramName) + ": " + c.strAddress + " " + c.strResult;
             if (!c.strBackup.empty()) line += ", backup " + c.strBackup;
-            if (c.nResultCode != kResultSuccess) {
-                const std::string cause = CauseAt(c.strAddress);
-                if (!cause.empty()) line += ": " + cause;
+            if (c.nResultCode != kResultSuccess && !c.strProblem.empty()) {
+                line += ": " + c.strProblem;
             }
             std::fprintf(stderr, "%s\n", line.c_str());
         });

@@ -1187,6 +1187,13 @@ TEST(LinuxProgram, VerboseTellsEveryStepAndTheCauseOfAFailure) {
     EXPECT_NE(o.err.find("vlm270fwupdate: Your Host Device is not ready, Firmware Update "
                          "Failed!!!, Please reboot your PC and try again!!!\n"),
               std::string::npos);
+    // The JSON report's problem is the same cause, not the result code's words alone.
+    const Outcome json = folder.Run({"/s", "--json"});
+    EXPECT_EQ(json.status, kHostNotReady);
+    EXPECT_TRUE(std::regex_search(
+        json.out, std::regex("\"problem\":\"erase did not take: status register 0x[0-9a-f]{2}; "
+                             "blank check read 0x[0-9a-f]{2} at 0x000000 on all 3 attempts\"")))
+        << json.out;
 }
 
 TEST(LinuxProgram, SilentRunReportsAsJsonAndNamesItsImageWhenVerbose) {
