@@ -738,6 +738,7 @@ TEST(TerminalFrontEnd, KeysTypedBeforeAQuestionDoNotAnswerIt) {
     o.drawInPlace = true;
     o.columns = 100;
     FrontEnd frontEnd(o);
+    EraseBegun();  // the question is asked only after a run that erased a flash
     // Enter pressed while the run was going on would mean "restart now".
     ASSERT_TRUE(framework::WriteAll(master, "\r"));
     struct pollfd typed {
@@ -762,6 +763,7 @@ TEST(TerminalFrontEnd, KeysTypedBeforeAQuestionDoNotAnswerIt) {
     ASSERT_TRUE(window);
     EXPECT_EQ(window->Control(res::IDC_RESTART_LATER)->check, framework::kBstChecked);
     frontEnd.Uninstall();
+    flash::ResetJobProgress();
     close(out);
     close(slave);
     close(master);
