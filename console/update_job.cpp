@@ -51,8 +51,18 @@ constexpr const char* kUnexpectedFailureCause = "an unexpected failure ended its
 // The cause of a job stopped at the run's time limit: where it was, and what that leaves.
 void TellStopped(uint8_t t) {
     const flash::JobSnapshot s = flash::SnapshotOf(t);
-    std::string text =
-        std::string("stopped at the run's time limit during ") + flash::JobStepName(s.step);
+    std::string text = "stopped at the run's time limit ";
+    switch (s.step) {
+        case flash::JobStep::kNone:
+            text += "before its turn";
+            break;
+        case flash::JobStep::kWaiting:
+            text += "while it waited for another controller's write";
+            break;
+        default:
+            text += std::string("during its ") + flash::JobStepName(s.step);
+            break;
+    }
     if (s.ucAttempt > 0) {
         text += " on attempt " + std::to_string(s.ucAttempt) + " of " +
                 std::to_string(flash::kUpdateAttempts);
