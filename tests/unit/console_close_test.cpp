@@ -13,6 +13,7 @@
 #include <mutex>
 #include <thread>
 
+#include "flash/job_progress.h"
 #include "tests/support/program_harness.h"
 
 namespace {
@@ -147,6 +148,15 @@ TEST(TimeLimit, StopsUnfinishedJobsAfterMoreThan200Seconds) {
     EXPECT_TRUE(h.WindowMade(res::IDD_REBOOT));
     EXPECT_EQ(g_Utility.m_bAllUpdated.load(), 0);
     EXPECT_FALSE(h.keepAwake.IsHeld());
+    // Each stopped controller's cause says where it was and what that leaves.
+    const uint8_t writing = firstUntouched ? 1 : 0;
+    const std::string cause = flash::CauseText(flash::CauseOf(writing));
+    EXPECT_EQ(cause.rfind("stopped at the run's time limit during its ", 0), 0u) << cause;
+    EXPECT_NE(cause.find(" of 3: its flash may be erased or partly written"), std::string::npos)
+        << cause;
+    EXPECT_EQ(flash::CauseText(flash::CauseOf(static_cast<uint8_t>(1 - writing))),
+              "stopped at the run's time limit while it waited for another controller's write: "
+              "nothing was written");
     // The stopped job logged no failure of its own; the controller whose flash was being
     // written is named, on the notices and in the event log, the other not.
     EXPECT_EQ(EngineLines(h), std::vector<std::string>{});
