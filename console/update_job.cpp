@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "console/main_dialog.h"
+#include "console/preflight.h"
 #include "console/run_options.h"
 #include "flash/job_progress.h"
 #include "flash/spi_protocol.h"
@@ -41,10 +42,6 @@ bool Stopped() {
 }
 
 // Causes told outside the engine.
-constexpr const char* kImageNotReadWritableCause =
-    "cannot be read and written: nothing was touched";
-constexpr const char* kNotIdentifiedCause =
-    "its flash part answered no identification of the part table: nothing was touched";
 constexpr const char* kBeforeEraseFailedCause = "no backup could be made: the flash was not erased";
 constexpr const char* kUnexpectedFailureCause = "an unexpected failure ended its update";
 
@@ -128,10 +125,19 @@ int32_t UpdateController(uint8_t ucTargetNumber, std::string strFWFilePath) {
     framework::ProgressCtrl& bar = dlg.m_JobProgress[t];
     ControllerInfo& record = g_Utility.m_Controllers[t];
 
-    if (!bCheckFilePath(true, strFWFilePath)) {
+    // The conditions checked before anything is erased, as the dry run checks them.
+    PreflightFacts facts;
+    facts.strImagePath = strFWFilePath;
+    facts.dwImageLength = g_Utility.m_dwFWBinSize;
+    facts.record = record;
+    facts.bShowMessages = true;
+    const PreflightVerdict image = CheckBeforeErase(facts, PreflightStage::kImage);
+    if (!image.bCanUpdate) {
         SetResult(dlg, t, kResultNotUpdated);
-        flash::TellCause(t, strFWFilePath + " " + kImageNotReadWritableCause);
-        return kResultEntityNotFound;
+        dlg.m_Outcome[t].strPreflight = image.pszReason;
+        dlg.m_Outcome[t].strProblem = image.strText;
+        flash::TellCause(t, image.strText);
+        return image.nResultCode;
     }
     bar.SetPos(kBarFileChecked);
 
@@ -143,10 +149,14 @@ int32_t UpdateController(uint8_t ucTargetNumber, std::string strFWFilePath) {
             return kResultTimedOut;
         }
         part = g_SPICtl.QueryFlashPart(record);
-        if (part.ucIdOpcode == flash::kUnidentifiedOpcode) {
+        facts.part = part;
+        const PreflightVerdict flashVerdict = CheckBeforeErase(facts, PreflightStage::kFlash);
+        if (!flashVerdict.bCanUpdate) {
             SetResult(dlg, t, kResultNotUpdated);
-            flash::TellCause(t, kNotIdentifiedCause);
-            return kResultDataNotMatch;
+            dlg.m_Outcome[t].strPreflight = flashVerdict.pszReason;
+            dlg.m_Outcome[t].strProblem = flashVerdict.strText;
+            flash::TellCause(t, flashVerdict.strText);
+            return flashVerdict.nResultCode;
         }
         std::copy(std::begin(part.szVendor), std::end(part.szVendor), std::begin(record.szVendor));
         std::copy(std::begin(part.szPartName), std::end(part.szPartName),

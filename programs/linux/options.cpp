@@ -53,7 +53,7 @@ constexpr const char* kDescription =
     "(--list: one cannot be; --verify: one differs); 6 licence not accepted, or no\n"
     "terminal to ask it on; 7 access library missing or refused, driver not loaded,\n"
     "or not run as root; 8 an unexpected failure; 9 another update is in progress;\n"
-    "64 a usage error.\n"
+    "64 a usage error; 74 the report could not be written (the run went well).\n"
     "\n"
     "Diagnostic lines and each controller's outcome go to the systemd journal (else\n"
     "syslog): journalctl -t vlm270fwupdate. When VLM270_EVENT_LOG names a file, the\n"
