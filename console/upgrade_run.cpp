@@ -233,6 +233,7 @@ RunEnding CVLM270FWUpdateDlg::RunFirmwareUpgrade() {
                               g_Utility.m_dwFWFileBytes);
     }
 
+    if (options.beforeJobs) options.beforeJobs(ucCount);
     ShowControllers(ucCount);
 
     for (uint8_t i = 0; i < ucCount; ++i) {
