@@ -12,10 +12,16 @@ struct Meaning {
 constexpr Meaning kListMeanings[] = {
     {0, "every controller found is ready to be updated"},
     {5, "a controller cannot be updated (flash part not identified, or its backup failed)"},
+    {7,
+     "an update would be refused: the kernel refuses configuration writes, or the access "
+     "library or its driver is not usable"},
 };
 constexpr Meaning kVerifyMeanings[] = {
     {0, "every controller holds the image"},
     {5, "a controller does not hold the image"},
+    {7,
+     "no flash could be read: the kernel refuses configuration writes, or the access library "
+     "or its driver is not usable"},
 };
 constexpr Meaning kUpdateMeanings[] = {
     {0, "every controller updated"},

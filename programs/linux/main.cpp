@@ -98,11 +98,13 @@ int RunReadOnly(const cli::ProgramOptions& options, const admin::AdminRequest& r
     services.resources = &res::Resources();
     framework::ScopedServices installed(std::move(services));
     admin::Report report;
-    int status = RunWithAccessLibrary([&] {
-        report =
-            options.bList ? admin::ListControllers(request) : admin::VerifyControllers(request);
-        return report.nExitStatus;
-    });
+    int status = RunWithAccessLibrary(
+        [&] {
+            report =
+                options.bList ? admin::ListControllers(request) : admin::VerifyControllers(request);
+            return report.nExitStatus;
+        },
+        /*bWrites=*/false);
     report.nExitStatus = status;
     std::string out =
         options.bJson ? cli::ReportJson(report, VLM_VERSION) : cli::ReportText(report);
