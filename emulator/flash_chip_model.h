@@ -123,6 +123,7 @@ public:
     std::size_t PageSize() const override { return m_config.datasheet.pageBytes; }
     uint8_t Status() const override;
     bool WriteEnabled() const override { return m_writeEnabled; }
+    bool Selected() const override { return m_selected; }
     const char* PartName() const override { return m_config.datasheet.name; }
     const ChipDatasheet& Datasheet() const override { return m_config.datasheet; }
     ByteHistory History() const override;
