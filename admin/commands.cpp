@@ -15,6 +15,7 @@
 #include "framework/platform.h"
 #include "pci/controller_ids.h"
 #include "pci/vlmio_access.h"
+#include "util/access_refusal.h"
 #include "util/exit_status.h"
 #include "util/image_file.h"
 #include "util/result_codes.h"
@@ -205,6 +206,46 @@ void TakeVerdict(ControllerReport& c, const PreflightVerdict& verdict) {
     c.strProblem = verdict.strText + ": it would not be updated";
 }
 
+// On a kernel that refuses every configuration write no flash can be identified or read (each
+// flash command is written to the controller's bridge), and an update is refused before it
+// touches anything (exit status 7): the report says so, and blames no flash. The listing
+// predicts that status; a check ends with it.
+void ReportWritesRefused(Report& report) {
+    const int nRefused = pci::VlmIo().WritesRefused();
+    if (nRefused == 0) return;
+    for (ControllerReport& c : report.controllers) {
+        // What the identification read is not the flash's answer.
+        c.bIdentified = false;
+        c.strVendor.clear();
+        c.strPart.clear();
+        c.dwSizeBytes = 0;
+        c.idOpcode.reset();
+        c.strResult = "unreadable";
+        c.nResultCode = kResultTransferError;
+        c.strProblem =
+            "its flash cannot be identified or read: the kernel refuses the configuration writes "
+            "that reading it takes";
+        c.firstDifference.reset();
+        c.compared.reset();
+    }
+    report.warnings.push_back((report.mode == ReportMode::kList
+                                   ? "an update would be refused with exit status 7: "
+                                   : "no flash can be read, so none was checked: ") +
+                              WritesRefusedText(nRefused));
+    report.nExitStatus = Status(ExitStatus::kAccessUnavailable);
+}
+
+// The controllers found, reported as ReportWritesRefused says, when the kernel refuses every
+// configuration write: no flash is then backed up or read (what the data register gives would
+// not be the flash's). False when writes are not refused.
+bool WritesRefusedReported(Report& report, const Probed& probed) {
+    if (pci::VlmIo().WritesRefused() == 0) return false;
+    for (const ProbedController& p : probed.probe.controllers)
+        report.controllers.push_back(Describe(p));
+    ReportWritesRefused(report);
+    return true;
+}
+
 }  // namespace
 
 std::string ImageProblemText(const std::string& strPath, int32_t nResult) {
@@ -267,6 +308,7 @@ Report ListControllers(const AdminRequest& request) {
         const LoadedImage image = LoadImageAsTheRunDoes(request.strImagePath);
         TakeImageStatus(report, image);
         if (!probed.bUsable) return;
+        if (WritesRefusedReported(report, probed)) return;
         bool bAllReady = true;
         for (const ProbedController& p : probed.probe.controllers) {
             if (StopRequested() != 0) break;
@@ -300,7 +342,8 @@ Report VerifyControllers(const AdminRequest& request) {
         Probed probed = ProbeForReport(request, report);
         const LoadedImage image = LoadImageAsTheRunDoes(request.strImagePath);
         TakeImageStatus(report, image);
-        if (!probed.bUsable || image.nStatus != 0) return;
+        if (!probed.bUsable) return;
+        if (WritesRefusedReported(report, probed) || image.nStatus != 0) return;
         bool bAllMatch = true;
         for (const ProbedController& p : probed.probe.controllers) {
             if (StopRequested() != 0) break;
@@ -473,6 +516,9 @@ RunOptions RunRecorder::Options() {
             if (c.strProblem.empty()) c.strProblem = outcome.strProblem;
             if (c.strProblem.empty() && outcome.nResult != kResultSuccess) {
                 c.strProblem = GetResultString(outcome.nResult);
+            }
+            if (outcome.nAccessError != 0) {
+                c.strProblem += ", " + RefusedAccessProblem(outcome.nAccessError);
             }
             state->done.push_back(c);
             image = state->image;

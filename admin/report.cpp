@@ -18,10 +18,16 @@ constexpr Meaning kListMeanings[] = {
     {5,
      "a controller cannot be updated (flash part not identified, image larger than its "
      "flash or not openable for writing, or its backup failed)"},
+    {7,
+     "an update would be refused: the kernel refuses configuration writes, or the access "
+     "library or its driver is not usable"},
 };
 constexpr Meaning kVerifyMeanings[] = {
     {0, "every controller holds the image"},
     {5, "a controller does not hold the image"},
+    {7,
+     "no flash could be read: the kernel refuses configuration writes, or the access library "
+     "or its driver is not usable"},
 };
 constexpr Meaning kUpdateMeanings[] = {
     {0, "every controller updated"},

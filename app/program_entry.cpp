@@ -9,6 +9,7 @@
 #include "framework/win_app.h"
 #include "pci/access_library.h"
 #include "pci/services.h"
+#include "util/access_refusal.h"
 #include "util/exit_status.h"
 #include "util/utility.h"
 
@@ -28,7 +29,7 @@ constexpr const char* kFlashNotSavedText =
 
 }  // namespace
 
-int RunWithAccessLibrary(const std::function<int()>& fnRun) {
+int RunWithAccessLibrary(const std::function<int()>& fnRun, bool bWrites) {
     if (g_Utility.m_bModulePathTooLong) {
         framework::AfxMessageBox(kModulePathTooLongText,
                                  framework::kMbOk | framework::kMbIconError);
@@ -38,6 +39,14 @@ int RunWithAccessLibrary(const std::function<int()>& fnRun) {
     std::string strError;
     if (!pci::LoadAccessLibrary(g_Utility.m_szModuleDir, library, strError)) {
         framework::AfxMessageBox(strError, framework::kMbOk | framework::kMbIconError);
+        return static_cast<int>(ExitStatus::kAccessUnavailable);
+    }
+    // A kernel that refuses every configuration write (its lockdown) would let the run erase
+    // nothing and fail every controller: nothing is touched, and the cause is named.
+    if (const int nRefused = bWrites ? library->WritesRefused() : 0; nRefused != 0) {
+        framework::AfxMessageBox(
+            "Not started: " + WritesRefusedText(nRefused) + " Nothing was touched.",
+            framework::kMbOk | framework::kMbIconError);
         return static_cast<int>(ExitStatus::kAccessUnavailable);
     }
     // One update at a time: the lock is held until every thread of the run has ended (or the

@@ -16,6 +16,7 @@ struct ControllerOutcome {
     int32_t nResult = 0;     // 0 when updated, else the failing step's result code
     uint8_t ucAttempts = 0;  // erase-write-compare attempts made
     uint64_t ullWorkMs = 0;  // time spent on its flash once its turn came
+    int nAccessError = 0;    // not updated: the errno of an access the computer refused, or 0
     // When it was refused before its erase: the check's word ("image-too-large", ...) and what
     // is wrong in words; empty when it was not.
     std::string strPreflight;

@@ -186,11 +186,13 @@ int RunReadOnly(const cli::ProgramOptions& options, const admin::AdminRequest& r
     framework::ScopedServices installed(std::move(services));
     admin::Report report;
     report.mode = ModeOf(options);
-    int status = RunWithAccessLibrary([&] {
-        report =
-            options.bList ? admin::ListControllers(request) : admin::VerifyControllers(request);
-        return report.nExitStatus;
-    });
+    int status = RunWithAccessLibrary(
+        [&] {
+            report =
+                options.bList ? admin::ListControllers(request) : admin::VerifyControllers(request);
+            return report.nExitStatus;
+        },
+        /*bWrites=*/false);
     report.nExitStatus = status;
     return PrintReport(options, report);
 }

@@ -149,6 +149,12 @@ TEST(TimeLimit, StopsUnfinishedJobsAfterMoreThan200Seconds) {
     EXPECT_TRUE(h.WindowMade(res::IDD_REBOOT));
     EXPECT_EQ(g_Utility.m_bAllUpdated.load(), 0);
     EXPECT_FALSE(h.keepAwake.IsHeld());
+    // The stopped jobs' commands were ended and write disable sent once they had stopped: each
+    // chip is left as the next run expects it.
+    for (uint32_t bus : {1u, 2u}) {
+        EXPECT_FALSE(h.pc->Chip(bus, 0, 0)->Selected()) << bus;
+        EXPECT_FALSE(h.pc->Chip(bus, 0, 0)->WriteEnabled()) << bus;
+    }
     // The stopped job logged no failure of its own; the controller whose flash was being
     // written is named, on the notices and in the event log, the other not.
     EXPECT_EQ(EngineLines(h), std::vector<std::string>{});
