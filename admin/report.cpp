@@ -3,6 +3,10 @@
 namespace admin {
 namespace {
 
+// A read-only run stopped by signal N ends with 128 + N, as a shell reports it.
+constexpr int kSignalStatusBase = 128;
+constexpr int kSignalStatusEnd = 128 + 64;
+
 struct Meaning {
     int status;
     const char* text;
@@ -14,10 +18,16 @@ constexpr Meaning kListMeanings[] = {
     {5,
      "a controller cannot be updated (flash part not identified, image larger than its "
      "flash or not openable for writing, or its backup failed)"},
+    {7,
+     "an update would be refused: the kernel refuses configuration writes, or the access "
+     "library or its driver is not usable"},
 };
 constexpr Meaning kVerifyMeanings[] = {
     {0, "every controller holds the image"},
     {5, "a controller does not hold the image"},
+    {7,
+     "no flash could be read: the kernel refuses configuration writes, or the access library "
+     "or its driver is not usable"},
 };
 constexpr Meaning kUpdateMeanings[] = {
     {0, "every controller updated"},
@@ -49,6 +59,11 @@ std::string OutcomeText(ReportMode mode, int nExitStatus) {
     if (mode == ReportMode::kList) text = Find(kListMeanings, nExitStatus);
     if (mode == ReportMode::kVerify) text = Find(kVerifyMeanings, nExitStatus);
     if (text == nullptr) text = Find(kUpdateMeanings, nExitStatus);
+    if (text == nullptr && mode != ReportMode::kUpdate && nExitStatus > kSignalStatusBase &&
+        nExitStatus < kSignalStatusEnd) {
+        return "stopped by signal " + std::to_string(nExitStatus - kSignalStatusBase) +
+               " at a safe point";
+    }
     return text != nullptr ? text : "unknown";
 }
 

@@ -9,6 +9,7 @@
 #include "framework/win_app.h"
 #include "pci/access_library.h"
 #include "pci/services.h"
+#include "util/access_refusal.h"
 #include "util/exit_status.h"
 #include "util/utility.h"
 
@@ -18,13 +19,17 @@ constexpr const char* kAnotherUpdateText =
     "Not started: another update is in progress on this computer. Run the update again once it "
     "has ended.";
 constexpr const char* kNoUpdateLockText = "Not started: the update lock could not be taken: ";
+constexpr const char* kLockNotOwnedText = "Not started: the update lock ";
+constexpr const char* kLockNotOwnedFix =
+    " belongs to another user, who could keep every update away. Remove it and run the update "
+    "again (\"sudo rm ";
 constexpr const char* kFlashNotSavedText =
     "The emulated PC could not write all its flash files back: they may not hold what this run "
     "wrote, and the run has failed.";
 
 }  // namespace
 
-int RunWithAccessLibrary(const std::function<int()>& fnRun) {
+int RunWithAccessLibrary(const std::function<int()>& fnRun, bool bWrites) {
     if (g_Utility.m_bModulePathTooLong) {
         framework::AfxMessageBox(kModulePathTooLongText,
                                  framework::kMbOk | framework::kMbIconError);
@@ -34,6 +39,14 @@ int RunWithAccessLibrary(const std::function<int()>& fnRun) {
     std::string strError;
     if (!pci::LoadAccessLibrary(g_Utility.m_szModuleDir, library, strError)) {
         framework::AfxMessageBox(strError, framework::kMbOk | framework::kMbIconError);
+        return static_cast<int>(ExitStatus::kAccessUnavailable);
+    }
+    // A kernel that refuses every configuration write (its lockdown) would let the run erase
+    // nothing and fail every controller: nothing is touched, and the cause is named.
+    if (const int nRefused = bWrites ? library->WritesRefused() : 0; nRefused != 0) {
+        framework::AfxMessageBox(
+            "Not started: " + WritesRefusedText(nRefused) + " Nothing was touched.",
+            framework::kMbOk | framework::kMbIconError);
         return static_cast<int>(ExitStatus::kAccessUnavailable);
     }
     // One update at a time: the lock is held until every thread of the run has ended (or the
@@ -46,6 +59,11 @@ int RunWithAccessLibrary(const std::function<int()>& fnRun) {
             framework::AfxMessageBox(kAnotherUpdateText,
                                      framework::kMbOk | framework::kMbIconExclamation);
             return static_cast<int>(ExitStatus::kAnotherUpdate);
+        case framework::UpdateLockResult::kNotOwned:
+            framework::AfxMessageBox(kLockNotOwnedText + updateLock.Name() + kLockNotOwnedFix +
+                                         updateLock.Name() + "\")",
+                                     framework::kMbOk | framework::kMbIconError);
+            return static_cast<int>(ExitStatus::kAccessUnavailable);
         case framework::UpdateLockResult::kUnavailable:
             framework::AfxMessageBox(kNoUpdateLockText + updateLock.Name(),
                                      framework::kMbOk | framework::kMbIconError);

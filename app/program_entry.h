@@ -17,5 +17,7 @@ int RunVlm270FWUpdate(const std::string& strCommandLine);
 // Runs fnRun with the access library of the program's folder loaded and reachable through the
 // installed services, as the run has it, and returns what fnRun returns. Refuses, as the run
 // does, a program path that does not fit (8) and an access library that is missing, refused or
-// incomplete (7). The driver's load and unload are fnRun's.
-int RunWithAccessLibrary(const std::function<int()>& fnRun);
+// incomplete (7). A run that writes (bWrites) is refused too (7, with the cause and the way out)
+// when the kernel refuses every configuration write, before any controller is touched. The
+// driver's load and unload are fnRun's.
+int RunWithAccessLibrary(const std::function<int()>& fnRun, bool bWrites = true);

@@ -14,6 +14,8 @@
 #include "framework/clock.h"
 #include "framework/event_fields.h"
 #include "framework/thread.h"
+#include "pci/vlmio_access.h"
+#include "util/access_refusal.h"
 #include "util/event_log.h"
 #include "util/image_file.h"
 #include "util/result_codes.h"
@@ -31,6 +33,10 @@ constexpr int kBarHalf = 50;
 constexpr int kBarDone = 100;
 // How long a bar rests at 25 after a write and at 50 before its colour is set.
 constexpr uint64_t kBarPauseMs = 500;
+// The line naming an access the computer refused.
+constexpr const char* kJobName = "UpdateJobThreadProc";
+constexpr int kLineRefusedAccess = 1410;
+constexpr const char* kStepConfigAccess = "config-access";
 
 void SetResult(CVLM270FWUpdateDlg& dlg, uint8_t t, uint8_t ucResult) {
     dlg.m_ucResult[t].store(ucResult, std::memory_order_release);
@@ -69,6 +75,20 @@ void TellStopped(uint8_t t) {
     flash::FinishJob(t, false);
 }
 
+// A controller not updated because the computer refused one of its accesses (a write refused
+// by the kernel, a function removed): the refusal is named in the event log and its outcome,
+// beside the step that failed.
+void NameRefusedAccess(uint8_t t, ControllerOutcome& outcome) {
+    const ControllerInfo& record = g_Utility.m_Controllers[t];
+    outcome.nAccessError =
+        pci::VlmIo().AccessError(record.ucBus, record.ucDevice, record.ucFunction);
+    if (outcome.nAccessError == 0) return;
+    framework::ScopedEventField controller(kEventFieldController, ControllerAddressText(record));
+    CEventStep step(kStepConfigAccess, kResultTransferError);
+    EventLogPrintf(kEventTypeError, "\r\n%s:%d: ucTargetNumber[%d], %s ", kJobName,
+                   kLineRefusedAccess, t, RefusedAccessProblem(outcome.nAccessError).c_str());
+}
+
 }  // namespace
 
 unsigned UpdateJobThreadProc(void* pParam) {
@@ -99,10 +119,18 @@ unsigned UpdateJobThreadProc(void* pParam) {
         TellStopped(t);
         return 0;
     }
+    if (!uUpdated) NameRefusedAccess(t, dlg.m_Outcome[t]);
     bar.SetPos(kBarHalf);
     framework::ProcessClock().SleepMs(kBarPauseMs);
-    if (!uUpdated && flash::CauseText(flash::CauseOf(t)).empty()) {
-        flash::TellCause(t, GetResultString(result));
+    if (!uUpdated) {
+        // The cause the job recorded (or the result code's words), and the computer's refusal of
+        // an access, when there was one.
+        std::string cause = flash::CauseText(flash::CauseOf(t));
+        if (cause.empty()) cause = GetResultString(result);
+        if (dlg.m_Outcome[t].nAccessError != 0) {
+            cause += ", " + RefusedAccessProblem(dlg.m_Outcome[t].nAccessError);
+        }
+        flash::TellCause(t, cause);
     }
     flash::FinishJob(t, uUpdated != 0);
     bar.SetBarColor(uUpdated ? kBarBlue : kBarRed);

@@ -235,6 +235,7 @@ RunEnding CVLM270FWUpdateDlg::RunFirmwareUpgrade() {
                               g_Utility.m_dwFWFileBytes);
     }
 
+    if (options.beforeJobs) options.beforeJobs(ucCount);
     ShowControllers(ucCount);
 
     for (uint8_t i = 0; i < ucCount; ++i) {
@@ -353,6 +354,14 @@ void CVLM270FWUpdateDlg::StopUnfinishedJobs(uint8_t ucCount) {
     // A stopped job ends at once wherever it is in the engine; the limit is for one blocked
     // elsewhere (inside the access library, or writing a diagnostic line).
     const bool bAllEnded = WaitForJobThreads(ullStoppedAtMs + kStoppedJobWaitMs);
+    // A stopped job leaves its flash command where it stood, the chip selected: its closing end
+    // of command and write disable go out now, wherever the controller still answers, so that
+    // the next run finds the chip as it expects.
+    for (uint8_t i = 0; pSwitch != nullptr && i < ucCount; ++i) {
+        if (!m_bJobStopped[i].load(std::memory_order_acquire) || JobThreadRunning(i)) continue;
+        flash::CSPICtl spi(&pSwitch->Inner());
+        spi.CloseAfterStop(g_Utility.m_Controllers[i]);
+    }
     if (!bAllEnded && (pSwitch == nullptr || pSwitch->CallsInside() != 0)) {
         // A job is still inside the access library: unloading it now could pull the library
         // from under that call.

@@ -33,6 +33,7 @@
 #include "emulator/emulated_pc.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -65,6 +66,14 @@ constexpr std::filesystem::perms kFlashFilePermissions =
 
 uint32_t Slot(uint32_t bus, uint32_t device, uint32_t function) {
     return (bus << 8) | (device << 3) | function;
+}
+
+// Microseconds of the wall clock, which goes on between processes (the emulated PC's own clock
+// starts with each).
+int64_t WallNowUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 }  // namespace
@@ -102,6 +111,7 @@ struct Function {
     bool instantTiming = false;
     BridgeFaults faults;
     std::FILE* writeThrough = nullptr;  // the flash file, open while changes are written through
+    std::FILE* stateFile = nullptr;     // FILE.state: the chip's kept state, while written through
     uint32_t data = 0;
     uint64_t busyUntilUs = 0;
     uint64_t accesses = 0;
@@ -134,6 +144,8 @@ struct EmulatedPc::Impl {
     void Write(Function& f, uint32_t offset, uint8_t width, uint32_t value);
     void Control(Function& f, uint8_t value);
     void WriteThrough(Function& f);
+    void KeepState(Function& f);
+    void OpenStateFile(Function& f);
     bool BridgeBusy(Function& f) {
         if (f.faults.stuckBusy) return true;
         if (f.busyUntilUs == 0) return false;
@@ -281,6 +293,7 @@ void EmulatedPc::Impl::Control(Function& f, uint8_t value) {
         if (f.chip) {
             f.chip->Release();
             if (f.writeThrough != nullptr) WriteThrough(f);
+            if (f.stateFile != nullptr) KeepState(f);
         }
         return;
     }
@@ -303,6 +316,17 @@ void EmulatedPc::Impl::Control(Function& f, uint8_t value) {
     }
     if (!send) f.data = received;
     if (!f.instantTiming) f.busyUntilUs = clock.NowUs() + kBridgeByteUs * count;
+    if (f.stateFile != nullptr) KeepState(f);
+}
+
+// The chip's state goes to its state file as it changes, where a process killed right after
+// still leaves it for the next one, as a real chip keeps it between runs of the program.
+void EmulatedPc::Impl::KeepState(Function& f) {
+    const SpiFlashChip::KeptState state = f.chip->Keep(WallNowUs());
+    if (std::fseek(f.stateFile, 0, SEEK_SET) == 0) {
+        std::fwrite(&state, sizeof state, 1, f.stateFile);
+    }
+    std::fflush(f.stateFile);
 }
 
 // A command has ended: what it changed in the array goes to the flash file at once, where a
@@ -323,6 +347,7 @@ EmulatedPc::~EmulatedPc() {
     SaveFlashFiles();
     for (Function& f : m_impl->functions) {
         if (f.writeThrough != nullptr) std::fclose(f.writeThrough);
+        if (f.stateFile != nullptr) std::fclose(f.stateFile);
     }
     if (m_impl->logFile != nullptr) std::fclose(m_impl->logFile);
     if (m_impl->violationFile != nullptr) std::fclose(m_impl->violationFile);
@@ -450,8 +475,25 @@ bool EmulatedPc::StartWriteThrough(std::string* error) {
             }
         }
         f.writeThrough = file;
+        m_impl->OpenStateFile(f);
     }
     return allOpen;
+}
+
+// The chip takes back the state a process before left in FILE.state (none, or a record of
+// another chip: it stays as it powered up), and keeps its state there from now on. A state file
+// that cannot be written leaves the chip without one, as a process that starts from power-up.
+void EmulatedPc::Impl::OpenStateFile(Function& f) {
+    const std::string path = f.flashPath + ".state";
+    std::FILE* file = std::fopen(path.c_str(), "r+b");
+    if (file != nullptr) {
+        SpiFlashChip::KeptState state;
+        if (std::fread(&state, sizeof state, 1, file) == 1) f.chip->Resume(state, WallNowUs());
+    } else {
+        file = std::fopen(path.c_str(), "w+b");
+    }
+    f.stateFile = file;
+    if (f.stateFile != nullptr) KeepState(f);
 }
 
 bool EmulatedPc::SaveFlashFiles(std::string* error) {
@@ -503,6 +545,7 @@ void EmulatedPc::PowerCycle() {
         if (f.chip) f.chip->PowerUp();
         f.data = 0;
         f.busyUntilUs = 0;
+        if (f.chip && f.stateFile != nullptr) m_impl->KeepState(f);
     }
 }
 

@@ -122,6 +122,8 @@ public:
     virtual std::size_t PageSize() const = 0;
     virtual uint8_t Status() const = 0;  // the status register as the chip would answer it
     virtual bool WriteEnabled() const = 0;
+    // Whether chip select is held: a command is being received.
+    virtual bool Selected() const = 0;
     // The catalogue's name of the chip ("unknown" for part=unknown:...).
     virtual const char* PartName() const = 0;
     // The chip's row of the catalogue (sized as the machine file says).

@@ -97,6 +97,65 @@ void SpiFlashChip::PowerUp() {
     m_count = 0;
 }
 
+SpiFlashChip::KeptState SpiFlashChip::Keep(int64_t wallNowUs) const {
+    KeptState k;
+    k.pageBytes = m_config.datasheet.pageBytes;
+    k.selected = m_selected;
+    k.ignored = m_ignored;
+    k.opcode = m_opcode;
+    k.kind = static_cast<uint8_t>(m_kind);
+    k.count = m_count;
+    k.address = m_address;
+    k.dataCount = m_dataCount;
+    k.statusValue = m_statusValue;
+    k.firstData = m_firstData;
+    k.status = m_status;
+    k.writeEnabled = m_writeEnabled;
+    k.statusWriteEnabled = m_statusWriteEnabled;
+    k.aai = m_aai;
+    k.aaiAddress = m_aaiAddress;
+    if (Busy()) {
+        k.busyUntilWallUs = wallNowUs + static_cast<int64_t>(m_busyUntilUs - m_clock.NowUs());
+    }
+    if (m_kind == Kind::kProgram) {
+        std::copy_n(m_pageBuffer.begin(), std::min<std::size_t>(m_pageBuffer.size(), 256),
+                    k.pageBuffer);
+    }
+    return k;
+}
+
+bool SpiFlashChip::Resume(const KeptState& k, int64_t wallNowUs) {
+    if (k.magic != KeptState::kMagic || k.pageBytes != m_config.datasheet.pageBytes ||
+        k.kind > static_cast<uint8_t>(Kind::kOther)) {
+        return false;
+    }
+    m_selected = k.selected != 0;
+    m_ignored = k.ignored != 0;
+    m_opcode = k.opcode;
+    m_kind = static_cast<Kind>(k.kind);
+    m_count = k.count;
+    m_address = k.address & 0xFFFFFF;
+    m_dataCount = k.dataCount;
+    m_statusValue = k.statusValue;
+    m_firstData = k.firstData;
+    m_status = k.status;
+    m_writeEnabled = k.writeEnabled != 0;
+    m_statusWriteEnabled = k.statusWriteEnabled != 0;
+    m_aai = k.aai != 0 && m_config.datasheet.aai;
+    m_aaiAddress = k.aaiAddress % static_cast<uint32_t>(m_array.size());
+    m_id = m_kind == Kind::kId ? m_config.datasheet.Id(m_opcode) : nullptr;
+    if (m_kind == Kind::kId && m_id == nullptr) m_kind = Kind::kOther;
+    if (m_kind == Kind::kProgram) {
+        std::copy_n(k.pageBuffer, std::min<std::size_t>(m_pageBuffer.size(), 256),
+                    m_pageBuffer.begin());
+    }
+    m_busyUntilUs = 0;
+    if (k.busyUntilWallUs > wallNowUs && !m_config.instantTiming) {
+        m_busyUntilUs = m_clock.NowUs() + static_cast<uint64_t>(k.busyUntilWallUs - wallNowUs);
+    }
+    return true;
+}
+
 void SpiFlashChip::SetContents(const std::vector<uint8_t>& bytes) {
     std::fill(m_array.begin(), m_array.end(), kErased);
     std::copy_n(bytes.begin(), std::min(bytes.size(), m_array.size()), m_array.begin());

@@ -65,6 +65,40 @@ struct ChipViolation {
 // was programmed.
 class SpiFlashChip final : public FlashChip {
 public:
+    // What a chip holds besides its array, as it keeps it without power to the host: chip
+    // select, the bytes of the command being received, the write-enable latch, the status
+    // register, an auto-address-increment run and how long it stays busy. A plain record of
+    // fixed layout, so that the emulated PC can keep it in a file between processes, as a real
+    // chip keeps it between runs of the program.
+    struct KeptState {
+        static constexpr uint32_t kMagic = 0x564C4D53;  // "VLMS"
+        uint32_t magic = kMagic;
+        uint32_t pageBytes = 0;  // the chip's page size: a record of another chip is not taken
+        uint8_t selected = 0;
+        uint8_t ignored = 0;
+        uint8_t opcode = 0;
+        uint8_t kind = 0;
+        uint32_t count = 0;
+        uint32_t address = 0;
+        uint32_t dataCount = 0;
+        uint8_t statusValue = 0;
+        uint8_t firstData = 0;
+        uint8_t status = 0;
+        uint8_t writeEnabled = 0;
+        uint8_t statusWriteEnabled = 0;
+        uint8_t aai = 0;
+        uint8_t reserved[2] = {};
+        uint32_t aaiAddress = 0;
+        int64_t busyUntilWallUs = 0;  // busy until this time of the wall clock, 0: not busy
+        uint8_t pageBuffer[256] = {};
+    };
+    // The chip's state now, with its busy time on the wall clock (wallNowUs is the wall clock's
+    // time now).
+    KeptState Keep(int64_t wallNowUs) const;
+    // Takes a kept state back (a chip that was busy stays busy for what is left of its busy
+    // time); false, with the chip as it was, when the record is not one of this chip's.
+    bool Resume(const KeptState& state, int64_t wallNowUs);
+
     SpiFlashChip(ChipConfig config, framework::Clock& clock);
 
     // One byte on the wire: takes the host's byte, returns the chip's. Selects the chip if it
@@ -91,6 +125,7 @@ public:
     std::size_t PageSize() const override { return m_config.datasheet.pageBytes; }
     uint8_t Status() const override;
     bool WriteEnabled() const override { return m_writeEnabled; }
+    bool Selected() const override { return m_selected; }
     const char* PartName() const override { return m_config.datasheet.name; }
     const ChipDatasheet& Datasheet() const override { return m_config.datasheet; }
     ByteHistory History() const override;

@@ -6,6 +6,7 @@
 namespace flash {
 
 FlashPartInfo CSPICtl::QueryFlashPart(ControllerInfo& record) {
+    if (SettleChip(record) != kResultSuccess) return UnidentifiedFlashPart();
     for (const FlashPartInfo& row : g_FlashParts) {
         uint32_t id = 0;
         if (ReadId(record, row.ucIdOpcode, row.ucIdMode, &id) != kResultSuccess) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <mutex>
 #include <shared_mutex>
@@ -60,28 +59,6 @@ void Notify(uint8_t ucTarget) {
     if (g_observer) g_observer(ucTarget, SnapshotOf(ucTarget));
 }
 
-// The errno names the kernel's refusals are told by.
-const char* ErrnoName(int n) {
-    switch (n) {
-        case EPERM:
-            return "EPERM";
-        case EACCES:
-            return "EACCES";
-        case EIO:
-            return "EIO";
-        case ENODEV:
-            return "ENODEV";
-        case ENXIO:
-            return "ENXIO";
-        case EBUSY:
-            return "EBUSY";
-        case EINVAL:
-            return "EINVAL";
-        default:
-            return nullptr;
-    }
-}
-
 std::string Hex(const char* format, unsigned value) {
     char text[32];
     std::snprintf(text, sizeof text, format, value);
@@ -102,8 +79,7 @@ std::string AtText(const FailureCause& c) {
 bool SameFailure(const FailureCause& a, const FailureCause& b) {
     return a.step == b.step && a.nResult == b.nResult && a.bHasAddress == b.bHasAddress &&
            a.dwAddress == b.dwAddress && a.bHasBytes == b.bHasBytes &&
-           a.ucExpected == b.ucExpected && a.ucActual == b.ucActual && a.bVanished == b.bVanished &&
-           a.nErrno == b.nErrno;
+           a.ucExpected == b.ucExpected && a.ucActual == b.ucActual && a.bVanished == b.bVanished;
 }
 
 }  // namespace
@@ -136,11 +112,7 @@ std::string CauseText(const FailureCause& c) {
     std::string text;
     if (!c.strText.empty()) return c.strText;
     if (c.step == JobStep::kNone) return text;
-    if (c.nErrno != 0) {
-        const char* name = ErrnoName(c.nErrno);
-        text = std::string("the kernel refused the write (") +
-               (name != nullptr ? name : ("errno " + std::to_string(c.nErrno)).c_str()) + ")";
-    } else if (c.bVanished) {
+    if (c.bVanished) {
         text = std::string(JobStepName(c.step)) +
                " failed: the controller stopped answering (it reads all ones)";
     } else {

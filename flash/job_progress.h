@@ -52,13 +52,13 @@ struct FailureCause {
     uint8_t ucExpected = 0;
     uint8_t ucActual = 0;
     bool bVanished = false;  // the controller stopped answering (reads all ones)
-    int nErrno = 0;          // the kernel's refusal of an access, when the library names one
     std::string strText;     // a cause told in words by the step itself (identification, backup)
 };
 
 // The cause in words, for the person and the report: "erase did not take: status register 0x1c
 // (block-protect bits set); blank check read 0x00 at 0x000000", "written data differs at
-// 0x001234 (wrote 0x5a, read 0x00) on all 3 attempts". Empty when nothing is known.
+// 0x001234 (wrote 0x5a, read 0x00) on all 3 attempts". Empty when nothing is known. (A refusal
+// of the kernel is added by the job, which asks the access library for it.)
 std::string CauseText(const FailureCause& cause);
 
 // ---- Read by a front end (any thread) ----

@@ -212,6 +212,23 @@ void CSPICtl::WaitEraseDone(const ControllerInfo& record) {
     }
 }
 
+int32_t CSPICtl::SettleChip(const ControllerInfo& record, uint64_t ullBusyLimitMs) {
+    if (WaitReady(record) != kResultSuccess) return kResultTransferError;
+    EndCommand(record);
+    // A chip that answers busy is still erasing or programming what an earlier run sent: it
+    // would ignore the write disable. The idle line's 0xFF (no chip) is not waited for.
+    uint8_t status = 0;
+    bool read = FirstStatus(record, &status);
+    auto busy = [&] { return read && status != kIdleLineByte && (status & kStatusBusy) != 0; };
+    const Limit limit(GetClock(), ullBusyLimitMs);
+    while (busy()) {
+        if (limit.Passed() || Stopped() || Vanished(record)) break;
+        read = PollStatus(record, &status);
+    }
+    if (busy()) return kResultSuccess;  // still at work: it would ignore the write disable
+    return WriteDisable(record);
+}
+
 void CSPICtl::WaitWhileBusy(const ControllerInfo& record) {
     PollWhile(record, [](uint8_t status) { return (status & kStatusBusy) != 0; });
 }

@@ -122,9 +122,25 @@ public:
     int32_t AaiProgram(const ControllerInfo& record, uint32_t dwAddress, const uint8_t* pData,
                        uint32_t count);
 
+    // Leaves the chip as a new run expects it, whatever an earlier run left open (a run killed
+    // between a command's transfers leaves the chip selected, an erase running, the write-enable
+    // latch set or an auto-address-increment run open): ends the open command, waits while the
+    // chip answers busy (up to the status poll and erase limits), then sends write disable. 0,
+    // or -2 when the bridge stayed busy. Every controller's first flash command of a run comes
+    // after it.
+    int32_t SettleChip(const ControllerInfo& record) {
+        return SettleChip(record, kStatusPollLimitMs + kEraseLimitMs);
+    }
+    // The same for a job that was stopped where it stood: its closing end of command and write
+    // disable go out whenever the controller still answers. A chip still busy after the status
+    // poll's limit gets no write disable (it would ignore it; its latch clears when it is done).
+    void CloseAfterStop(const ControllerInfo& record) { SettleChip(record, kStatusPollLimitMs); }
+
     // Identification: tries every row of the part table in order and returns the first that
     // matches, or the all-0xFF row. A match sets the record's page size. A read that fails
-    // stops the search with the all-0xFF row (the flash counts as not identified).
+    // stops the search with the all-0xFF row (the flash counts as not identified). The chip is
+    // settled first (SettleChip), so a command left open by an earlier run is never joined to
+    // the first identification command.
     FlashPartInfo QueryFlashPart(ControllerInfo& record);
 
     // Whether the calling thread was asked to stop: then every further step fails at once.
@@ -164,6 +180,8 @@ private:
     // The busy poll after an erase command: the status poll, then, while the chip still answers
     // busy, up to kEraseLimitMs more.
     void WaitEraseDone(const ControllerInfo& record);
+    // SettleChip, waiting for a busy chip at most ullBusyLimitMs.
+    int32_t SettleChip(const ControllerInfo& record, uint64_t ullBusyLimitMs);
     // The auto-increment busy poll: 1 to kAaiBusyPollMaxReads status reads.
     void AaiBusyPoll(const ControllerInfo& record);
     // Write enable, one erase command (with an address when bWithAddress), the busy poll.

@@ -73,4 +73,14 @@ bool CStoppableVlmIo::IsEmulated() {
     return m_inner.IsEmulated();
 }
 
+int CStoppableVlmIo::AccessError(uint32_t bus, uint32_t device, uint32_t function) {
+    Inside inside(m_dwCallsInside);
+    return m_inner.AccessError(bus, device, function);
+}
+
+int CStoppableVlmIo::WritesRefused() {
+    Inside inside(m_dwCallsInside);
+    return m_inner.WritesRefused();
+}
+
 }  // namespace flash

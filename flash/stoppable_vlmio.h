@@ -25,6 +25,9 @@ public:
     bool IsStopped(uint32_t bus, uint32_t device, uint32_t function) const;
     // Lets every controller be accessed again (a new run).
     void ClearStops();
+    // The library it wraps, for what must still reach a stopped controller (its closing
+    // end of command and write disable).
+    pci::IVlmIo& Inner() { return m_inner; }
     // How many calls are inside the wrapped library at this moment.
     uint32_t CallsInside() const { return m_dwCallsInside.load(std::memory_order_acquire); }
     // How many calls went into any such library since the process started: a front end's sign
@@ -42,6 +45,8 @@ public:
     void PCI_Write_DWORD(uint32_t bus, uint32_t device, uint32_t function, uint32_t offset,
                          uint32_t value) override;
     bool IsEmulated() override;
+    int AccessError(uint32_t bus, uint32_t device, uint32_t function) override;
+    int WritesRefused() override;
 
 private:
     // Counts one call inside the library for its lifetime.

@@ -40,6 +40,18 @@ bool LoadedVlmIo::FlashNotSaved() {
     return m_entries.pfnFlashNotSaved() != 0;
 }
 
+int LoadedVlmIo::AccessError(uint32_t bus, uint32_t device, uint32_t function) {
+    if (m_entries.pfnAccessError == nullptr) return 0;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return static_cast<int>(m_entries.pfnAccessError(bus, device, function));
+}
+
+int LoadedVlmIo::WritesRefused() {
+    if (m_entries.pfnWritesRefused == nullptr) return 0;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return static_cast<int>(m_entries.pfnWritesRefused());
+}
+
 uint32_t LoadedVlmIo::PCI_Read_BYTE(uint32_t bus, uint32_t device, uint32_t function,
                                     uint32_t offset) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -89,6 +101,8 @@ bool LoadAccessLibrary(const std::string& strFolder, std::unique_ptr<LoadedVlmIo
     }
     Resolve(*file, VLMIO_ENTRY_IS_EMULATED, entries.pfnIsEmulated);         // optional
     Resolve(*file, VLMIO_ENTRY_FLASH_NOT_SAVED, entries.pfnFlashNotSaved);  // optional
+    Resolve(*file, VLMIO_ENTRY_ACCESS_ERROR, entries.pfnAccessError);       // optional
+    Resolve(*file, VLMIO_ENTRY_WRITES_REFUSED, entries.pfnWritesRefused);   // optional
     library = std::make_unique<LoadedVlmIo>(std::move(file), entries);
     return true;
 }

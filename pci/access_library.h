@@ -21,6 +21,8 @@ struct VlmIoEntries {
     void(VLMIO_CALL* pfnWriteDword)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) = nullptr;
     uint32_t(VLMIO_CALL* pfnIsEmulated)(void) = nullptr;     // optional: only the emulated PC
     uint32_t(VLMIO_CALL* pfnFlashNotSaved)(void) = nullptr;  // optional: only the emulated PC
+    uint32_t(VLMIO_CALL* pfnAccessError)(uint32_t, uint32_t, uint32_t) = nullptr;  // optional
+    uint32_t(VLMIO_CALL* pfnWritesRefused)(void) = nullptr;                        // optional
 };
 
 // The loaded access library as the system calls it. Each call is made whole, one at a time,
@@ -43,6 +45,9 @@ public:
     bool IsEmulated() override { return m_bEmulated; }
     // Asks the library, when it has the entry (the emulated PC).
     bool FlashNotSaved() override;
+    // Ask the library, when it has the entries (the Linux hardware library).
+    int AccessError(uint32_t bus, uint32_t device, uint32_t function) override;
+    int WritesRefused() override;
 
     // The file it was loaded from.
     const std::string& Path() const { return m_library->Path(); }

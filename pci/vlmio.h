@@ -32,6 +32,14 @@ VLMIO_API void VLMIO_CALL PCI_Write_Byte(uint32_t bus, uint32_t device, uint32_t
                                          uint32_t offset, uint32_t value);
 VLMIO_API void VLMIO_CALL PCI_Write_DWORD(uint32_t bus, uint32_t device, uint32_t function,
                                           uint32_t offset, uint32_t value);
+/* Optional (the Linux hardware library exports it): the errno of the first access to that
+ * function since the load that the system refused (EPERM, EACCES, EIO, ENODEV, ...), 0 when
+ * none was. */
+VLMIO_API uint32_t VLMIO_CALL VlmIoAccessError(uint32_t bus, uint32_t device, uint32_t function);
+/* Optional (the Linux hardware library exports it): non-zero, the errno every configuration
+ * write would get (EPERM), when the kernel refuses them all (its lockdown); 0 when it does not,
+ * or when that is not known. Answers also before the load. */
+VLMIO_API uint32_t VLMIO_CALL VlmIoWritesRefused(void);
 /* Only the emulated PC exports this; it returns 1. */
 VLMIO_API uint32_t VLMIO_CALL VlmIoIsEmulated(void);
 /* Only the emulated PC exports this: 1 once one of its flash files could not be written back
@@ -51,5 +59,7 @@ VLMIO_API uint32_t VLMIO_CALL VlmIoFlashNotSaved(void);
 #define VLMIO_ENTRY_WRITE_DWORD "PCI_Write_DWORD"
 #define VLMIO_ENTRY_IS_EMULATED "VlmIoIsEmulated"
 #define VLMIO_ENTRY_FLASH_NOT_SAVED "VlmIoFlashNotSaved"
+#define VLMIO_ENTRY_ACCESS_ERROR "VlmIoAccessError"
+#define VLMIO_ENTRY_WRITES_REFUSED "VlmIoWritesRefused"
 
 #endif

@@ -31,6 +31,14 @@ public:
     // True once the emulated PC could not write one of its flash files back (the file may not
     // hold what the run wrote); always false for a real library.
     virtual bool FlashNotSaved() { return false; }
+    // The errno of the first access to that function since the load that the system refused,
+    // 0 when none was or the library does not tell.
+    virtual int AccessError(uint32_t /*bus*/, uint32_t /*device*/, uint32_t /*function*/) {
+        return 0;
+    }
+    // Non-zero, the errno every configuration write would get, when the kernel refuses them all
+    // (its lockdown); 0 when it does not, or the library does not tell. Needs no load.
+    virtual int WritesRefused() { return 0; }
 };
 
 // The process-wide access library: the installed services' one (pci/services.h), the one the

@@ -5,6 +5,7 @@
 #   extra: clang (fuzzing), tmux (terminal tests), systemd (a private journald for the journal
 #          test), dbus-daemon (a private system bus for the keep-awake test), lintian (the
 #          package's check)
+#   fuse: libfuse3 and fusermount3 (the stand-in /sys of the hardware program's stage)
 #   windows: MinGW-w64, Wine, Xvfb
 #   ansible: ansible-core, and Debian's collection bundle for its JSON output callback
 #   ansible-lint: ansible-lint (where Debian has it)
@@ -15,6 +16,7 @@ for group in "$@"; do
         build) want+=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev pkg-config
                       clang-format libsystemd-dev libssl-dev nlohmann-json3-dev) ;;
         extra) want+=(clang libclang-rt-14-dev tmux systemd dbus-daemon lintian) ;;
+        fuse) want+=(fuse3 libfuse3-dev) ;;
         windows) want+=(g++-mingw-w64-x86-64 wine64 xvfb) ;;
         ansible) want+=(ansible-core ansible) ;;
         ansible-lint) want+=(ansible-lint) ;;

@@ -4,7 +4,7 @@
 # (fuzzing, Windows build and Wine tests).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/install-deps.sh build extra
+tools/install-deps.sh build extra fuse
 jobs=$(nproc)
 status=0
 

@@ -7,6 +7,16 @@
  * /sys, or the folder that VLMIO_SYSFS_ROOT names (a test's stand-in tree; the administrator
  * check is then left out).
  *
+ * At load, the functions that exist are learnt from one listing of /sys/bus/pci/devices: an
+ * access to any other reads all ones (or writes nothing) without a system call, so that a walk
+ * of every bus costs no more than the functions it finds. A function that appears later is
+ * not seen until the next load.
+ *
+ * The errno of the first access of each function that the kernel refused (a write refused
+ * under lockdown with EPERM, a removed function's ENODEV, ...) is kept until the next load and
+ * offered by VlmIoAccessError. VlmIoWritesRefused tells, from the kernel's lockdown file
+ * (/sys/kernel/security/lockdown), whether every configuration write would be refused.
+ *
  * Each function's config file is opened on its first access and kept open until the library
  * is unloaded (or loaded again), so that an access costs one pread or pwrite: read-only, until
  * the function is first written. The class code is read once per read-write descriptor,
@@ -15,15 +25,18 @@
  * refuses every access through the descriptor of a function that was removed, so a function
  * that went away reads all ones, and one that came back in its place is checked afresh before
  * anything is written to it. */
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <atomic>
+#include <bitset>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -36,6 +49,8 @@ namespace {
 constexpr const char* kDefaultRoot = "/sys";
 constexpr const char* kRootVariable = "VLMIO_SYSFS_ROOT";
 constexpr const char* kPciBusFolder = "/bus/pci";
+constexpr const char* kPciDevicesFolder = "/bus/pci/devices";
+constexpr const char* kLockdownFile = "/kernel/security/lockdown";
 constexpr const char* kPciDomain = "0000";
 constexpr uint32_t kMaxBus = 0xFF;
 constexpr uint32_t kMaxDevice = 0x1F;
@@ -50,6 +65,9 @@ constexpr uint8_t kMassStorageClass = 0x01;
 // Descriptors kept at most; a function met beyond them is opened and closed for each access.
 constexpr size_t kMaxKeptDescriptors = 256;
 constexpr uint32_t kFunctionsPerBus = (kMaxDevice + 1) * (kMaxFunction + 1);
+constexpr uint32_t kFunctionCount = (kMaxBus + 1) * kFunctionsPerBus;
+// The longest lockdown file read ("none integrity [confidentiality]" and a line feed).
+constexpr size_t kLockdownFileBytes = 128;
 
 // What the class code read through a descriptor said.
 enum class ClassCheck { kNotYet, kStorage, kOther };
@@ -69,6 +87,10 @@ std::string g_root;                 // the tree's root while loaded (under g_mut
 using BusDescriptors = std::array<Descriptor, kFunctionsPerBus>;
 std::array<std::unique_ptr<BusDescriptors>, kMaxBus + 1> g_kept;
 size_t g_keptCount = 0;
+// The functions listed at load, and the errno of each function's first refused access (0:
+// none); both under g_mutex, indexed by bus << 8 | device << 3 | function.
+std::bitset<kFunctionCount> g_present;
+std::array<uint16_t, kFunctionCount> g_firstError{};
 
 // Whether the numbers name a function; out-of-range numbers never alias another one.
 bool ValidFunction(uint32_t bus, uint32_t device, uint32_t function) {
@@ -77,6 +99,43 @@ bool ValidFunction(uint32_t bus, uint32_t device, uint32_t function) {
 
 uint32_t IndexOnBus(uint32_t device, uint32_t function) {
     return device * (kMaxFunction + 1) + function;
+}
+
+uint32_t FunctionIndex(uint32_t bus, uint32_t device, uint32_t function) {
+    return bus * kFunctionsPerBus + IndexOnBus(device, function);
+}
+
+// Keeps errno as the function's first refused access, unless one is kept already.
+void NoteRefusal(uint32_t bus, uint32_t device, uint32_t function, int error) {
+    uint16_t& kept = g_firstError[FunctionIndex(bus, device, function)];
+    if (kept == 0 && error > 0) kept = static_cast<uint16_t>(error <= UINT16_MAX ? error : EIO);
+}
+
+// Learns from one listing of the devices folder which functions of domain 0000 exist. False
+// with errno when the folder cannot be listed.
+bool ListFunctions(const std::string& root) {
+    g_present.reset();
+    DIR* folder = opendir((root + kPciDevicesFolder).c_str());
+    if (folder == nullptr) return false;
+    while (const dirent* entry = readdir(folder)) {
+        unsigned bus = 0, device = 0, function = 0;
+        char tail = '\0';
+        // "0000:BB:DD.F" exactly, in lower-case hex as the kernel names them.
+        if (std::sscanf(entry->d_name, "0000:%2x:%2x.%1x%c", &bus, &device, &function, &tail) ==
+                3 &&
+            std::strlen(entry->d_name) == 12 && ValidFunction(bus, device, function)) {
+            g_present.set(FunctionIndex(bus, device, function));
+        }
+    }
+    closedir(folder);
+    return true;
+}
+
+// Whether the kernel's lockdown file text names a mode that refuses configuration writes:
+// the mode in brackets is the one in force ("none [integrity] confidentiality").
+bool LockdownRefusesWrites(const char* text) {
+    return std::strstr(text, "[integrity]") != nullptr ||
+           std::strstr(text, "[confidentiality]") != nullptr;
 }
 
 // The config file of a function (numbers in range).
@@ -185,13 +244,23 @@ template <typename Access>
 bool WithDescriptor(uint32_t bus, uint32_t device, uint32_t function, bool forWriting,
                     Access access, uint32_t offset, unsigned char* bytes, uint32_t width) {
     if (Descriptor* kept = KeptDescriptor(bus, device, function)) {
-        if ((kept->writable || !forWriting) && access(*kept, offset, bytes, width)) return true;
+        if (kept->writable || !forWriting) {
+            errno = 0;
+            if (access(*kept, offset, bytes, width)) return true;
+            NoteRefusal(bus, device, function, errno != 0 ? errno : EIO);
+        }
         CloseDescriptor(*kept);
         --g_keptCount;
     }
     Descriptor fresh = OpenConfig(bus, device, function, forWriting);
-    if (fresh.fd < 0) return false;
+    if (fresh.fd < 0) {
+        NoteRefusal(bus, device, function, errno);
+        return false;
+    }
+    errno = 0;
     const bool ok = access(fresh, offset, bytes, width);
+    // A short transfer without an error counts as an I/O error.
+    if (!ok) NoteRefusal(bus, device, function, errno != 0 ? errno : EIO);
     Keep(bus, device, function, fresh);
     return ok;
 }
@@ -201,7 +270,7 @@ bool WithDescriptor(uint32_t bus, uint32_t device, uint32_t function, bool forWr
 bool ReadConfig(uint32_t bus, uint32_t device, uint32_t function, uint32_t offset, uint32_t width,
                 uint32_t& value) {
     if (!g_loaded.load(std::memory_order_acquire) || !ValidFunction(bus, device, function) ||
-        !AccessFits(offset, width)) {
+        !AccessFits(offset, width) || !g_present.test(FunctionIndex(bus, device, function))) {
         return false;
     }
     unsigned char bytes[kDwordBytes] = {};
@@ -217,7 +286,7 @@ bool ReadConfig(uint32_t bus, uint32_t device, uint32_t function, uint32_t offse
 void WriteConfig(uint32_t bus, uint32_t device, uint32_t function, uint32_t offset, uint32_t width,
                  uint32_t value) {
     if (!g_loaded.load(std::memory_order_acquire) || !ValidFunction(bus, device, function) ||
-        !AccessFits(offset, width)) {
+        !AccessFits(offset, width) || !g_present.test(FunctionIndex(bus, device, function))) {
         return;
     }
     unsigned char bytes[kDwordBytes];
@@ -254,6 +323,8 @@ VLMIO_API uint32_t VLMIO_CALL LoadVlmIODriver(void) {
         errno = ENOTDIR;
         return 0;
     }
+    if (!ListFunctions(root)) return 0;
+    g_firstError.fill(0);
     g_root = root;
     g_loaded.store(true, std::memory_order_release);
     return 1;
@@ -289,6 +360,30 @@ VLMIO_API void VLMIO_CALL PCI_Write_DWORD(uint32_t bus, uint32_t device, uint32_
                                           uint32_t offset, uint32_t value) {
     std::lock_guard<std::mutex> lock(g_mutex);
     WriteConfig(bus, device, function, offset, kDwordBytes, value);
+}
+
+VLMIO_API uint32_t VLMIO_CALL VlmIoAccessError(uint32_t bus, uint32_t device, uint32_t function) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (!ValidFunction(bus, device, function)) return 0;
+    return g_firstError[FunctionIndex(bus, device, function)];
+}
+
+VLMIO_API uint32_t VLMIO_CALL VlmIoWritesRefused(void) {
+    bool standIn = false;
+    const std::string path = RootFromEnvironment(standIn) + kLockdownFile;
+    // No lockdown file (a kernel without lockdown, securityfs not mounted): nothing known to
+    // refuse writes.
+    const int fd = OpenRetrying(path, O_RDONLY);
+    if (fd < 0) return 0;
+    char text[kLockdownFileBytes + 1] = {};
+    ssize_t n;
+    do {
+        n = pread(fd, text, kLockdownFileBytes, 0);
+    } while (n < 0 && errno == EINTR);
+    close(fd);
+    if (n <= 0) return 0;
+    text[n] = '\0';
+    return LockdownRefusesWrites(text) ? EPERM : 0;
 }
 
 }  // extern "C"

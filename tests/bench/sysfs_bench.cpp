@@ -217,6 +217,53 @@ void BM_SysfsRead_RealSys(benchmark::State& state, uint32_t bus, uint32_t device
     return true;
 }();
 
+// The controller walk on the real /sys, reads only: the identifier of every function of buses
+// 0-255 as the walk and the separate scan read it, through the library (which learnt at its
+// load which functions exist), beside the walk as the library made it before it learnt them: an
+// open of each function's config file, most of which do not exist. Counters: milliseconds of
+// CPU time per walk, each way, and their ratio.
+void BM_SysfsWalk_RealSys(benchmark::State& state) {
+    LoadedLibrary lib("");
+    if (!lib.ok()) {
+        state.SkipWithError("the library could not be loaded for /sys");
+        return;
+    }
+    constexpr uint32_t kFunctions = 256 * 32 * 8;
+    double libraryNs = 0.0;
+    double openEachNs = 0.0;
+    uint32_t sink = 0;
+    for (auto _ : state) {
+        double start = ThreadCpuNs();
+        for (uint32_t n = 0; n < kFunctions; ++n)
+            sink += lib.readDword(n >> 8, (n >> 3) & 31, n & 7, 0);
+        libraryNs += ThreadCpuNs() - start;
+        start = ThreadCpuNs();
+        for (uint32_t n = 0; n < kFunctions; ++n) {
+            char path[64];
+            std::snprintf(path, sizeof path, "/sys/bus/pci/devices/0000:%02x:%02x.%x/config",
+                          n >> 8, (n >> 3) & 31, n & 7);
+            const int fd = open(path, O_RDONLY | O_CLOEXEC);
+            if (fd < 0) continue;
+            uint32_t value = 0;
+            if (pread(fd, &value, sizeof value, 0) == sizeof value) sink += value;
+            close(fd);
+        }
+        openEachNs += ThreadCpuNs() - start;
+    }
+    benchmark::DoNotOptimize(sink);
+    const double walks = static_cast<double>(state.iterations());
+    state.counters["library_ms"] = libraryNs / walks / 1e6;
+    state.counters["open_each_ms"] = openEachNs / walks / 1e6;
+    state.counters["open_each_ratio"] = openEachNs / libraryNs;
+}
+
+[[maybe_unused]] const bool s_realWalkRegistered = [] {
+    if (geteuid() != 0 || !std::filesystem::is_directory("/sys/bus/pci/devices")) return false;
+    benchmark::RegisterBenchmark("BM_SysfsWalk_RealSys", BM_SysfsWalk_RealSys)
+        ->Unit(benchmark::kMillisecond);
+    return true;
+}();
+
 }  // namespace
 
 #endif  // VLM_SYSFS_VLMIO

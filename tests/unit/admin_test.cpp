@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "admin/commands.h"
 #include "admin/flash_contents.h"
 #include "admin/probe.h"
 #include "admin/sha256.h"
@@ -17,6 +20,8 @@
 #include "flash/update_engine.h"
 #include "tests/support/emulated_rig.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_clocks.h"
+#include "tests/support/test_services.h"
 #include "util/result_codes.h"
 #include "util/utility.h"
 
@@ -131,12 +136,12 @@ TEST(AdminBackup, HoldsTheWholeFlashUnderANameOfItsOwn) {
     ASSERT_TRUE(flash::IsIdentified(c.part));
     const auto when = sys_days{year{2026} / 1 / 5} + hours{10} + minutes{15} + seconds{7};
     EXPECT_EQ(admin::BackupFileName(c.records[0], c.part, when),
-              "01-00-0-MX25L_V_512_C_-20260105T101507Z.rom");
+              "01-00-0-MX25L_V_512_C_-20260105T101507Z.bin");
 
     const admin::BackupResult first =
         admin::BackupFlash(*c.spi, c.records[0], c.part, folder.path(), when);
     ASSERT_EQ(first.nResult, kResultSuccess) << first.strProblem;
-    EXPECT_EQ(first.strPath, folder / "01-00-0-MX25L_V_512_C_-20260105T101507Z.rom");
+    EXPECT_EQ(first.strPath, folder / "01-00-0-MX25L_V_512_C_-20260105T101507Z.bin");
     const std::vector<uint8_t> flash = c.machine.Flash(1, 0, 0);
     ASSERT_EQ(flash.size(), k64K);
     EXPECT_EQ(ReadFile(first.strPath), std::string(flash.begin(), flash.end()));
@@ -148,7 +153,7 @@ TEST(AdminBackup, HoldsTheWholeFlashUnderANameOfItsOwn) {
     const admin::BackupResult second =
         admin::BackupFlash(*c.spi, c.records[0], c.part, folder.path(), when);
     ASSERT_EQ(second.nResult, kResultSuccess);
-    EXPECT_EQ(second.strPath, folder / "01-00-0-MX25L_V_512_C_-20260105T101507Z-2.rom");
+    EXPECT_EQ(second.strPath, folder / "01-00-0-MX25L_V_512_C_-20260105T101507Z-2.bin");
     EXPECT_EQ(FilesIn(folder.path()), 2u);
 }
 
@@ -238,6 +243,89 @@ TEST(AdminRunOptions, SelectedControllersKeepTheirOrderAndMustAllBeFound) {
     EXPECT_EQ(missing, (ControllerAddress{4, 0, 0}));
     EXPECT_EQ(count, 3) << "the table is left as it was";
     EXPECT_EQ(ControllerAddressText(missing), "0000:04:00.0");
+}
+
+// An access library whose kernel refuses every configuration write, as under lockdown: its
+// writes go nowhere and it says so.
+class LockedDownVlmIo final : public pci::IVlmIo {
+public:
+    explicit LockedDownVlmIo(pci::IVlmIo& inner) : m_inner(inner) {}
+    uint32_t LoadVlmIODriver() override { return m_inner.LoadVlmIODriver(); }
+    void UnloadVlmIODriver() override { m_inner.UnloadVlmIODriver(); }
+    uint32_t PCI_Read_BYTE(uint32_t b, uint32_t d, uint32_t f, uint32_t o) override {
+        return m_inner.PCI_Read_BYTE(b, d, f, o);
+    }
+    uint32_t PCI_Read_DWORD(uint32_t b, uint32_t d, uint32_t f, uint32_t o) override {
+        return m_inner.PCI_Read_DWORD(b, d, f, o);
+    }
+    void PCI_Write_Byte(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) override {}
+    void PCI_Write_DWORD(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) override {}
+    int WritesRefused() override { return EPERM; }
+
+private:
+    pci::IVlmIo& m_inner;
+};
+
+// --list predicts the update's exit status, and --verify says what it could check: on a kernel
+// that refuses every configuration write the update is refused before it touches anything
+// (7), and no flash can be identified or read, since every flash command is a write to the
+// controller's bridge; no flash is then said to differ, and no backup is made of it.
+TEST(AdminReport, AKernelThatRefusesWritesIsPredictedAndBlamesNoFlash) {
+    struct Case {
+        const char* name;
+        bool refused;
+        bool list;
+        int status;
+        const char* result;
+        const char* warning;  // the start of the last warning, or "" for none
+    };
+    const Case cases[] = {
+        {"list", false, true, 0, "ready", ""},
+        {"list, refused", true, true, 7, "unreadable",
+         "an update would be refused with exit status 7: this computer's kernel refuses every "
+         "write to PCI configuration space (Operation not permitted (EPERM))"},
+        {"verify", false, false, 5, "differs", ""},
+        {"verify, refused", true, false, 7, "unreadable",
+         "no flash can be read, so none was checked: this computer's kernel refuses"},
+    };
+    testsupport::TempFolder folder;
+    ASSERT_TRUE(folder.ok());
+    const std::string image = folder / "image.rom";
+    std::ofstream(image, std::ios::binary) << std::string(k64K, '\x5A');
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::VirtualClock clock;
+        testsupport::EmulatedMachine machine(
+            "controller 02:00.0 part=0 timing=instant\n"
+            "controller 03:00.0 part=W25X10B(C)L(V) member=2 timing=instant\n",
+            clock);
+        ASSERT_TRUE(machine.Ok()) << machine.Error();
+        LockedDownVlmIo lockedDown(*machine.io);
+        pci::Services services = testsupport::CurrentServices();
+        services.platform.clock = &clock;
+        services.vlmIo = c.refused ? static_cast<pci::IVlmIo*>(&lockedDown) : machine.io.get();
+        testsupport::ScopedTestServices installed(services);
+        admin::AdminRequest request;
+        request.strImagePath = image;
+        if (c.refused) request.strBackupFolder = folder.path();
+        const admin::Report report =
+            c.list ? admin::ListControllers(request) : admin::VerifyControllers(request);
+        EXPECT_EQ(report.nExitStatus, c.status);
+        ASSERT_EQ(report.controllers.size(), 2u);
+        for (const admin::ControllerReport& controller : report.controllers) {
+            EXPECT_EQ(controller.strResult, c.result) << controller.strAddress;
+            EXPECT_EQ(controller.bIdentified, !c.refused);
+            EXPECT_TRUE(controller.strBackup.empty());
+        }
+        if (*c.warning == '\0') {
+            EXPECT_TRUE(report.warnings.empty());
+        } else {
+            ASSERT_FALSE(report.warnings.empty());
+            EXPECT_EQ(report.warnings.back().rfind(c.warning, 0), 0u) << report.warnings.back();
+        }
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1)
+        << "no backup of what a refused kernel gives";
 }
 
 }  // namespace

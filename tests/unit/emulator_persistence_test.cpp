@@ -124,6 +124,52 @@ TEST(EmulatorPersistence, EveryEraseAndProgramReachesTheFileAsItsCommandEnds) {
     EXPECT_EQ(ReadFile(dir.File("new.bin")), std::vector<uint8_t>(64 * 1024, 0xFF));
 }
 
+// A real chip keeps its state while the program stops and starts: the emulated PC keeps it in
+// FILE.state beside the flash file, from one process (one emulated PC) to the next, so that a
+// process killed in the middle of a command leaves the chip as the next one finds it: chip
+// selected with the command's bytes received, the write-enable latch, an erase still running.
+// A power cycle clears it.
+TEST(EmulatorPersistence, AChipKeepsItsStateFromOneProcessToTheNext) {
+    emu_test::TempDir dir;
+    const std::string text = "controller 01:00.0 part=0 flash=a.bin\n";
+    VirtualClock clock;
+    auto process = [&] {
+        auto pc = MakePc(text, clock, dir.Path());
+        std::string error;
+        EXPECT_TRUE(pc->StartWriteThrough(&error)) << error;
+        return pc;
+    };
+    const std::vector<uint8_t> old = vlmio::emu::OldFirmwarePattern(64 * 1024);
+    {
+        auto pc = process();
+        BridgeDriver(*pc, 1, 0, 0).Send(BridgeDriver::WithAddress(0x03, 0x0001));  // left open
+    }
+    {
+        auto pc = process();
+        BridgeDriver b(*pc, 1, 0, 0);
+        EXPECT_EQ(b.Receive(2), std::vector<uint8_t>(old.begin() + 1, old.begin() + 3))
+            << "the read command is still open";
+        b.End();
+        b.WriteEnable();
+    }
+    {
+        auto pc = process();
+        EXPECT_TRUE(pc->Chip(1, 0, 0)->WriteEnabled());
+        BridgeDriver(*pc, 1, 0, 0).Command({0x60});  // chip erase: busy for about a second
+    }
+    {
+        auto pc = process();
+        EXPECT_EQ(pc->Chip(1, 0, 0)->Status() & 0x01, 0x01) << "still erasing";
+        EXPECT_FALSE(pc->Chip(1, 0, 0)->WriteEnabled());
+        BridgeDriver(*pc, 1, 0, 0).Send({0x9F});
+        pc->PowerCycle();
+    }
+    auto pc = process();
+    BridgeDriver b(*pc, 1, 0, 0);
+    EXPECT_EQ(pc->Chip(1, 0, 0)->Status(), 0x00);
+    EXPECT_EQ(b.Read(0, 2), std::vector<uint8_t>(2, 0xFF)) << "erased, and nothing left open";
+}
+
 // The save writes a new file beside the flash file and renames it over it: whatever already has
 // that name (a file, a folder) is never replaced or removed; that flash file is not saved, and
 // the failure says what is in the way.

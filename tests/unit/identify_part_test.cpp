@@ -27,7 +27,9 @@ protected:
             return asked ? id : 0xFFFFFFFFu;
         };
     }
-    std::size_t IdReads() const { return m_bridge.Count(pci::kSpiDataRegister, false); }
+    // Data-register reads of the identification commands: every one but the settling status
+    // read that comes first.
+    std::size_t IdReads() const { return m_bridge.Count(pci::kSpiDataRegister, false) - 1; }
     bool IsRow(const flash::FlashPartInfo& part, std::size_t row) {
         return std::memcmp(&part, &flash::g_FlashParts[row], sizeof part) == 0;
     }

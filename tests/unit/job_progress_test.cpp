@@ -104,15 +104,8 @@ TEST(JobProgress, AnUpdateIsToldStepByStepWithItsBytes) {
     EXPECT_EQ(flash::SnapshotOf(1).ucAttempt, 0);
 }
 
-// Causes told in words by the steps around the engine replace what the engine recorded, and a
-// kernel's refusal is told by its errno's name.
+// Causes told in words by the steps around the engine replace what the engine recorded.
 TEST(JobProgress, CausesInWords) {
-    flash::FailureCause refused;
-    refused.step = flash::JobStep::kErase;
-    refused.nErrno = 1;  // EPERM
-    refused.ucAttempt = 1;
-    refused.ucSameOnAttempts = 1;
-    EXPECT_EQ(flash::CauseText(refused), "the kernel refused the write (EPERM) on attempt 1 of 3");
     EXPECT_EQ(flash::CauseText(flash::FailureCause{}), "");
 
     Update("controller 02:00.0 part=M25P10A timing=instant fault=erase-fails");

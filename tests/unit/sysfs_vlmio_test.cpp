@@ -208,6 +208,10 @@ TEST_F(SysfsStandInTest, KeepsOneDescriptorPerFunctionUntilUnloaded) {
         std::snprintf(name, sizeof name, "0000:%02x:%02x.%x", 0x10 + n / 256, (n / 8) % 32, n % 8);
         AddFunction(name, 0x01);
     }
+    // Functions are learnt at the load: those added since read all ones until the next one.
+    EXPECT_EQ(m_io->PCI_Read_DWORD(0x10, 0, 0, 0x0C), 0xFFFFFFFFu);
+    m_io->UnloadVlmIODriver();
+    ASSERT_NE(m_io->LoadVlmIODriver(), 0u);
     for (uint32_t n = 0; n < kFunctions; ++n)
         ASSERT_EQ(m_io->PCI_Read_DWORD(0x10 + n / 256, (n / 8) % 32, n % 8, 0x0C), 0x0F0E0D0Cu)
             << n;
@@ -269,11 +273,64 @@ TEST_F(SysfsStandInTest, AFunctionThatGoesAwayReadsAllOnesAndIsCheckedAfreshWhen
     EXPECT_EQ(ReadFile(storage)[0xF0], 0x88);
 }
 
+// The first refused access of each function is kept, with its errno, until the next load: a
+// config file that cannot be read, a function removed under the library. A function that
+// answers, or one that is not there at all (never tried), has none.
+TEST_F(SysfsStandInTest, KeepsTheErrnoOfEachFunctionsFirstRefusedAccess) {
+    EXPECT_EQ(m_io->PCI_Read_DWORD(5, 0, 0, 0x00), 0xFFFFFFFFu);
+    m_io->PCI_Write_DWORD(3, 0, 0, 0xF0, 0x11223344);
+    EXPECT_EQ(m_io->PCI_Read_DWORD(3, 0, 1, 0x00), 0xFFFFFFFFu);
+    std::filesystem::resize_file(m_storage, 0);
+    std::filesystem::remove_all(m_tree / "bus/pci/devices/0000:03:00.0");
+    EXPECT_EQ(m_io->PCI_Read_DWORD(3, 0, 0, 0xF0), 0xFFFFFFFFu);
+    m_io->PCI_Write_DWORD(3, 0, 0, 0xF0, 0x55667788);  // ENOENT: does not replace the first
+    struct Case {
+        uint32_t bus, device, function;
+        int error;
+    };
+    const Case cases[] = {
+        {5, 0, 0, EISDIR},  // the stand-in's unreadable config is a folder
+        {3, 0, 0, EIO},     // the emptied file gives a short read through the kept descriptor
+        {4, 0, 0, 0},      {3, 0, 1, 0}, {0x100, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(m_io->AccessError(c.bus, c.device, c.function), c.error)
+            << std::hex << c.bus << ":" << c.device << "." << c.function;
+    }
+    m_io->UnloadVlmIODriver();
+    ASSERT_NE(m_io->LoadVlmIODriver(), 0u);
+    EXPECT_EQ(m_io->AccessError(5, 0, 0), 0) << "a load starts afresh";
+}
+
+// Whether the kernel refuses every configuration write, from its lockdown file: the mode in
+// brackets is the one in force. Answered before any load too.
+TEST_F(SysfsStandInTest, TellsWhetherTheKernelsLockdownRefusesWrites) {
+    m_io->UnloadVlmIODriver();
+    EXPECT_EQ(m_io->WritesRefused(), 0) << "no lockdown file: nothing known to refuse";
+    std::filesystem::create_directories(m_tree / "kernel/security");
+    struct Case {
+        const char* text;
+        int refused;
+    };
+    const Case cases[] = {
+        {"[none] integrity confidentiality\n", 0},
+        {"none [integrity] confidentiality\n", EPERM},
+        {"none integrity [confidentiality]\n", EPERM},
+        {"", 0},
+    };
+    for (const Case& c : cases) {
+        std::ofstream(m_tree / "kernel/security/lockdown") << c.text;
+        EXPECT_EQ(m_io->WritesRefused(), c.refused) << c.text;
+    }
+}
+
 // The library's own entries from several threads at once, as the jobs of two controllers and
 // the controller walk call them (no lock of the program's in between): each thread reads back
 // what it wrote to its own function.
 TEST_F(SysfsStandInTest, ThreadsOnDifferentFunctionsDoNotDisturbEachOther) {
     const std::string second = AddFunction("0000:06:00.0", 0x01);
+    m_io->UnloadVlmIODriver();  // learns of the new function at the next load
+    ASSERT_NE(m_io->LoadVlmIODriver(), 0u);
     void* handle = dlopen((m_lib / "libvlmio.so").c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(handle, nullptr);
     auto readDword = reinterpret_cast<uint32_t (*)(uint32_t, uint32_t, uint32_t, uint32_t)>(
