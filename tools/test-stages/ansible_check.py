@@ -75,7 +75,7 @@ def fact(host, name):
 def flashes(host):
     folder = f"{work}/hosts/{host}/program"
     return {n: open(f"{folder}/{n}", "rb").read() for n in sorted(os.listdir(folder))
-            if n.startswith("flash-")}
+            if n.startswith("flash-") and n.endswith(".bin")}  # not the chips' FILE.state
 
 
 def fetched(host):
