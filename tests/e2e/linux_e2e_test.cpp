@@ -663,7 +663,15 @@ TEST(LinuxProgram, ARunKilledInTheMiddleOfAFlashCommandLeavesAChipTheNextRunIden
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ProgramFolder folder(kDemo);
-        if (c.datasheetTiming) folder.SetMachineFile(ReadFile(kDemo / kMachineFile));
+        // Datasheet timing keeps the erase running; otherwise 50 microseconds an access on the
+        // first controller keep the run going long after the kill is due, also under a sanitizer
+        // on a loaded machine.
+        const std::string conf = c.datasheetTiming ? ReadFile(kDemo / kMachineFile)
+                                                   : ReadFile(folder.Dir() / kMachineFile);
+        folder.SetMachineFile(
+            c.datasheetTiming ? conf
+                              : std::regex_replace(conf, std::regex("(controller 02:00.0[^\n]*)"),
+                                                   "$1 fault=slow:0.05"));
         const pid_t pid = folder.StartSilentQuietly(c.args);
         const bool reached = WaitForAccess(folder, c.line, c.times);
         kill(pid, SIGKILL);
@@ -671,6 +679,7 @@ TEST(LinuxProgram, ARunKilledInTheMiddleOfAFlashCommandLeavesAChipTheNextRunIden
         ASSERT_EQ(waitpid(pid, &raw, 0), pid);
         ASSERT_TRUE(reached);
         ASSERT_TRUE(WIFSIGNALED(raw)) << "the run ended before it was killed";
+        folder.SetMachineFile(conf);  // the next runs at full speed; the chips keep their state
         Outcome list = folder.Run({"--list"});
         EXPECT_EQ(list.status, kAllUpdated) << list.out << list.err;
         EXPECT_NE(list.out.find("flash: MXIC MX25L(V)512(C)"), std::string::npos) << list.out;
