@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <new>
 
+#include "admin/firmware_check.h"
 #include "admin/flash_contents.h"
 #include "admin/probe.h"
 #include "admin/sha256.h"
@@ -14,6 +15,7 @@
 #include "framework/platform.h"
 #include "pci/controller_ids.h"
 #include "pci/vlmio_access.h"
+#include "util/event_log.h"
 #include "util/exit_status.h"
 #include "util/image_file.h"
 #include "util/result_codes.h"
@@ -27,6 +29,12 @@ constexpr double kMsPerSecond = 1000.0;
 constexpr const char* kImageNotFoundText = "Can't Find Firmware file(*.rom) !";
 constexpr const char* kBackupFailedFormat =
     "The backup of the flash of %s failed: %s. Its flash was left as it was; it is not updated.";
+constexpr const char* kWrongImageFormat = "%s %s. Its flash was left as it was; it is not updated.";
+constexpr const char* kForcedSuffix = "; --force writes it anyway";
+constexpr const char* kResultWrongImage = "wrong image";
+// The diagnostic lines of the image check.
+constexpr const char* kCheckFunctionName = "admin::RunRecorder::CheckImage";
+constexpr const char* kStepImageCheck = "image-check";
 
 int Status(ExitStatus status) {
     return static_cast<int>(status);
@@ -169,6 +177,25 @@ void WarnWhenImageDoesNotFit(Report& report, const ProbedController& p, const Lo
     }
 }
 
+// The image check's verdict on the image as a whole: a malformed image is the report's image
+// problem with status 3, or a warning when forced.
+void TakeImageCheck(Report& report, const AdminRequest& request, const LoadedImage& image) {
+    if (image.nStatus != 0 || image.description.rom.bWellFormed) return;
+    const std::string text = MalformedImageText(image.description.strPath, image.description.rom);
+    if (request.bForce) {
+        report.warnings.push_back(text + kForcedSuffix);
+        return;
+    }
+    report.strImageProblem = text;
+    if (report.nExitStatus == 0) report.nExitStatus = Status(ExitStatus::kImageLoadFailed);
+}
+
+// Writes a diagnostic line of the image check to the event log.
+void LogImageCheck(int nLine, const std::string& strText, int32_t nResult) {
+    CEventStep step(kStepImageCheck, nResult);
+    EventLogPrintf(kEventTypeError, "\r\n%s:%d: %s", kCheckFunctionName, nLine, strText.c_str());
+}
+
 }  // namespace
 
 ImageDescription DescribeImage(const std::string& strPath, const uint8_t* pImage,
@@ -177,6 +204,7 @@ ImageDescription DescribeImage(const std::string& strPath, const uint8_t* pImage
     d.strPath = strPath;
     d.dwFileBytes = dwFileBytes;
     d.strSha256 = Sha256Hex(pImage, dwFileBytes);
+    d.rom = CheckImage(pImage, dwFileBytes);
     return d;
 }
 
@@ -203,23 +231,50 @@ Report ListControllers(const AdminRequest& request) {
         Probed probed = ProbeForReport(request, report);
         const LoadedImage image = LoadImageAsTheRunDoes(request.strImagePath);
         TakeImageStatus(report, image);
+        TakeImageCheck(report, request, image);
         if (!probed.bUsable) return;
+        const optionrom::RomCheck& rom = image.description.rom;
         bool bAllReady = true;
         for (const ProbedController& p : probed.probe.controllers) {
             ControllerReport c = Describe(p);
             c.strResult = c.bIdentified ? "ready" : "not identified";
+            if (c.bIdentified) {
+                const FlashState state =
+                    ReadFlashState(g_SPICtl, p.record, p.part, image.buffer.get(), image.dwLength);
+                if (state.bRead) c.flashContents = state.contents;
+                c.holdsImage = state.holdsImage;
+            }
+            const std::string wrong = image.nStatus == 0 && rom.bWellFormed
+                                          ? WrongControllerText(p.record, rom)
+                                          : std::string();
             if (!c.bIdentified) {
                 c.nResultCode = kResultDataNotMatch;
                 c.strProblem = "its flash part is not in the table: it would not be updated";
                 bAllReady = false;
-            } else if (!request.strBackupFolder.empty()) {
+            } else if (!wrong.empty() && !request.bForce) {
+                c.strResult = kResultWrongImage;
+                c.nResultCode = kResultInvalidParameter;
+                c.strProblem = kCannotBeUpdated + wrong;
+                bAllReady = false;
+            }
+            if (!wrong.empty() && request.bForce) {
+                c.strForced = wrong;
+                report.warnings.push_back(c.strAddress + " " + kCannotBeUpdated + wrong +
+                                          kForcedSuffix);
+            }
+            if (c.bIdentified && !request.strBackupFolder.empty()) {
                 const BackupResult backup =
                     BackupFlash(g_SPICtl, p.record, p.part, request.strBackupFolder, request.now());
                 c.strBackup = backup.strPath;
                 if (backup.nResult != kResultSuccess) {
-                    c.strResult = "backup failed";
-                    c.nResultCode = backup.nResult;
-                    c.strProblem = "backup failed: " + backup.strProblem;
+                    const std::string problem = "backup failed: " + backup.strProblem;
+                    if (c.strProblem.empty()) {
+                        c.strResult = "backup failed";
+                        c.nResultCode = backup.nResult;
+                        c.strProblem = problem;
+                    } else {
+                        c.strProblem += "; " + problem;
+                    }
                     bAllReady = false;
                 }
             }
@@ -276,6 +331,9 @@ struct RunRecorder::State {
     std::vector<ControllerReport> done;  // outcomes of the controllers that finished
     std::vector<std::string> backups;    // per target (empty: none made)
     std::vector<std::string> problems;   // per target
+    std::vector<std::string> forced;     // per target: what --force wrote over
+    std::string imageProblem;            // why the image was refused as a whole
+    std::vector<std::string> warnings;   // what --force let through
 };
 
 RunRecorder::RunRecorder(
@@ -286,6 +344,7 @@ RunRecorder::RunRecorder(
       m_state(std::make_shared<State>()) {
     m_state->backups.resize(kMaxControllers);
     m_state->problems.resize(kMaxControllers);
+    m_state->forced.resize(kMaxControllers);
 }
 
 RunOptions RunRecorder::Options() {
@@ -299,12 +358,72 @@ RunOptions RunRecorder::Options() {
         std::lock_guard<std::mutex> lock(state->mutex);
         state->image = std::move(d);
     };
-    if (!m_request.strBackupFolder.empty()) {
+    const bool bForce = m_request.bForce;
+    options.checkImage = [state, bForce](const std::string& strPath, const uint8_t*,
+                                         uint32_t) -> std::string {
+        optionrom::RomCheck rom;
+        {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            rom = state->image.rom;
+        }
+        if (rom.bWellFormed) return {};
+        std::string text = MalformedImageText(strPath, rom);
+        if (!bForce) {
+            LogImageCheck(__LINE__, text, kResultInvalidParameter);
+            std::lock_guard<std::mutex> lock(state->mutex);
+            state->imageProblem = text;
+            return text + ".";
+        }
+        text += kForcedSuffix;
+        LogImageCheck(__LINE__, text, kResultSuccess);
+        {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            state->warnings.push_back(text);
+        }
+        framework::AfxMessageBox(text + ".", framework::kMbOk | framework::kMbIconExclamation);
+        return {};
+    };
+    {
         const std::string strFolder = m_request.strBackupFolder;
         auto now = m_request.now;
-        options.beforeErase = [state, strFolder, now](uint8_t ucTarget,
-                                                      const ControllerInfo& record,
-                                                      const flash::FlashPartInfo& part) {
+        options.beforeErase = [state, strFolder, now, bForce](uint8_t ucTarget,
+                                                              const ControllerInfo& record,
+                                                              const flash::FlashPartInfo& part) {
+            // The image must name this controller, unless forced; refused before any erase.
+            std::string wrong;
+            {
+                std::lock_guard<std::mutex> lock(state->mutex);
+                if (state->image.rom.bWellFormed) {
+                    wrong = WrongControllerText(record, state->image.rom);
+                }
+            }
+            const std::string address = ControllerAddressText(record);
+            const std::string refusal = kCannotBeUpdated + wrong;
+            if (!wrong.empty() && !bForce) {
+                LogImageCheck(__LINE__, address + " " + refusal, kResultInvalidParameter);
+                {
+                    std::lock_guard<std::mutex> lock(state->mutex);
+                    state->problems[ucTarget] = refusal;
+                }
+                char szMessage[1024] = {};
+                std::snprintf(szMessage, sizeof szMessage, kWrongImageFormat, address.c_str(),
+                              refusal.c_str());
+                framework::AfxMessageBox(szMessage,
+                                         framework::kMbOk | framework::kMbIconExclamation);
+                return kResultInvalidParameter;
+            }
+            if (!wrong.empty()) {
+                const std::string text = address + " " + refusal + kForcedSuffix;
+                LogImageCheck(__LINE__, text, kResultSuccess);
+                {
+                    std::lock_guard<std::mutex> lock(state->mutex);
+                    state->forced[ucTarget] = wrong;
+                    state->warnings.push_back(text);
+                }
+                framework::AfxMessageBox(text + ".",
+                                         framework::kMbOk | framework::kMbIconExclamation);
+            }
+            if (strFolder.empty()) return kResultSuccess;
             const BackupResult backup = BackupFlash(g_SPICtl, record, part, strFolder, now());
             {
                 std::lock_guard<std::mutex> lock(state->mutex);
@@ -340,6 +459,7 @@ RunOptions RunRecorder::Options() {
             std::lock_guard<std::mutex> lock(state->mutex);
             c.strBackup = state->backups[ucTarget];
             c.strProblem = state->problems[ucTarget];
+            c.strForced = state->forced[ucTarget];
             if (c.strProblem.empty() && outcome.nResult != kResultSuccess) {
                 c.strProblem = GetResultString(outcome.nResult);
             }
@@ -362,6 +482,8 @@ Report RunRecorder::Finish(int nExitStatus) const {
     report.nExitStatus = nExitStatus;
     std::lock_guard<std::mutex> lock(m_state->mutex);
     if (!m_state->image.strPath.empty()) report.image = m_state->image;
+    report.strImageProblem = m_state->imageProblem;
+    report.warnings = m_state->warnings;
     // Every controller of the run, in its order; one whose job never finished (stopped at the
     // time limit) was not updated.
     for (uint8_t i = 0; i < g_Utility.m_ucControllerCount; ++i) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "util/option_rom.h"
+
 namespace admin {
 
 enum class ReportMode { kList, kVerify, kUpdate };
@@ -15,7 +17,8 @@ enum class ReportMode { kList, kVerify, kUpdate };
 struct ImageDescription {
     std::string strPath;
     uint32_t dwFileBytes = 0;
-    std::string strSha256;  // 64 lower-case hexadecimal digits
+    std::string strSha256;    // 64 lower-case hexadecimal digits
+    optionrom::RomCheck rom;  // the option ROM its file holds, or why it is none
 };
 
 struct ControllerReport {
@@ -29,16 +32,21 @@ struct ControllerReport {
     std::optional<uint8_t> idOpcode;  // the identification command and its answer, when read
     std::array<uint8_t, 3> idBytes{};
     uint32_t dwSizeBytes = 0;  // the flash's size, when identified
-    // "ready", "not identified" (list); "matches", "differs", "unreadable", "not identified"
-    // (verify); "updated", "not updated" (update).
+    // "ready", "not identified", "backup failed", "wrong image" (list); "matches", "differs",
+    // "unreadable", "not identified" (verify); "updated", "not updated" (update).
     std::string strResult;
     int32_t nResultCode = 0;
     std::optional<uint32_t> firstDifference;  // verify: the first address that differs
     std::optional<uint32_t> compared;         // verify: bytes compared from address 0
     std::optional<unsigned> attempts;         // update: erase-write-compare attempts made
     std::optional<double> seconds;            // update: time spent on its flash
-    std::string strBackup;                    // the backup made of it, if any
-    std::string strProblem;                   // what went wrong with it, for the administrator
+    // What its flash holds now (when it could be read), and whether that is the image already
+    // ("current") or not ("differs"; none without an image).
+    std::optional<optionrom::FlashContents> flashContents;
+    std::optional<bool> holdsImage;
+    std::string strForced;   // what --force wrote over, if anything
+    std::string strBackup;   // the backup made of it, if any
+    std::string strProblem;  // what went wrong with it, for the administrator
 };
 
 struct Report {

@@ -169,6 +169,7 @@ private:
     // The run's image file (full path) and what its load returned; the worker's alone.
     std::string m_strFwFullName;
     int32_t m_nImageLoadResult = 0;
+    std::string m_strImageRefusal;  // why a loaded image was refused, when it was
     // Holds the computer awake from the first job start until the run's ending is shown.
     framework::KeepAwake m_KeepAwake;
 };

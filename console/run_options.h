@@ -29,6 +29,11 @@ struct RunOptions {
     // Called once the image is loaded, with its path and the bytes taken from its file.
     std::function<void(const std::string& strPath, const uint8_t* pImage, uint32_t dwFileBytes)>
         onImageLoaded;
+    // Called once the image is loaded (after onImageLoaded): empty to go on, else why the image
+    // must not be written at all; the run then ends as a failed load with that text.
+    std::function<std::string(const std::string& strPath, const uint8_t* pImage,
+                              uint32_t dwFileBytes)>
+        checkImage;
     // Called on a controller's job once its turn to be written has come, before its flash is
     // erased: 0 to go on; any other result code leaves the flash untouched and the controller
     // not updated.

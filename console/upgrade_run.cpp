@@ -218,6 +218,15 @@ RunEnding CVLM270FWUpdateDlg::RunFirmwareUpgrade() {
         options.onImageLoaded(m_strFwFullName, g_Utility.m_pFWBinBuffer.get(),
                               g_Utility.m_dwFWFileBytes);
     }
+    if (options.checkImage) {
+        // An image refused as a whole is never written to any controller.
+        m_strImageRefusal = options.checkImage(m_strFwFullName, g_Utility.m_pFWBinBuffer.get(),
+                                               g_Utility.m_dwFWFileBytes);
+        if (!m_strImageRefusal.empty()) {
+            g_Utility.m_pFWBinBuffer.reset();
+            return RunEnding::kImageLoadFailed;
+        }
+    }
 
     ShowControllers(ucCount);
 
@@ -265,7 +274,9 @@ void CVLM270FWUpdateDlg::EndRun(RunEnding ending) {
     RecordExitStatus(steps.status);
     if (steps.pszMessage != nullptr) {
         std::string strMessage = steps.pszMessage;
-        if (ending == RunEnding::kImageLoadFailed) {
+        if (ending == RunEnding::kImageLoadFailed && !m_strImageRefusal.empty()) {
+            strMessage = m_strImageRefusal;
+        } else if (ending == RunEnding::kImageLoadFailed) {
             char szMessage[kDiagnosticLineBytes] = {};
             std::snprintf(szMessage, sizeof szMessage, kImageLoadMessageFormat, kRunName,
                           kLineImageLoadMessage, m_strFwFullName.c_str(), m_nImageLoadResult);

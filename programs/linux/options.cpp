@@ -13,7 +13,7 @@ constexpr const char* kSynopsis =
     "       vlm270fwupdate --list [--json] [OPTION]...\n"
     "       vlm270fwupdate --verify [--json] [OPTION]...\n"
     "       vlm270fwupdate --help | --version\n"
-    "OPTION: --image PATH, --controller BB:DD.F (repeatable), --backup DIR\n";
+    "OPTION: --image PATH, --controller BB:DD.F (repeatable), --backup DIR, --force\n";
 
 constexpr const char* kDescription =
     "\n"
@@ -31,7 +31,8 @@ constexpr const char* kDescription =
     "  -s, --silent, /s      silent: no licence, no window, no restart; failure\n"
     "                        messages still go to standard error\n"
     "  --list                read-only probe: the controllers as the update finds\n"
-    "                        them, their flash parts, the image it would write\n"
+    "                        them, their flash parts, what each flash holds, the\n"
+    "                        image it would write and whether it is current\n"
     "  --verify              compare each controller's flash with the image:\n"
     "                        \"matches\" or \"differs at 0x...\"; nothing is written\n"
     "  --image PATH          that image instead of the folder's *.rom\n"
@@ -41,6 +42,8 @@ constexpr const char* kDescription =
     "                        erased (or when --list or --verify reads it) to\n"
     "                        DIR/<bus>-<dev>-<fn>-<part>-<UTC time>.rom; one whose\n"
     "                        backup fails is not erased\n"
+    "  --force               write an image that is not a well-formed option ROM,\n"
+    "                        or not made for a controller, and say so\n"
     "  --json                one JSON document on standard output (--list,\n"
     "                        --verify, or a silent run)\n"
     "  --verbose             silent run: the image, each outcome and each backup\n"
@@ -49,10 +52,12 @@ constexpr const char* kDescription =
     "\n"
     "Exit status: 0 every controller updated (--list: all ready; --verify: all\n"
     "match); 1 controller not ready (none found, or a --controller not found);\n"
-    "2 image not found; 3 image load failed; 4 time-out; 5 a controller not updated\n"
-    "(--list: one cannot be; --verify: one differs); 6 licence not accepted, or no\n"
-    "terminal to ask it on; 7 access library missing or refused, driver not loaded,\n"
-    "or not run as root; 8 an unexpected failure; 9 another update is in progress;\n"
+    "2 image not found; 3 image load failed, or not a well-formed option ROM;\n"
+    "4 time-out; 5 a controller not updated (--list: one cannot be, for instance\n"
+    "an image made for another device; --verify: one differs); 6 licence not\n"
+    "accepted, or no terminal to ask it on; 7 access library missing or refused,\n"
+    "driver not loaded, or not run as root; 8 an unexpected failure; 9 another\n"
+    "update is in progress;\n"
     "64 a usage error.\n"
     "\n"
     "Diagnostic lines and each controller's outcome go to the systemd journal (else\n"
@@ -140,6 +145,8 @@ bool ParseOptions(const std::vector<std::string>& args, ProgramOptions& options,
             options.bJson = true;
         } else if (arg == "--verbose") {
             options.bVerbose = true;
+        } else if (arg == "--force") {
+            options.bForce = true;
         } else if (arg == "-s" || arg == "--silent") {
             bSilentOption = true;
         } else if (Is(arg, "--image")) {

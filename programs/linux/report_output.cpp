@@ -1,6 +1,7 @@
 #include "programs/linux/report_output.h"
 
 #include <cstdio>
+#include <optional>
 
 #include "programs/linux/options.h"
 
@@ -26,6 +27,45 @@ std::string IdBytesText(const ControllerReport& c) {
 std::string SizeText(uint32_t bytes) {
     if (bytes % kKiB == 0) return std::to_string(bytes / kKiB) + " KiB";
     return std::to_string(bytes) + " bytes";
+}
+
+// An option ROM's images, one line each with its device list below it, indented.
+std::string RomImagesText(const optionrom::RomCheck& rom, const std::string& indent) {
+    std::string out;
+    for (const optionrom::RomImage& image : rom.images) {
+        out += indent + optionrom::ImageText(image) + "\n";
+        if (image.deviceList.empty()) continue;
+        out += indent;
+        out += "    also for";
+        for (uint16_t device : image.deviceList) {
+            out += ' ';
+            out += Hex(device, 4);
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+// "    holds: option ROM 1f7c:2700 x86, revision 0x0100, 64 KiB (current)", or the images on
+// lines of their own when there are several, or the reason a flash holds no option ROM.
+std::string FlashContentsText(const ControllerReport& c) {
+    if (!c.flashContents) return {};
+    const optionrom::FlashContents& contents = *c.flashContents;
+    const std::string status = c.holdsImage ? (*c.holdsImage ? " (current)" : " (differs)") : "";
+    switch (contents.kind) {
+        case optionrom::ContentsKind::kBlank:
+            return "    holds: blank" + status + "\n";
+        case optionrom::ContentsKind::kNotOptionRom:
+            return "    holds: not an option ROM" + status + "\n        " +
+                   contents.rom.strProblem + "\n";
+        case optionrom::ContentsKind::kOptionRom:
+            break;
+    }
+    if (contents.rom.images.size() == 1 && contents.rom.images[0].deviceList.empty()) {
+        return "    holds: option ROM " + optionrom::ImageText(contents.rom.images[0]) + status +
+               "\n";
+    }
+    return "    holds: option ROM" + status + "\n" + RomImagesText(contents.rom, "        ");
 }
 
 std::string PartText(const ControllerReport& c) {
@@ -94,6 +134,63 @@ private:
     bool m_afterKey = false;
 };
 
+void OptionalString(JsonWriter& w, const std::string& text) {
+    if (text.empty()) {
+        w.Null();
+    } else {
+        w.String(text);
+    }
+}
+
+// The images of an option ROM, in chain order.
+void RomImagesJson(JsonWriter& w, const optionrom::RomCheck& rom) {
+    w.Open('[');
+    for (const optionrom::RomImage& image : rom.images) {
+        w.Open('{');
+        w.Key("offset");
+        w.Number(image.dwOffset);
+        w.Key("length");
+        w.Number(image.dwLength);
+        w.Key("pci_id");
+        w.String(optionrom::PciIdText(image.usVendorId, image.usDeviceId));
+        w.Key("device_list");
+        w.Open('[');
+        for (uint16_t device : image.deviceList) {
+            w.String(optionrom::PciIdText(image.usVendorId, device));
+        }
+        w.Close(']');
+        w.Key("class_code");
+        w.String(Hex(image.dwClassCode, 6));
+        w.Key("code_revision");
+        w.String("0x" + Hex(image.usCodeRevision, 4));
+        w.Key("code_type");
+        w.String(optionrom::CodeTypeName(image.ucCodeType));
+        w.Key("last");
+        w.Bool(image.bLast);
+        w.Close('}');
+    }
+    w.Close(']');
+}
+
+// What a flash holds: its kind, the images of an option ROM, or why it is none.
+void FlashContentsJson(JsonWriter& w, const std::optional<optionrom::FlashContents>& contents) {
+    if (!contents) {
+        w.Null();
+        return;
+    }
+    w.Open('{');
+    w.Key("kind");
+    w.String(optionrom::ContentsKindName(contents->kind));
+    w.Key("images");
+    RomImagesJson(w, contents->kind == optionrom::ContentsKind::kOptionRom ? contents->rom
+                                                                           : optionrom::RomCheck{});
+    w.Key("problem");
+    OptionalString(w, contents->kind == optionrom::ContentsKind::kNotOptionRom
+                          ? contents->rom.strProblem
+                          : std::string());
+    w.Close('}');
+}
+
 void ControllerJson(JsonWriter& w, const ControllerReport& c, ReportMode mode) {
     w.Open('{');
     w.Key("address");
@@ -151,6 +248,16 @@ void ControllerJson(JsonWriter& w, const ControllerReport& c, ReportMode mode) {
         w.Key("seconds");
         w.Seconds(c.seconds.value_or(0.0));
     }
+    w.Key("flash_contents");
+    FlashContentsJson(w, c.flashContents);
+    w.Key("image_status");
+    if (c.holdsImage) {
+        w.String(*c.holdsImage ? "current" : "differs");
+    } else {
+        w.Null();
+    }
+    w.Key("forced");
+    OptionalString(w, c.strForced);
     w.Key("backup");
     if (c.strBackup.empty()) {
         w.Null();
@@ -232,14 +339,22 @@ std::string ReportText(const Report& report) {
                 out += "    identification: " + IdBytesText(c) + " (command " +
                        Hex(*c.idOpcode, 2) + ")\n";
             }
+            out += FlashContentsText(c);
         }
         if (!c.strBackup.empty()) out += "    backup: " + c.strBackup + "\n";
         if (!c.strProblem.empty()) out += "    " + c.strProblem + "\n";
+        if (!c.strForced.empty()) out += "    written with --force: " + c.strForced + "\n";
     }
     if (report.image) {
         out += "image: " + report.image->strPath + "\n";
         out += "    " + std::to_string(report.image->dwFileBytes) + " bytes, sha256 " +
                report.image->strSha256 + "\n";
+        const optionrom::RomCheck& rom = report.image->rom;
+        if (rom.bWellFormed) {
+            out += "    option ROM:\n" + RomImagesText(rom, "        ");
+        } else {
+            out += "    not a well-formed option ROM: " + rom.strProblem + "\n";
+        }
     } else if (!report.strImageProblem.empty()) {
         out += "image: " + report.strImageProblem + "\n";
     }
@@ -271,6 +386,15 @@ std::string ReportJson(const Report& report, const std::string& strVersion) {
         w.Number(report.image->dwFileBytes);
         w.Key("sha256");
         w.String(report.image->strSha256);
+        w.Key("option_rom");
+        w.Open('{');
+        w.Key("well_formed");
+        w.Bool(report.image->rom.bWellFormed);
+        w.Key("problem");
+        OptionalString(w, report.image->rom.strProblem);
+        w.Key("images");
+        RomImagesJson(w, report.image->rom);
+        w.Close('}');
         w.Close('}');
     } else {
         w.Null();

@@ -116,7 +116,7 @@ TEST(LinuxReport, JsonDocumentHoldsTheReport) {
     admin::Report report;
     report.mode = admin::ReportMode::kVerify;
     report.nExitStatus = 5;
-    report.image = admin::ImageDescription{"/x/a.rom", 65536, std::string(64, 'f')};
+    report.image = admin::ImageDescription{"/x/a.rom", 65536, std::string(64, 'f'), {}};
     admin::ControllerReport c;
     c.strAddress = "0000:02:00.0";
     c.ucIdRow = 1;
@@ -135,15 +135,17 @@ TEST(LinuxReport, JsonDocumentHoldsTheReport) {
     report.controllers.push_back(c);
     report.warnings.push_back("w");
     EXPECT_EQ(cli::ReportJson(report, "1.0.2.0"),
-              "{\"format\":1,\"program\":\"vlm270fwupdate\",\"version\":\"1.0.2.0\","
+              "{\"format\":2,\"program\":\"vlm270fwupdate\",\"version\":\"1.0.2.0\","
               "\"mode\":\"verify\",\"exit_status\":5,\"outcome\":\"a controller does not hold "
               "the image\",\"image\":{\"path\":\"/x/a.rom\",\"size\":65536,\"sha256\":\"" +
                   std::string(64, 'f') +
-                  "\"},\"image_problem\":null,\"controllers\":[{\"address\":\"0000:02:00.0\","
+                  "\",\"option_rom\":{\"well_formed\":false,\"problem\":null,\"images\":[]}},"
+                  "\"image_problem\":null,\"controllers\":[{\"address\":\"0000:02:00.0\","
                   "\"identifier_row\":2,\"pci_id\":\"1f7c:2701\",\"part\":{\"vendor\":\"MXIC\","
                   "\"name\":\"MX25L(V)512(C)\",\"size\":65536},\"id_command\":\"9f\","
                   "\"id_bytes\":\"c2 20 10\",\"result\":\"differs\",\"result_code\":-3,"
-                  "\"compared\":65536,\"first_difference\":\"0x00000010\",\"backup\":null,"
+                  "\"compared\":65536,\"first_difference\":\"0x00000010\",\"flash_contents\":null,"
+                  "\"image_status\":null,\"forced\":null,\"backup\":null,"
                   "\"problem\":null}],\"warnings\":[\"w\"]}\n");
     EXPECT_EQ(cli::ReportText(report).substr(0, 61),
               "0000:02:00.0  MXIC MX25L(V)512(C): differs at 0x00000010\nimag");
