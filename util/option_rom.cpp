@@ -45,8 +45,7 @@ std::string ReadPcir(const uint8_t* pBytes, std::size_t length, std::size_t inde
                            kPcirMinimumBytes, pcir, length);
     }
     if (std::memcmp(pBytes + pcir, kPcirSignature, sizeof kPcirSignature) != 0) {
-        return where +
-               Format(": no PCI data structure at 0x%zx (no signature \"PCIR\" there)", pcir);
+        return where + Format(": no PCI data structure at 0x%zx (no \"PCIR\" there)", pcir);
     }
     const std::size_t pcirLength = Word(pBytes + pcir + kPcirLengthOffset);
     if (pcirLength < kPcirMinimumBytes) {

@@ -145,7 +145,7 @@ TEST(OptionRom, IllFormedRomsAreRefusedWithTheReason) {
          "image 1 at 0x0: its PCI data structure (24 bytes at 0xfff0) runs past the end of the ROM "
          "(65536 bytes)"},
         {"no PCIR signature", Changed(demo, [](Bytes& b) { b[kPcir + 3] = 'X'; }),
-         "image 1 at 0x0: no PCI data structure at 0x40 (no signature \"PCIR\" there)"},
+         "image 1 at 0x0: no PCI data structure at 0x40 (no \"PCIR\" there)"},
         {"a short structure length", Changed(demo, setPcir16(optionrom::kPcirLengthOffset, 0x10)),
          "image 1 at 0x0: its PCI data structure gives its length as 16 bytes, less than 24"},
         {"a zero image length", Changed(demo, setPcir16(optionrom::kPcirImageLengthOffset, 0)),
