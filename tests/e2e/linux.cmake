@@ -11,7 +11,8 @@ gtest_discover_tests(vlm_e2e_linux DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 L
 # The program's records in a real systemd journal (a private journald; skipped where none can be
 # started, saying why).
 add_test(NAME LinuxProgram.JournalHoldsEveryOutcomeWithItsFields
-    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/journal_test.sh ${PROJECT_BINARY_DIR}/demo)
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/journal_test.sh ${PROJECT_BINARY_DIR}/demo
+            $<TARGET_FILE:make_sample_image>)
 set_tests_properties(LinuxProgram.JournalHoldsEveryOutcomeWithItsFields PROPERTIES
     LABELS e2e TIMEOUT 120 SKIP_RETURN_CODE 77 ENVIRONMENT_MODIFICATION
     "VLM270_EVENT_LOG=unset:;VLMIO_EMULATOR=unset:")
