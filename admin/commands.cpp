@@ -8,6 +8,7 @@
 #include "admin/flash_contents.h"
 #include "admin/probe.h"
 #include "admin/sha256.h"
+#include "console/preflight.h"
 #include "flash/spi_protocol.h"
 #include "flash/update_engine.h"
 #include "framework/clock.h"
@@ -15,7 +16,6 @@
 #include "framework/platform.h"
 #include "pci/controller_ids.h"
 #include "pci/vlmio_access.h"
-#include "util/event_log.h"
 #include "util/exit_status.h"
 #include "util/image_file.h"
 #include "util/result_codes.h"
@@ -29,12 +29,6 @@ constexpr double kMsPerSecond = 1000.0;
 constexpr const char* kImageNotFoundText = "Can't Find Firmware file(*.rom) !";
 constexpr const char* kBackupFailedFormat =
     "The backup of the flash of %s failed: %s. Its flash was left as it was; it is not updated.";
-constexpr const char* kWrongImageFormat = "%s %s. Its flash was left as it was; it is not updated.";
-constexpr const char* kForcedSuffix = "; --force writes it anyway";
-constexpr const char* kResultWrongImage = "wrong image";
-// The diagnostic lines of the image check.
-constexpr const char* kCheckFunctionName = "admin::RunRecorder::CheckImage";
-constexpr const char* kStepImageCheck = "image-check";
 
 int Status(ExitStatus status) {
     return static_cast<int>(status);
@@ -60,9 +54,7 @@ LoadedImage LoadImageAsTheRunDoes(const std::string& strImagePath) {
     }
     if (strPath.empty() || !framework::PathExists(strPath)) {
         image.nStatus = Status(ExitStatus::kImageNotFound);
-        image.strProblem = strPath.empty() ? std::string(kImageNotFoundText)
-                                           : framework::FileErrorText(
-                                                 framework::FileErrorKind::kNotFound, strPath);
+        image.strProblem = ImageProblemText(strPath, kResultEntityNotFound);
         return image;
     }
     image.buffer.reset(new (std::nothrow) uint8_t[kImageBufferBytes]());
@@ -71,14 +63,22 @@ LoadedImage LoadImageAsTheRunDoes(const std::string& strImagePath) {
                               : g_Utility.bOpenFWBinFile(strPath, image.buffer.get());
     if (nLoad != kResultSuccess) {
         image.nStatus = Status(ExitStatus::kImageLoadFailed);
-        image.strProblem = strPath + " could not be loaded: " + GetResultString(nLoad) + " (" +
-                           std::to_string(nLoad) + ")";
+        image.strProblem = ImageProblemText(strPath, nLoad);
         image.buffer.reset();
         return image;
     }
     image.dwLength = g_Utility.m_dwFWBinSize;
     image.description = DescribeImage(strPath, image.buffer.get(), g_Utility.m_dwFWFileBytes);
     return image;
+}
+
+// Whether every selected controller is among those found.
+bool AllSelectedFound(const std::vector<ControllerInfo>& found,
+                      const std::vector<ControllerAddress>& selected) {
+    return std::all_of(selected.begin(), selected.end(), [&](const ControllerAddress& a) {
+        return std::any_of(found.begin(), found.end(),
+                           [&](const ControllerInfo& r) { return IsAt(r, a); });
+    });
 }
 
 // What the update leaves out, in words.
@@ -101,21 +101,13 @@ Probed ProbeForReport(const AdminRequest& request, Report& report) {
     Probed probed;
     probed.probe = ProbeControllers(g_Interctl, g_SPICtl, g_Utility.m_ucControllerCount,
                                     g_Utility.m_Controllers);
-    for (const FoundFunction& f : probed.probe.leftOut)
-        report.warnings.push_back(LeftOutWarning(f));
-    if (!probed.probe.bFound) {
+    std::vector<ControllerInfo> found;
+    for (const ProbedController& p : probed.probe.controllers) found.push_back(p.record);
+    report.warnings =
+        WalkWarnings(probed.probe.leftOut, probed.probe.bFound, found, request.controllers);
+    if (!probed.probe.bFound || !AllSelectedFound(found, request.controllers)) {
         report.nExitStatus = Status(ExitStatus::kControllerNotReady);
-        report.warnings.push_back("no 270X controller was found");
         return probed;
-    }
-    for (const ControllerAddress& address : request.controllers) {
-        auto at = [&](const ProbedController& p) { return IsAt(p.record, address); };
-        if (std::none_of(probed.probe.controllers.begin(), probed.probe.controllers.end(), at)) {
-            report.nExitStatus = Status(ExitStatus::kControllerNotReady);
-            report.warnings.push_back("no 270X controller was found at " +
-                                      ControllerAddressText(address));
-            return probed;
-        }
     }
     if (!request.controllers.empty()) {
         std::erase_if(probed.probe.controllers, [&](const ProbedController& p) {
@@ -165,20 +157,38 @@ void TakeImageStatus(Report& report, const LoadedImage& image) {
     if (report.nExitStatus == 0) report.nExitStatus = image.nStatus;
 }
 
-void WarnWhenImageDoesNotFit(Report& report, const ProbedController& p, const LoadedImage& image) {
-    if (image.nStatus != 0 || !flash::IsIdentified(p.part)) return;
-    const uint32_t dwExtent = WrittenExtent(p.part, image.dwLength);
-    const uint32_t dwSize = flash::FlashSizeBytes(p.part);
-    if (dwExtent > dwSize) {
-        report.warnings.push_back("the update writes " + std::to_string(dwExtent) +
-                                  " bytes, more than the flash of " +
-                                  ControllerAddressText(p.record) + " holds (" +
-                                  std::to_string(dwSize) + " bytes): it cannot be updated");
+// A controller's entry as the pre-flight verdict gives it: "ready", or what keeps it from being
+// updated.
+void TakeVerdict(ControllerReport& c, const PreflightVerdict& verdict) {
+    c.strPreflight = verdict.pszReason;
+    c.strForced = verdict.strForced;
+    if (verdict.bCanUpdate) {
+        c.strResult = "ready";
+        return;
     }
+    if (verdict.failed == PreflightCondition::kImageForController) {
+        c.strResult = "cannot be updated";
+        c.nResultCode = verdict.nResultCode;
+        c.strProblem = kCannotBeUpdated + verdict.strText;
+        return;
+    }
+    switch (verdict.failed) {
+        case PreflightCondition::kPartIdentified:
+            c.strResult = "not identified";
+            break;
+        case PreflightCondition::kBackupTaken:
+            c.strResult = "backup failed";
+            break;
+        default:
+            c.strResult = "cannot be updated";
+            break;
+    }
+    c.nResultCode = verdict.nResultCode;
+    c.strProblem = verdict.strText + ": it would not be updated";
 }
 
-// The image check's verdict on the image as a whole: a malformed image is the report's image
-// problem with status 3, or a warning when forced.
+// The option-ROM check of the image as a whole: a malformed image is the report's image problem
+// with status 3, or a warning when forced.
 void TakeImageCheck(Report& report, const AdminRequest& request, const LoadedImage& image) {
     if (image.nStatus != 0 || image.description.rom.bWellFormed) return;
     const std::string text = MalformedImageText(image.description.strPath, image.description.rom);
@@ -190,13 +200,34 @@ void TakeImageCheck(Report& report, const AdminRequest& request, const LoadedIma
     if (report.nExitStatus == 0) report.nExitStatus = Status(ExitStatus::kImageLoadFailed);
 }
 
-// Writes a diagnostic line of the image check to the event log.
-void LogImageCheck(int nLine, const std::string& strText, int32_t nResult) {
-    CEventStep step(kStepImageCheck, nResult);
-    EventLogPrintf(kEventTypeError, "\r\n%s:%d: %s", kCheckFunctionName, nLine, strText.c_str());
+}  // namespace
+
+std::string ImageProblemText(const std::string& strPath, int32_t nResult) {
+    if (strPath.empty()) return kImageNotFoundText;
+    if (nResult == kResultEntityNotFound) {
+        return framework::FileErrorText(framework::FileErrorKind::kNotFound, strPath);
+    }
+    return strPath + " could not be loaded: " + GetResultString(nResult) + " (" +
+           std::to_string(nResult) + ")";
 }
 
-}  // namespace
+std::vector<std::string> WalkWarnings(const std::vector<FoundFunction>& leftOut, bool bFound,
+                                      const std::vector<ControllerInfo>& found,
+                                      const std::vector<ControllerAddress>& selected) {
+    std::vector<std::string> warnings;
+    for (const FoundFunction& f : leftOut) warnings.push_back(LeftOutWarning(f));
+    if (!bFound) {
+        warnings.push_back("no 270X controller was found");
+        return warnings;
+    }
+    for (const ControllerAddress& address : selected) {
+        if (!AllSelectedFound(found, {address})) {
+            warnings.push_back("no 270X controller was found at " + ControllerAddressText(address));
+            break;
+        }
+    }
+    return warnings;
+}
 
 ImageDescription DescribeImage(const std::string& strPath, const uint8_t* pImage,
                                uint32_t dwFileBytes) {
@@ -204,7 +235,7 @@ ImageDescription DescribeImage(const std::string& strPath, const uint8_t* pImage
     d.strPath = strPath;
     d.dwFileBytes = dwFileBytes;
     d.strSha256 = Sha256Hex(pImage, dwFileBytes);
-    d.rom = CheckImage(pImage, dwFileBytes);
+    d.rom = optionrom::ReadOptionRom(pImage, pImage != nullptr ? dwFileBytes : 0);
     return d;
 }
 
@@ -233,52 +264,39 @@ Report ListControllers(const AdminRequest& request) {
         TakeImageStatus(report, image);
         TakeImageCheck(report, request, image);
         if (!probed.bUsable) return;
-        const optionrom::RomCheck& rom = image.description.rom;
         bool bAllReady = true;
         for (const ProbedController& p : probed.probe.controllers) {
             ControllerReport c = Describe(p);
-            c.strResult = c.bIdentified ? "ready" : "not identified";
             if (c.bIdentified) {
+                // What the flash holds now, and whether that is already the image.
                 const FlashState state =
                     ReadFlashState(g_SPICtl, p.record, p.part, image.buffer.get(), image.dwLength);
                 if (state.bRead) c.flashContents = state.contents;
                 c.holdsImage = state.holdsImage;
             }
-            const std::string wrong = image.nStatus == 0 && rom.bWellFormed
-                                          ? WrongControllerText(p.record, rom)
-                                          : std::string();
-            if (!c.bIdentified) {
-                c.nResultCode = kResultDataNotMatch;
-                c.strProblem = "its flash part is not in the table: it would not be updated";
-                bAllReady = false;
-            } else if (!wrong.empty() && !request.bForce) {
-                c.strResult = kResultWrongImage;
-                c.nResultCode = kResultInvalidParameter;
-                c.strProblem = kCannotBeUpdated + wrong;
-                bAllReady = false;
-            }
-            if (!wrong.empty() && request.bForce) {
-                c.strForced = wrong;
-                report.warnings.push_back(c.strAddress + " " + kCannotBeUpdated + wrong +
-                                          kForcedSuffix);
-            }
-            if (c.bIdentified && !request.strBackupFolder.empty()) {
+            // The update's own conditions; without an image only the flash part's can be known.
+            PreflightFacts facts;
+            facts.strImagePath = image.description.strPath;
+            facts.dwImageLength = image.dwLength;
+            facts.record = p.record;
+            facts.part = p.part;
+            facts.pRom = image.nStatus == 0 ? &image.description.rom : nullptr;
+            facts.bForce = request.bForce;
+            PreflightVerdict verdict = CheckBeforeErase(
+                facts, image.nStatus == 0 ? PreflightStage::kAll : PreflightStage::kFlash);
+            if (!request.strBackupFolder.empty() && c.bIdentified) {
+                // Backed up whatever the verdict: a flash read is never harmful.
                 const BackupResult backup =
                     BackupFlash(g_SPICtl, p.record, p.part, request.strBackupFolder, request.now());
                 c.strBackup = backup.strPath;
-                if (backup.nResult != kResultSuccess) {
-                    const std::string problem = "backup failed: " + backup.strProblem;
-                    if (c.strProblem.empty()) {
-                        c.strResult = "backup failed";
-                        c.nResultCode = backup.nResult;
-                        c.strProblem = problem;
-                    } else {
-                        c.strProblem += "; " + problem;
-                    }
-                    bAllReady = false;
-                }
+                if (verdict.bCanUpdate) verdict = BackupVerdict(backup.nResult, backup.strProblem);
             }
-            WarnWhenImageDoesNotFit(report, p, image);
+            TakeVerdict(c, verdict);
+            if (!c.strForced.empty()) {
+                report.warnings.push_back(c.strAddress + " " + kCannotBeUpdated + c.strForced +
+                                          kForcedSuffix);
+            }
+            bAllReady = bAllReady && verdict.bCanUpdate;
             report.controllers.push_back(std::move(c));
         }
         if (!bAllReady && report.nExitStatus == 0) report.nExitStatus = kStatusHostNotReady;
@@ -331,9 +349,9 @@ struct RunRecorder::State {
     std::vector<ControllerReport> done;  // outcomes of the controllers that finished
     std::vector<std::string> backups;    // per target (empty: none made)
     std::vector<std::string> problems;   // per target
-    std::vector<std::string> forced;     // per target: what --force wrote over
-    std::string imageProblem;            // why the image was refused as a whole
-    std::vector<std::string> warnings;   // what --force let through
+    std::vector<std::string> preflight;  // per target: the backup's verdict word when it failed
+    std::string imageProblem;            // why the run's image was not loaded
+    std::vector<std::string> warnings;   // what the run left out, as --list words it
 };
 
 RunRecorder::RunRecorder(
@@ -344,13 +362,15 @@ RunRecorder::RunRecorder(
       m_state(std::make_shared<State>()) {
     m_state->backups.resize(kMaxControllers);
     m_state->problems.resize(kMaxControllers);
-    m_state->forced.resize(kMaxControllers);
+    m_state->preflight.resize(kMaxControllers);
 }
 
 RunOptions RunRecorder::Options() {
     RunOptions options;
     options.strImagePath = m_request.strImagePath;
     options.controllers = m_request.controllers;
+    options.bCheckOptionRom = true;
+    options.bForce = m_request.bForce;
     std::shared_ptr<State> state = m_state;
     options.onImageLoaded = [state](const std::string& strPath, const uint8_t* pImage,
                                     uint32_t dwFileBytes) {
@@ -358,79 +378,41 @@ RunOptions RunRecorder::Options() {
         std::lock_guard<std::mutex> lock(state->mutex);
         state->image = std::move(d);
     };
-    const bool bForce = m_request.bForce;
-    options.checkImage = [state, bForce](const std::string& strPath, const uint8_t*,
-                                         uint32_t) -> std::string {
-        optionrom::RomCheck rom;
-        {
-            std::lock_guard<std::mutex> lock(state->mutex);
-            rom = state->image.rom;
+    const std::vector<ControllerAddress> selected = m_request.controllers;
+    options.onControllersFound = [state, selected](bool bFound) {
+        // The separate scan, as --list makes it, for what the walk left out.
+        std::vector<FoundFunction> leftOut;
+        std::vector<ControllerInfo> found(g_Utility.m_Controllers,
+                                          g_Utility.m_Controllers + g_Utility.m_ucControllerCount);
+        for (const FoundFunction& f : ScanAllBuses(pci::VlmIo())) {
+            if (std::none_of(found.begin(), found.end(),
+                             [&](const ControllerInfo& r) { return IsAt(r, f.address); })) {
+                leftOut.push_back(f);
+            }
         }
-        if (rom.bWellFormed) return {};
-        std::string text = MalformedImageText(strPath, rom);
-        if (!bForce) {
-            LogImageCheck(__LINE__, text, kResultInvalidParameter);
-            std::lock_guard<std::mutex> lock(state->mutex);
-            state->imageProblem = text;
-            return text + ".";
-        }
-        text += kForcedSuffix;
-        LogImageCheck(__LINE__, text, kResultSuccess);
-        {
-            std::lock_guard<std::mutex> lock(state->mutex);
-            state->warnings.push_back(text);
-        }
-        framework::AfxMessageBox(text + ".", framework::kMbOk | framework::kMbIconExclamation);
-        return {};
+        std::vector<std::string> warnings = WalkWarnings(leftOut, bFound, found, selected);
+        std::lock_guard<std::mutex> lock(state->mutex);
+        state->warnings = std::move(warnings);
     };
-    {
+    options.onImageRefused = [state](const std::string& strPath, int32_t nResult,
+                                     const std::string& strReason) {
+        std::string problem = strReason.empty() ? ImageProblemText(strPath, nResult) : strReason;
+        std::lock_guard<std::mutex> lock(state->mutex);
+        state->imageProblem = std::move(problem);
+    };
+    if (!m_request.strBackupFolder.empty()) {
         const std::string strFolder = m_request.strBackupFolder;
         auto now = m_request.now;
-        options.beforeErase = [state, strFolder, now, bForce](uint8_t ucTarget,
-                                                              const ControllerInfo& record,
-                                                              const flash::FlashPartInfo& part) {
-            // The image must name this controller, unless forced; refused before any erase.
-            std::string wrong;
-            {
-                std::lock_guard<std::mutex> lock(state->mutex);
-                if (state->image.rom.bWellFormed) {
-                    wrong = WrongControllerText(record, state->image.rom);
-                }
-            }
-            const std::string address = ControllerAddressText(record);
-            const std::string refusal = kCannotBeUpdated + wrong;
-            if (!wrong.empty() && !bForce) {
-                LogImageCheck(__LINE__, address + " " + refusal, kResultInvalidParameter);
-                {
-                    std::lock_guard<std::mutex> lock(state->mutex);
-                    state->problems[ucTarget] = refusal;
-                }
-                char szMessage[1024] = {};
-                std::snprintf(szMessage, sizeof szMessage, kWrongImageFormat, address.c_str(),
-                              refusal.c_str());
-                framework::AfxMessageBox(szMessage,
-                                         framework::kMbOk | framework::kMbIconExclamation);
-                return kResultInvalidParameter;
-            }
-            if (!wrong.empty()) {
-                const std::string text = address + " " + refusal + kForcedSuffix;
-                LogImageCheck(__LINE__, text, kResultSuccess);
-                {
-                    std::lock_guard<std::mutex> lock(state->mutex);
-                    state->forced[ucTarget] = wrong;
-                    state->warnings.push_back(text);
-                }
-                framework::AfxMessageBox(text + ".",
-                                         framework::kMbOk | framework::kMbIconExclamation);
-            }
-            if (strFolder.empty()) return kResultSuccess;
+        options.beforeErase = [state, strFolder, now](uint8_t ucTarget,
+                                                      const ControllerInfo& record,
+                                                      const flash::FlashPartInfo& part) {
             const BackupResult backup = BackupFlash(g_SPICtl, record, part, strFolder, now());
             {
                 std::lock_guard<std::mutex> lock(state->mutex);
                 state->backups[ucTarget] = backup.strPath;
-                if (backup.nResult != kResultSuccess) {
-                    state->problems[ucTarget] = "backup failed: " + backup.strProblem;
-                }
+                const PreflightVerdict verdict = BackupVerdict(backup.nResult, backup.strProblem);
+                state->preflight[ucTarget] = verdict.bCanUpdate ? "" : verdict.pszReason;
+                state->problems[ucTarget] = verdict.strText;
             }
             if (backup.nResult != kResultSuccess) {
                 char szMessage[1024] = {};
@@ -459,7 +441,10 @@ RunOptions RunRecorder::Options() {
             std::lock_guard<std::mutex> lock(state->mutex);
             c.strBackup = state->backups[ucTarget];
             c.strProblem = state->problems[ucTarget];
-            c.strForced = state->forced[ucTarget];
+            c.strPreflight =
+                outcome.strPreflight.empty() ? state->preflight[ucTarget] : outcome.strPreflight;
+            if (c.strProblem.empty()) c.strProblem = outcome.strProblem;
+            c.strForced = outcome.strForced;
             if (c.strProblem.empty() && outcome.nResult != kResultSuccess) {
                 c.strProblem = GetResultString(outcome.nResult);
             }
@@ -484,6 +469,16 @@ Report RunRecorder::Finish(int nExitStatus) const {
     if (!m_state->image.strPath.empty()) report.image = m_state->image;
     report.strImageProblem = m_state->imageProblem;
     report.warnings = m_state->warnings;
+    // What --force let through, as --list words it.
+    if (report.image && !report.image->rom.bWellFormed && m_request.bForce) {
+        report.warnings.push_back(MalformedImageText(report.image->strPath, report.image->rom) +
+                                  kForcedSuffix);
+    }
+    for (const ControllerReport& c : m_state->done) {
+        if (c.strForced.empty()) continue;
+        report.warnings.push_back(c.strAddress + " " + kCannotBeUpdated + c.strForced +
+                                  kForcedSuffix);
+    }
     // Every controller of the run, in its order; one whose job never finished (stopped at the
     // time limit) was not updated.
     for (uint8_t i = 0; i < g_Utility.m_ucControllerCount; ++i) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "flash/update_engine.h"
 #include "framework/platform.h"
 #include "util/result_codes.h"
 #include "util/utility.h"
@@ -71,19 +72,6 @@ int32_t ReadFlash(flash::CSPICtl& spi, const ControllerInfo& record, uint32_t dw
     return kResultSuccess;
 }
 
-uint32_t WrittenExtent(const flash::FlashPartInfo& part, uint32_t dwImageLength) {
-    const uint32_t dwSectionSize = part.ucSectionUnits * flash::kSectionUnitBytes;
-    if (dwSectionSize == 0) return 0;
-    const uint32_t dwSectionLength = std::min(dwSectionSize, dwImageLength);
-    uint32_t dwExtent = 0;
-    uint32_t dwOffset = 0;
-    do {
-        dwExtent = std::max(dwExtent, dwOffset + dwSectionLength);
-        dwOffset += dwSectionSize;
-    } while (dwOffset < dwImageLength);
-    return std::min(dwExtent, kImageBufferBytes);
-}
-
 VerifyResult VerifyFlash(flash::CSPICtl& spi, const ControllerInfo& record,
                          const flash::FlashPartInfo& part, const uint8_t* pImage,
                          uint32_t dwImageLength) {
@@ -92,7 +80,7 @@ VerifyResult VerifyFlash(flash::CSPICtl& spi, const ControllerInfo& record,
         result.nResult = kResultInvalidParameter;
         return result;
     }
-    result.dwCompared = WrittenExtent(part, dwImageLength);
+    result.dwCompared = flash::WrittenExtent(part, dwImageLength);
     std::vector<uint8_t> contents(result.dwCompared);
     result.nResult = ReadFlash(spi, record, 0, result.dwCompared, contents.data());
     if (result.nResult != kResultSuccess) return result;

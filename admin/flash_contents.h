@@ -22,10 +22,6 @@ inline constexpr int kBackupNameTries = 100;
 int32_t ReadFlash(flash::CSPICtl& spi, const ControllerInfo& record, uint32_t dwAddress,
                   uint32_t dwLength, uint8_t* pOut);
 
-// How many bytes from address 0 an update writes for an image of that length: its sections as
-// the engine cuts them, the last one reaching into the zero tail of the image buffer.
-uint32_t WrittenExtent(const flash::FlashPartInfo& part, uint32_t dwImageLength);
-
 struct VerifyResult {
     int32_t nResult = 0;  // 0 matches, -3 differs, -2 a read failed, -4 the part is not identified
     uint32_t dwFirstDifference = 0;  // the first address that differs (nResult -3)

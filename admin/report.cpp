@@ -11,7 +11,9 @@ struct Meaning {
 // Meanings that differ from the update's in the read-only modes.
 constexpr Meaning kListMeanings[] = {
     {0, "every controller found is ready to be updated"},
-    {5, "a controller cannot be updated (flash part not identified, or its backup failed)"},
+    {5,
+     "a controller cannot be updated (flash part not identified, image larger than its "
+     "flash or not openable for writing, or its backup failed)"},
 };
 constexpr Meaning kVerifyMeanings[] = {
     {0, "every controller holds the image"},
@@ -29,6 +31,7 @@ constexpr Meaning kUpdateMeanings[] = {
     {8, "an unexpected failure"},
     {9, "another update is in progress on this machine"},
     {64, "usage error"},
+    {74, "the report could not be written"},
 };
 
 template <std::size_t N>

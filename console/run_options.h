@@ -16,6 +16,12 @@ struct ControllerOutcome {
     int32_t nResult = 0;     // 0 when updated, else the failing step's result code
     uint8_t ucAttempts = 0;  // erase-write-compare attempts made
     uint64_t ullWorkMs = 0;  // time spent on its flash once its turn came (backup and update)
+    // When it was refused before its erase: the check's word ("image-too-large", ...) and what
+    // is wrong in words; empty when it was not.
+    std::string strPreflight;
+    std::string strProblem;
+    // What --force let pass for it (an image not made for it), in words; empty when nothing.
+    std::string strForced;
 };
 
 inline constexpr const char* kNoSuchControllerFormat =
@@ -29,11 +35,20 @@ struct RunOptions {
     // Called once the image is loaded, with its path and the bytes taken from its file.
     std::function<void(const std::string& strPath, const uint8_t* pImage, uint32_t dwFileBytes)>
         onImageLoaded;
-    // Called once the image is loaded (after onImageLoaded): empty to go on, else why the image
-    // must not be written at all; the run then ends as a failed load with that text.
-    std::function<std::string(const std::string& strPath, const uint8_t* pImage,
-                              uint32_t dwFileBytes)>
-        checkImage;
+    // Called on the run's worker once the controller walk is over, with the driver loaded:
+    // whether a controller was found (the table holds every controller found, before the
+    // selection).
+    std::function<void(bool bFound)> onControllersFound;
+    // Called when the run ends for its image: the path tried (empty when the folder's search
+    // found none), the result (-6 not found, else the load's result code, -4 for an image that
+    // is not a well-formed option ROM) and, for such an image, why in words (else empty).
+    std::function<void(const std::string& strPath, int32_t nResult, const std::string& strReason)>
+        onImageRefused;
+    // Check the image as a PCI option ROM: refuse it as a whole when it is not well formed, and
+    // a controller it is not made for before its erase (the Linux program).
+    bool bCheckOptionRom = false;
+    // Write what that check refuses anyway, saying so.
+    bool bForce = false;
     // Called on a controller's job once its turn to be written has come, before its flash is
     // erased: 0 to go on; any other result code leaves the flash untouched and the controller
     // not updated.

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "console/main_dialog.h"
+#include "console/preflight.h"
 #include "console/run_options.h"
 #include "console/update_job.h"
 #include "flash/spi_protocol.h"
@@ -46,6 +47,8 @@ constexpr const char* kRunName = "CVLM270FWUpdateDlg::RunFirmwareUpgrade";
 constexpr int kLineImageLoadLog = 758;
 constexpr int kLineImageLoadMessage = 759;
 constexpr const char* kStepImageLoad = "image-load";
+constexpr const char* kStepImageCheck = "image-check";
+constexpr int kLineImageCheck = 762;
 
 constexpr const char* kControllerNotReadyText = "270X SATA/PATA Controller is not ready";
 constexpr const char* kImageNotFoundText = "Can't Find Firmware file(*.rom) !";
@@ -191,8 +194,10 @@ RunEnding CVLM270FWUpdateDlg::RunFirmwareUpgrade() {
     for (auto& stopped : m_bJobStopped) stopped.store(false, std::memory_order_release);
     m_ullJobsStoppedAtMs.store(0, std::memory_order_release);
 
-    if (g_Interctl.ScanControllers() != 0) return RunEnding::kControllerNotReady;
+    const bool bFound = g_Interctl.ScanControllers() == 0;
     const RunOptions& options = CurrentRunOptions();
+    if (options.onControllersFound) options.onControllersFound(bFound);
+    if (!bFound) return RunEnding::kControllerNotReady;
     ControllerAddress missing;
     if (!SelectControllers(options.controllers, g_Utility.m_ucControllerCount,
                            g_Utility.m_Controllers, &missing)) {
@@ -204,28 +209,40 @@ RunEnding CVLM270FWUpdateDlg::RunFirmwareUpgrade() {
     }
     const uint8_t ucCount = g_Utility.m_ucControllerCount;
 
+    auto refused = [&options](const std::string& strPath, int32_t nResult,
+                              const std::string& strReason = std::string()) {
+        if (options.onImageRefused) options.onImageRefused(strPath, nResult, strReason);
+    };
     if (!options.strImagePath.empty()) {
         // The image named for this run, loaded by the same rules as one found in the folder.
-        if (!framework::PathExists(options.strImagePath)) return RunEnding::kImageNotFound;
+        if (!framework::PathExists(options.strImagePath)) {
+            refused(options.strImagePath, kResultEntityNotFound);
+            return RunEnding::kImageNotFound;
+        }
         m_strFwFullName = options.strImagePath;
     } else {
         const std::string strName = LocateFWBinFile(g_Utility.m_szModuleDir);
-        if (strName.empty()) return RunEnding::kImageNotFound;
+        if (strName.empty()) {
+            refused(std::string(), kResultEntityNotFound);
+            return RunEnding::kImageNotFound;
+        }
         m_strFwFullName = FWFullName(g_Utility.m_szModuleDir, strName);
     }
-    if (!LoadImage()) return RunEnding::kImageLoadFailed;
+    if (!LoadImage()) {
+        refused(m_strFwFullName, m_nImageLoadResult);
+        return RunEnding::kImageLoadFailed;
+    }
     if (options.onImageLoaded) {
         options.onImageLoaded(m_strFwFullName, g_Utility.m_pFWBinBuffer.get(),
                               g_Utility.m_dwFWFileBytes);
     }
-    if (options.checkImage) {
+    m_bImageRomChecked = options.bCheckOptionRom;
+    if (m_bImageRomChecked && !CheckImageRom(options.bForce)) {
         // An image refused as a whole is never written to any controller.
-        m_strImageRefusal = options.checkImage(m_strFwFullName, g_Utility.m_pFWBinBuffer.get(),
-                                               g_Utility.m_dwFWFileBytes);
-        if (!m_strImageRefusal.empty()) {
-            g_Utility.m_pFWBinBuffer.reset();
-            return RunEnding::kImageLoadFailed;
-        }
+        refused(m_strFwFullName, kResultInvalidParameter,
+                MalformedImageText(m_strFwFullName, m_ImageRom));
+        g_Utility.m_pFWBinBuffer.reset();
+        return RunEnding::kImageLoadFailed;
     }
 
     ShowControllers(ucCount);
@@ -301,6 +318,25 @@ bool CVLM270FWUpdateDlg::LoadImage() {
     EventLogPrintf(kEventTypeError, kImageLoadLogFormat, kRunName, kLineImageLoadLog,
                    m_strFwFullName.c_str(), m_nImageLoadResult);
     return false;
+}
+
+bool CVLM270FWUpdateDlg::CheckImageRom(bool bForce) {
+    m_ImageRom =
+        optionrom::ReadOptionRom(g_Utility.m_pFWBinBuffer.get(), g_Utility.m_dwFWFileBytes);
+    if (m_ImageRom.bWellFormed) return true;
+    const std::string strText = MalformedImageText(m_strFwFullName, m_ImageRom);
+    if (!bForce) {
+        CEventStep step(kStepImageCheck, kResultInvalidParameter);
+        EventLogPrintf(kEventTypeError, "\r\n%s:%d: %s", kRunName, kLineImageCheck,
+                       strText.c_str());
+        m_strImageRefusal = strText + ".";
+        return false;
+    }
+    CEventStep step(kStepImageCheck, kResultSuccess);
+    EventLogPrintf(kEventTypeError, "\r\n%s:%d: %s%s", kRunName, kLineImageCheck, strText.c_str(),
+                   kForcedSuffix);
+    framework::AfxMessageBox(strText + kForcedSuffix + ".", kEndingBoxType);
+    return true;
 }
 
 bool CVLM270FWUpdateDlg::StartJob(uint8_t ucIndex) {

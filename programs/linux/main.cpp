@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -38,6 +40,8 @@ constexpr int kExitHelp = 0;
 constexpr int kExitNoTerminal = 6;
 constexpr int kExitNotAdministrator = 7;
 constexpr int kExitImageNotFound = static_cast<int>(ExitStatus::kImageNotFound);
+// A run that went well but could not write its report (EX_IOERR).
+constexpr int kExitReportNotWritten = 74;
 
 // Fields of the outcome records the program adds to the journal.
 constexpr const char* kFieldOutcome = "VLM270_OUTCOME";
@@ -95,23 +99,57 @@ void LogOutcome(const admin::ControllerReport& c, const admin::ImageDescription&
         bUpdated ? framework::kLogPriorityNotice : framework::kLogPriorityError, message, fields);
 }
 
+// The mode a report of these options is in.
+admin::ReportMode ModeOf(const cli::ProgramOptions& options) {
+    if (options.bList) return admin::ReportMode::kList;
+    if (options.bVerify) return admin::ReportMode::kVerify;
+    return admin::ReportMode::kUpdate;
+}
+
+// Prints the report (JSON when asked for, else the read-only runs' lines; an update prints
+// nothing more) and returns the run's exit status, or kExitReportNotWritten when a run that
+// would have ended 0 could not write its report: a script must never take a lost report for a
+// success.
+int PrintReport(const cli::ProgramOptions& options, const admin::Report& report) {
+    std::string out;
+    if (options.bJson) {
+        out = cli::ReportJson(report, VLM_VERSION);
+    } else if (report.mode != admin::ReportMode::kUpdate) {
+        out = cli::ReportText(report);
+    }
+    const bool written = std::fputs(out.c_str(), stdout) >= 0 && std::fflush(stdout) == 0 &&
+                         std::ferror(stdout) == 0;
+    if (written) return report.nExitStatus;
+    std::fprintf(stderr, "%s: the report could not be written to standard output: %s\n",
+                 kProgramName, std::strerror(errno));
+    return report.nExitStatus == 0 ? kExitReportNotWritten : report.nExitStatus;
+}
+
+// The report of a run that ended before it began: its mode, status and what is known.
+int EndBeforeTheRun(const cli::ProgramOptions& options, int status,
+                    const std::string& strImageProblem = std::string()) {
+    if (!options.bJson) return status;
+    admin::Report report;
+    report.mode = ModeOf(options);
+    report.nExitStatus = status;
+    report.strImageProblem = strImageProblem;
+    return PrintReport(options, report);
+}
+
 // --list and --verify: no licence, no terminal, nothing written to any flash.
 int RunReadOnly(const cli::ProgramOptions& options, const admin::AdminRequest& request) {
     framework::Services services;
     services.resources = &res::Resources();
     framework::ScopedServices installed(std::move(services));
     admin::Report report;
+    report.mode = ModeOf(options);
     int status = RunWithAccessLibrary([&] {
         report =
             options.bList ? admin::ListControllers(request) : admin::VerifyControllers(request);
         return report.nExitStatus;
     });
     report.nExitStatus = status;
-    std::string out =
-        options.bJson ? cli::ReportJson(report, VLM_VERSION) : cli::ReportText(report);
-    std::fputs(out.c_str(), stdout);
-    std::fflush(stdout);
-    return status;
+    return PrintReport(options, report);
 }
 
 // The update run, interactive or silent, with the options' image, controllers and backups.
@@ -122,7 +160,7 @@ int RunUpdate(const cli::ProgramOptions& options, const admin::AdminRequest& req
                      "%s: the interactive run asks for the licence and needs a terminal on "
                      "standard input; run it as \"%s /s\" for the silent mode\n",
                      kProgramName, kProgramName);
-        return kExitNoTerminal;
+        return EndBeforeTheRun(options, kExitNoTerminal);
     }
 
     terminal::TerminalFrontEnd frontEnd(terminal::StandardTerminalOptions(silent));
@@ -161,12 +199,7 @@ int RunUpdate(const cli::ProgramOptions& options, const admin::AdminRequest& req
     int status = RunVlm270FWUpdate(options.strCommandLine);
     frontEnd.Uninstall();
     SetRunOptions(RunOptions{});
-    if (options.bJson) {
-        std::string json = cli::ReportJson(recorder.Finish(status), VLM_VERSION);
-        std::fputs(json.c_str(), stdout);
-    }
-    std::fflush(stdout);
-    return status;
+    return PrintReport(options, recorder.Finish(status));
 }
 
 }  // namespace
@@ -196,7 +229,9 @@ int main(int argc, char** argv) {
         if (stat(request.strImagePath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
             std::fprintf(stderr, "%s: --image %s: no such file\n", kProgramName,
                          options.strImagePath.c_str());
-            return kExitImageNotFound;
+            return EndBeforeTheRun(
+                options, kExitImageNotFound,
+                admin::ImageProblemText(request.strImagePath, kResultEntityNotFound));
         }
     }
     if (!options.strBackupFolder.empty()) {
@@ -209,7 +244,7 @@ int main(int argc, char** argv) {
 
     if (geteuid() != 0) {
         std::fprintf(stderr, "%s needs administrator rights: run it with sudo\n", kProgramName);
-        return kExitNotAdministrator;
+        return EndBeforeTheRun(options, kExitNotAdministrator);
     }
     if (options.bList || options.bVerify) return RunReadOnly(options, request);
     return RunUpdate(options, request);

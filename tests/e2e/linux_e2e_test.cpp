@@ -122,6 +122,8 @@ public:
     std::vector<std::string> extraEnvironment;
     // Whether the emulator logs every register access to "access.log" beside the folder.
     bool accessLog = true;
+    // Where Run sends standard output instead of the file "stdout" beside the folder.
+    fs::path stdoutTo;
     void SetMachineFile(const std::string& text) {
         WriteFile(m_dir / kMachineFile, text, fs::perms(0644));
     }
@@ -161,7 +163,8 @@ public:
         pid_t pid = fork();
         if (pid == 0) {
             int in = open("/dev/null", O_RDONLY);
-            int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int out = open(stdoutTo.empty() ? outFile.c_str() : stdoutTo.c_str(),
+                           O_WRONLY | O_CREAT | O_TRUNC, 0644);
             int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(in, 0);
             dup2(out, 1);
@@ -308,6 +311,13 @@ void ExpectFlashHoldsImage(const ProgramFolder& folder, const std::string& flash
 }
 
 const char* const kFlashFiles[] = {"flash-02-00-0.bin", "flash-03-00-0.bin"};
+
+// The sample of that kind, as the sample maker writes it.
+std::string Sample(const char* kind) {
+    std::vector<uint8_t> bytes;
+    EXPECT_TRUE(romtools::MakeSample(kind, bytes)) << kind;
+    return std::string(bytes.begin(), bytes.end());
+}
 
 TEST(LinuxProgram, HelpAndVersionTouchNothingAndNeedNoRights) {
     ProgramFolder folder(kDemo);
@@ -1090,11 +1100,179 @@ TEST(LinuxProgram, AControllerWhoseBackupFailsIsNotErased) {
     EXPECT_EQ(folder.Violations(), "");
 }
 
-// The sample of that kind, as the sample maker writes it.
-std::string Sample(const char* kind) {
-    std::vector<uint8_t> bytes;
-    EXPECT_TRUE(romtools::MakeSample(kind, bytes)) << kind;
-    return std::string(bytes.begin(), bytes.end());
+// --list ends with the status the update then ends with, whatever keeps a controller from being
+// updated; a controller that cannot be updated keeps its old firmware (its flash is never erased
+// for an image larger than it).
+TEST(LinuxProgram, ListPredictsTheUpdatesExitStatus) {
+    const std::string demoMachine =
+        "controller 02:00.0 part=MX25L(V)512(C) flash=flash-02-00-0.bin\n"
+        "controller 03:00.0 part=W25X10B(C)L(V) member=2 flash=flash-03-00-0.bin\n";
+    struct Case {
+        const char* name;
+        std::string machine;            // empty: the demonstration's
+        std::string image;              // written to image.rom beside the folder; empty: none
+        fs::perms imagePerms;           // of image.rom
+        std::vector<std::string> args;  // besides --list or -s
+        int status;
+        bool flash02Kept;                 // 02:00.0's flash file is as the run found it
+        const char* preflight = nullptr;  // the check's word for 02:00.0 in both reports
+    };
+    // Option ROMs for the whole family, of 128 and 64 KiB.
+    const std::vector<uint8_t> rom128 = romtools::BuildOptionRom({romtools::FamilyImage(0x20000)});
+    const std::string k128(rom128.begin(), rom128.end());
+    const std::string k64 = Sample("demo");
+    const Case cases[] = {
+        {"every controller ready", "", "", fs::perms(0644), {}, kAllUpdated, false},
+        {"image larger than the 64 KiB flash",
+         "",
+         k128,
+         fs::perms(0644),
+         {"--image", "image.rom"},
+         kHostNotReady,
+         true,
+         "image-too-large"},
+        {"image that cannot be opened for writing",
+         "",
+         k64,
+         fs::perms(0444),
+         {"--image", "image.rom"},
+         kHostNotReady,
+         true,
+         "image-not-openable"},
+        {"image made for another device",
+         "",
+         Sample("other-device"),
+         fs::perms(0644),
+         {"--image", "image.rom"},
+         kHostNotReady,
+         true,
+         "image-for-another-device"},
+        {"flash part not identified",
+         "controller 02:00.0 part=none\n" + demoMachine.substr(demoMachine.find('\n') + 1),
+         "",
+         fs::perms(0644),
+         {},
+         kHostNotReady,
+         true,
+         "part-not-identified"},
+        {"image longer than any",
+         "",
+         std::string(0x20001, '\x5a'),
+         fs::perms(0644),
+         {"--image", "image.rom"},
+         kImageLoadFailed,
+         true},
+        {"no controller",
+         "device 00:1f.2 8086:2922\n",
+         "",
+         fs::perms(0644),
+         {},
+         kControllerNotReady,
+         true},
+        {"a selected controller missing",
+         "",
+         "",
+         fs::perms(0644),
+         {"--controller", "05:00.0"},
+         kControllerNotReady,
+         true},
+        {"backup that is never whole",
+         demoMachine.substr(0, demoMachine.find('\n')) + " fault=flaky-read:3000\n" +
+             demoMachine.substr(demoMachine.find('\n') + 1),
+         "",
+         fs::perms(0644),
+         {"--backup", "backups"},
+         kHostNotReady,
+         true,
+         "backup-failed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramFolder folder(kDemo);
+        folder.accessLog = false;
+        if (!c.machine.empty()) folder.SetMachineFile(Instant(c.machine));
+        if (!c.image.empty()) WriteFile(folder.Root() / "image.rom", c.image, c.imagePerms);
+        fs::create_directory(folder.Root() / "backups");
+        fs::permissions(folder.Root() / "backups", fs::perms(0700));
+        std::vector<std::string> list = {"--list", "--json"};
+        list.insert(list.end(), c.args.begin(), c.args.end());
+        const Outcome listed = folder.Run(list);
+        EXPECT_EQ(listed.status, c.status) << listed.out << listed.err;
+        const std::string before = ReadFile(folder.Dir() / kFlashFiles[0]);
+        std::vector<std::string> update = {"-s", "--json"};
+        update.insert(update.end(), c.args.begin(), c.args.end());
+        const Outcome updated = folder.Run(update);
+        EXPECT_EQ(updated.status, listed.status) << updated.out << updated.err;
+        if (c.preflight != nullptr) {
+            const std::string word = std::string("\"preflight\":\"") + c.preflight + "\"";
+            EXPECT_GE(Count(listed.out, word), 1u) << listed.out;
+            EXPECT_GE(Count(updated.out, word), 1u) << updated.out;
+        }
+        if (c.flash02Kept) {
+            EXPECT_EQ(ReadFile(folder.Dir() / kFlashFiles[0]), before) << "02:00.0 was erased";
+        }
+        EXPECT_EQ(folder.Violations(), "");
+    }
+}
+
+// --json gives one document for every exit status but 64, in the mode of the options given,
+// also when the run ends before it began; a report that cannot be written is said on standard
+// error and never ends 0.
+TEST(LinuxProgram, JsonReportForEveryEndingAndAFailedWriteIsNotASuccess) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        const char* user;  // empty: root
+        bool noLibrary;    // the access library removed from the folder
+        int status;
+        const char* mode;
+        const char* contains;
+    };
+    const Case cases[] = {
+        {"update, --image missing",
+         {"-s", "--json", "--image", "missing.rom"},
+         "",
+         false,
+         kImageNotFound,
+         "update",
+         "missing.rom"},
+        {"verify, --image missing",
+         {"--verify", "--json", "--image", "missing.rom"},
+         "",
+         false,
+         kImageNotFound,
+         "verify",
+         "missing.rom"},
+        {"list, not root", {"--list", "--json"}, "65534", false, kLibraryOrRights, "list", ""},
+        {"verify, no access library",
+         {"--verify", "--json"},
+         "",
+         true,
+         kLibraryOrRights,
+         "verify",
+         ""},
+        {"update, no access library", {"-s", "--json"}, "", true, kLibraryOrRights, "update", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramFolder folder(kDemo);
+        if (c.noLibrary) fs::remove(folder.Dir() / "libvlmio.so");
+        const Outcome o = folder.Run(c.args, c.user);
+        EXPECT_EQ(o.status, c.status) << o.err;
+        EXPECT_NE(o.out.find("\"mode\":\"" + std::string(c.mode) +
+                             "\",\"exit_status\":" + std::to_string(c.status)),
+                  std::string::npos)
+            << o.out;
+        EXPECT_NE(o.out.find(c.contains), std::string::npos) << o.out;
+        EXPECT_EQ(Count(o.out, "\n"), 1u) << o.out;
+    }
+    // A full output: the run would have ended 0.
+    ProgramFolder folder(kDemo);
+    folder.stdoutTo = "/dev/full";
+    const Outcome o = folder.Run({"--list", "--json"});
+    EXPECT_EQ(o.status, 74);
+    EXPECT_NE(o.err.find("the report could not be written to standard output"), std::string::npos)
+        << o.err;
 }
 
 TEST(LinuxProgram, ControllerAndImageChooseWhatIsWritten) {
@@ -1139,7 +1317,7 @@ TEST(LinuxProgram, SilentRunReportsAsJsonAndNamesItsImageWhenVerbose) {
               0u)
         << o.out;
     EXPECT_NE(o.out.find("\"image\":{\"path\":\"" + image + "\",\"size\":65536,\"sha256\":\"" +
-                         sha + "\",\"option_rom\":{\"well_formed\":true,"),
+                         sha + "\",\"path_bytes\":null,\"option_rom\":{\"well_formed\":true,"),
               std::string::npos)
         << o.out;
     EXPECT_EQ(Count(o.out, "\"result\":\"updated\",\"result_code\":0,\"attempts\":1,"), 2u);
@@ -1309,13 +1487,14 @@ constexpr int kMatrixRunLimitSeconds = 150;
 struct Family {
     const char* name;
     const char* part;
-    uint32_t unplugAt;  // an access in the middle of its update's writing
+    uint32_t unplugAt;     // an access in the middle of its update's writing
+    std::size_t rowBytes;  // the flash size the part table gives: a larger image is refused
 };
 constexpr Family kFamilies[] = {
-    {"256-byte pages", "M25P10A", 150000},
-    {"32-byte pages", "MX25L1021E", 150000},
-    {"SST", "SST25VF010A", 150000},
-    {"AT25F", "AT25F512A(B)", 150000},
+    {"256-byte pages", "M25P10A", 150000, k128K},
+    {"32-byte pages", "MX25L1021E", 150000, k128K},
+    {"SST", "SST25VF010A", 150000, k128K},
+    {"AT25F", "AT25F512A(B)", 150000, k64K},
 };
 
 struct ImageCase {
@@ -1369,7 +1548,8 @@ std::vector<MatrixCase> FaultMatrix() {
                             " timing=instant " + fault + "\n";
                 c.imageBytes = image.imageBytes;
                 c.unplugged = faultName == "unplug-after";
-                c.mustSucceed = fault.empty() && image.imageBytes <= image.chipBytes;
+                c.mustSucceed = fault.empty() && image.imageBytes <= image.chipBytes &&
+                                image.imageBytes <= family.rowBytes;
                 cases.push_back(c);
             }
         }
