@@ -26,6 +26,7 @@ namespace {
 
 constexpr int kStatusHostNotReady = static_cast<int>(ExitStatus::kHostNotReady);
 constexpr double kMsPerSecond = 1000.0;
+constexpr int kSignalStatusBase = 128;
 constexpr const char* kImageNotFoundText = "Can't Find Firmware file(*.rom) !";
 constexpr const char* kBackupFailedFormat =
     "The backup of the flash of %s failed: %s. Its flash was left as it was; it is not updated.";
@@ -88,6 +89,19 @@ std::string LeftOutWarning(const FoundFunction& f) {
         return text + " on a bus the walk skips (above 0x0f): not updated";
     }
     return text + " beyond the first four: not updated";
+}
+
+// The entry of a 270X function the update leaves out, in a --verify report.
+ControllerReport NotCompared(const FoundFunction& f) {
+    ControllerInfo record{};
+    record.ucBus = f.address.ucBus;
+    record.ucDevice = f.address.ucDevice;
+    record.ucFunction = f.address.ucFunction;
+    record.ucIdRow = f.ucIdRow;
+    ControllerReport c = DescribeController(record, flash::UnidentifiedFlashPart());
+    c.strResult = "not compared";
+    c.strProblem = LeftOutWarning(f) + ", so its flash was not compared";
+    return c;
 }
 
 // The probe of a read-only run with the driver loaded: the controllers found, kept to the
@@ -155,6 +169,18 @@ void TakeImageStatus(Report& report, const LoadedImage& image) {
     }
     report.strImageProblem = image.strProblem;
     if (report.nExitStatus == 0) report.nExitStatus = image.nStatus;
+}
+
+// A read-only run stopped by a signal ends, at the safe point it reached, with the shell's
+// status for that signal (128 + its number) and says how far it got.
+void EndWhenStopped(Report& report, std::size_t nControllers) {
+    const int nSignal = StopRequested();
+    if (nSignal == 0) return;
+    report.warnings.push_back("stopped by signal " + std::to_string(nSignal) + " after " +
+                              std::to_string(report.controllers.size()) + " of " +
+                              std::to_string(nControllers) +
+                              " controllers; no flash command was left open");
+    report.nExitStatus = kSignalStatusBase + nSignal;
 }
 
 // A controller's entry as the pre-flight verdict gives it: "ready", or what keeps it from being
@@ -266,6 +292,7 @@ Report ListControllers(const AdminRequest& request) {
         if (!probed.bUsable) return;
         bool bAllReady = true;
         for (const ProbedController& p : probed.probe.controllers) {
+            if (StopRequested() != 0) break;
             ControllerReport c = Describe(p);
             if (c.bIdentified) {
                 // What the flash holds now, and whether that is already the image.
@@ -300,6 +327,7 @@ Report ListControllers(const AdminRequest& request) {
             report.controllers.push_back(std::move(c));
         }
         if (!bAllReady && report.nExitStatus == 0) report.nExitStatus = kStatusHostNotReady;
+        EndWhenStopped(report, probed.probe.controllers.size());
     });
 }
 
@@ -311,13 +339,18 @@ Report VerifyControllers(const AdminRequest& request) {
         if (!probed.bUsable || image.nStatus != 0) return;
         bool bAllMatch = true;
         for (const ProbedController& p : probed.probe.controllers) {
+            if (StopRequested() != 0) break;
             ControllerReport c = Describe(p);
+            bool bBackedUp = true;
             if (!request.strBackupFolder.empty() && c.bIdentified) {
                 const BackupResult backup =
                     BackupFlash(g_SPICtl, p.record, p.part, request.strBackupFolder, request.now());
                 c.strBackup = backup.strPath;
-                if (backup.nResult != kResultSuccess)
-                    c.strProblem = "backup failed: " + backup.strProblem;
+                if (backup.nResult != kResultSuccess) {
+                    // As --list --backup: a backup asked for and not made fails the run.
+                    c.strProblem = BackupVerdict(backup.nResult, backup.strProblem).strText;
+                    bBackedUp = false;
+                }
             }
             const VerifyResult v =
                 VerifyFlash(g_SPICtl, p.record, p.part, image.buffer.get(), image.dwLength);
@@ -329,15 +362,27 @@ Report VerifyControllers(const AdminRequest& request) {
                 c.strResult = "differs";
                 c.firstDifference = v.dwFirstDifference;
                 c.compared = v.dwCompared;
+            } else if (v.nResult == kResultTimedOut && StopRequested() != 0) {
+                c.strResult = "not compared";
+                c.strProblem = "the run was stopped before its flash was read whole";
             } else if (!c.bIdentified) {
                 c.strResult = "not identified";
             } else {
                 c.strResult = "unreadable";
             }
-            bAllMatch = bAllMatch && v.nResult == kResultSuccess;
+            bAllMatch = bAllMatch && v.nResult == kResultSuccess && bBackedUp;
             report.controllers.push_back(std::move(c));
         }
+        // A 270X the update leaves out cannot hold the image for all the run knows: it is named,
+        // and the host does not count as holding it everywhere.
+        if (request.controllers.empty()) {
+            for (const FoundFunction& f : probed.probe.leftOut) {
+                report.controllers.push_back(NotCompared(f));
+                bAllMatch = false;
+            }
+        }
         if (!bAllMatch && report.nExitStatus == 0) report.nExitStatus = kStatusHostNotReady;
+        EndWhenStopped(report, probed.probe.controllers.size());
     });
 }
 
@@ -350,8 +395,11 @@ struct RunRecorder::State {
     std::vector<std::string> backups;    // per target (empty: none made)
     std::vector<std::string> problems;   // per target
     std::vector<std::string> preflight;  // per target: the backup's verdict word when it failed
-    std::string imageProblem;            // why the run's image was not loaded
-    std::vector<std::string> warnings;   // what the run left out, as --list words it
+    // Per target: the result of its backup, made before the jobs (a job without one is not
+    // erased).
+    std::vector<int32_t> backupResults;
+    std::string imageProblem;           // why the run's image was not loaded
+    std::vector<std::string> warnings;  // what the run left out, as --list words it
 };
 
 RunRecorder::RunRecorder(
@@ -363,6 +411,7 @@ RunRecorder::RunRecorder(
     m_state->backups.resize(kMaxControllers);
     m_state->problems.resize(kMaxControllers);
     m_state->preflight.resize(kMaxControllers);
+    m_state->backupResults.resize(kMaxControllers, kResultInvalidParameter);
 }
 
 RunOptions RunRecorder::Options() {
@@ -403,25 +452,42 @@ RunOptions RunRecorder::Options() {
     if (!m_request.strBackupFolder.empty()) {
         const std::string strFolder = m_request.strBackupFolder;
         auto now = m_request.now;
-        options.beforeErase = [state, strFolder, now](uint8_t ucTarget,
-                                                      const ControllerInfo& record,
-                                                      const flash::FlashPartInfo& part) {
-            const BackupResult backup = BackupFlash(g_SPICtl, record, part, strFolder, now());
-            {
-                std::lock_guard<std::mutex> lock(state->mutex);
-                state->backups[ucTarget] = backup.strPath;
+        // Every flash is backed up before the first job starts, so that the backups never eat
+        // into the time the run gives its jobs; a controller whose backup failed is then not
+        // erased.
+        options.beforeJobs = [state, strFolder, now](uint8_t ucCount) {
+            for (uint8_t t = 0; t < ucCount && t < kMaxControllers; ++t) {
+                ControllerInfo record = g_Utility.m_Controllers[t];  // the job identifies its own
+                const flash::FlashPartInfo part = g_SPICtl.QueryFlashPart(record);
+                BackupResult backup;
+                if (flash::IsIdentified(part)) {
+                    backup = BackupFlash(g_SPICtl, record, part, strFolder, now());
+                } else {
+                    // Its job will find the part not identified and leave it alone.
+                    backup.nResult = kResultSuccess;
+                }
                 const PreflightVerdict verdict = BackupVerdict(backup.nResult, backup.strProblem);
-                state->preflight[ucTarget] = verdict.bCanUpdate ? "" : verdict.pszReason;
-                state->problems[ucTarget] = verdict.strText;
+                {
+                    std::lock_guard<std::mutex> lock(state->mutex);
+                    state->backups[t] = backup.strPath;
+                    state->backupResults[t] = backup.nResult;
+                    state->preflight[t] = verdict.bCanUpdate ? "" : verdict.pszReason;
+                    state->problems[t] = verdict.strText;
+                }
+                if (!verdict.bCanUpdate) {
+                    char szMessage[1024] = {};
+                    std::snprintf(szMessage, sizeof szMessage, kBackupFailedFormat,
+                                  ControllerAddressText(record).c_str(), backup.strProblem.c_str());
+                    framework::AfxMessageBox(szMessage,
+                                             framework::kMbOk | framework::kMbIconExclamation);
+                }
             }
-            if (backup.nResult != kResultSuccess) {
-                char szMessage[1024] = {};
-                std::snprintf(szMessage, sizeof szMessage, kBackupFailedFormat,
-                              ControllerAddressText(record).c_str(), backup.strProblem.c_str());
-                framework::AfxMessageBox(szMessage,
-                                         framework::kMbOk | framework::kMbIconExclamation);
-            }
-            return backup.nResult;
+        };
+        options.beforeErase = [state](uint8_t ucTarget, const ControllerInfo&,
+                                      const flash::FlashPartInfo&) {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            return ucTarget < kMaxControllers ? state->backupResults[ucTarget]
+                                              : kResultInvalidParameter;
         };
     }
     auto onOutcome = m_onOutcome;

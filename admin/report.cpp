@@ -3,6 +3,10 @@
 namespace admin {
 namespace {
 
+// A read-only run stopped by signal N ends with 128 + N, as a shell reports it.
+constexpr int kSignalStatusBase = 128;
+constexpr int kSignalStatusEnd = 128 + 64;
+
 struct Meaning {
     int status;
     const char* text;
@@ -49,6 +53,11 @@ std::string OutcomeText(ReportMode mode, int nExitStatus) {
     if (mode == ReportMode::kList) text = Find(kListMeanings, nExitStatus);
     if (mode == ReportMode::kVerify) text = Find(kVerifyMeanings, nExitStatus);
     if (text == nullptr) text = Find(kUpdateMeanings, nExitStatus);
+    if (text == nullptr && mode != ReportMode::kUpdate && nExitStatus > kSignalStatusBase &&
+        nExitStatus < kSignalStatusEnd) {
+        return "stopped by signal " + std::to_string(nExitStatus - kSignalStatusBase) +
+               " at a safe point";
+    }
     return text != nullptr ? text : "unknown";
 }
 

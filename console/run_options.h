@@ -15,7 +15,7 @@
 struct ControllerOutcome {
     int32_t nResult = 0;     // 0 when updated, else the failing step's result code
     uint8_t ucAttempts = 0;  // erase-write-compare attempts made
-    uint64_t ullWorkMs = 0;  // time spent on its flash once its turn came (backup and update)
+    uint64_t ullWorkMs = 0;  // time spent on its flash once its turn came
     // When it was refused before its erase: the check's word ("image-too-large", ...) and what
     // is wrong in words; empty when it was not.
     std::string strPreflight;
@@ -49,6 +49,10 @@ struct RunOptions {
     bool bCheckOptionRom = false;
     // Write what that check refuses anyway, saying so.
     bool bForce = false;
+    // Called on the run's worker once the image is loaded, before the first job starts and
+    // before the run's time limit starts counting: what must be done for every controller first
+    // (backups), which must not eat into the time the jobs have.
+    std::function<void(uint8_t ucCount)> beforeJobs;
     // Called on a controller's job once its turn to be written has come, before its flash is
     // erased: 0 to go on; any other result code leaves the flash untouched and the controller
     // not updated.

@@ -245,6 +245,7 @@ RunEnding CVLM270FWUpdateDlg::RunFirmwareUpgrade() {
         return RunEnding::kImageLoadFailed;
     }
 
+    if (options.beforeJobs) options.beforeJobs(ucCount);
     ShowControllers(ucCount);
 
     for (uint8_t i = 0; i < ucCount; ++i) {

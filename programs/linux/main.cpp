@@ -2,6 +2,7 @@
 // administrator check, then either an administrator's read-only run (--list, --verify) or the
 // update run: the terminal check, the terminal front end, and the program (access library,
 // application) with the remaining arguments joined by single spaces as its command line.
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "admin/commands.h"
+#include "admin/flash_contents.h"
 #include "app/program_entry.h"
 #include "console/run_options.h"
 #include "framework/posix/system_log.h"
@@ -33,6 +35,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using cli::kProgramName;
 
 // Exit statuses of the checks made before the application runs.
@@ -64,6 +67,31 @@ std::string Absolute(const std::string& path) {
     std::error_code ec;
     std::filesystem::path absolute = std::filesystem::absolute(path, ec);
     return ec ? path : absolute.lexically_normal().string();
+}
+
+// Whether the folder is the program's own, where the image search looks.
+bool IsProgramFolder(const std::string& strFolder) {
+    std::error_code ec;
+    const fs::path program = fs::canonical("/proc/self/exe", ec).parent_path();
+    if (ec) return false;
+    const fs::path folder = fs::canonical(strFolder, ec);
+    return !ec && folder == program;
+}
+
+// Why a backup folder cannot be trusted, or empty when it can: one that anyone but root (the
+// user running the program) could change, where a restore would find whatever they put there.
+std::string UnsafeBackupFolder(const std::string& strFolder) {
+    struct stat st {};
+    if (stat(strFolder.c_str(), &st) != 0) return "the folder cannot be examined";
+    const bool othersWrite = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0;
+    if (st.st_uid == geteuid() && !othersWrite) return std::string();
+    char mode[8] = {};
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    return std::string("the folder could be changed by others than root (owner uid ") +
+           std::to_string(st.st_uid) + ", mode " + mode +
+           "), and a restore from it would write what they put there; make it root's alone "
+           "(sudo chown root: " +
+           strFolder + " && sudo chmod go-w " + strFolder + ")";
 }
 
 // One record per controller in the journal: "updated", with the image's SHA-256, or "not
@@ -136,8 +164,26 @@ int EndBeforeTheRun(const cli::ProgramOptions& options, int status,
     return PrintReport(options, report);
 }
 
-// --list and --verify: no licence, no terminal, nothing written to any flash.
+// A close signal in a read-only run: the run ends at its next safe point, with its report.
+extern "C" void StopReadOnlyRun(int nSignal) {
+    admin::RequestStop(nSignal);
+}
+
+// --list and --verify: no licence, no terminal, nothing written to any flash. INT, TERM, HUP
+// and QUIT end the run at its next safe point (between two flash reads) with its report; a
+// closed output only makes the report fail (74), it never kills the run mid-command.
 int RunReadOnly(const cli::ProgramOptions& options, const admin::AdminRequest& request) {
+    struct sigaction stop {};
+    stop.sa_handler = StopReadOnlyRun;
+    sigemptyset(&stop.sa_mask);
+    stop.sa_flags = SA_RESTART;
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        sigaction(signalNumber, &stop, nullptr);
+    }
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
     framework::Services services;
     services.resources = &res::Resources();
     framework::ScopedServices installed(std::move(services));
@@ -240,11 +286,24 @@ int main(int argc, char** argv) {
         if (stat(request.strBackupFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
             return UsageError("--backup " + options.strBackupFolder + ": no such folder");
         }
+        if (IsProgramFolder(request.strBackupFolder)) {
+            return UsageError("--backup " + options.strBackupFolder +
+                              ": that is the program's folder, where a backup could be taken "
+                              "for the image; back up into a folder of its own");
+        }
     }
 
     if (geteuid() != 0) {
         std::fprintf(stderr, "%s needs administrator rights: run it with sudo\n", kProgramName);
         return EndBeforeTheRun(options, kExitNotAdministrator);
+    }
+    if (!request.strBackupFolder.empty()) {
+        const std::string strUnsafe = UnsafeBackupFolder(request.strBackupFolder);
+        if (!strUnsafe.empty()) {
+            std::fprintf(stderr, "%s: --backup %s: %s\n", kProgramName,
+                         options.strBackupFolder.c_str(), strUnsafe.c_str());
+            return EndBeforeTheRun(options, kExitNotAdministrator);
+        }
     }
     if (options.bList || options.bVerify) return RunReadOnly(options, request);
     return RunUpdate(options, request);

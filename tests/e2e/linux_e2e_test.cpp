@@ -193,6 +193,35 @@ public:
     }
     static int WaitFor(pid_t pid) { return Wait(pid); }
 
+    // Starts the program with those arguments, standard input from /dev/null and its outputs in
+    // the files "stdout" and "stderr" beside the folder (standard output on stdoutFd when one is
+    // given); Finish waits for it and reads them.
+    pid_t Start(const std::vector<std::string>& args, int stdoutFd = -1) const {
+        const fs::path outFile = m_root / "stdout";
+        const fs::path errFile = m_root / "stderr";
+        std::vector<std::string> argv = {(m_dir / kProgram).string()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        pid_t pid = fork();
+        if (pid == 0) {
+            int in = open("/dev/null", O_RDONLY);
+            int out = stdoutFd >= 0 ? stdoutFd
+                                    : open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(in, 0);
+            dup2(out, 1);
+            dup2(err, 2);
+            Exec(argv);
+        }
+        return pid;
+    }
+    Outcome Finish(pid_t pid) const {
+        Outcome o;
+        o.status = Wait(pid);
+        o.out = ReadFile(m_root / "stdout");
+        o.err = ReadFile(m_root / "stderr");
+        return o;
+    }
+
     // Starts the program silently with its outputs in the files "stdout" and "stderr" beside the
     // folder.
     pid_t StartSilentQuietly() const {
@@ -345,8 +374,7 @@ TEST(LinuxProgram, OthersThanRootAreTurnedAwayBeforeAnythingIsTouched) {
 
 TEST(LinuxProgram, InteractiveRunWithoutATerminalSuggestsSilentMode) {
     ProgramFolder folder(kDemo);
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{}, {"/s", "/x"}, {"/s/x"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{}}) {
         Outcome o = folder.Run(args);
         EXPECT_EQ(o.status, kLicenceNotAccepted);
         EXPECT_NE(o.err.find("needs a terminal"), std::string::npos) << o.err;
@@ -883,6 +911,9 @@ TEST(LinuxProgram, ArgumentsThatAreNotOptionsAreUsageErrorsBeforeAnythingIsTouch
         {"--json"},
         {"-s", "/x"},
         {"--list", "/s"},
+        {"/s", "/x"},
+        {"/s/x"},
+        {"new.rom"},  // never an interactive update with the folder's image
         {"--backup", (folder.Root() / "missing").string(), "-s"},
     };
     for (const auto& args : cases) {
@@ -1044,8 +1075,8 @@ TEST(LinuxProgram, BackupHoldsTheOldFlashAndIsNeverOverwritten) {
         EXPECT_EQ(fs::status(e.path()).permissions(), fs::perms(0600));
     }
     ASSERT_EQ(made.size(), 2u);
-    const std::regex name02("02-00-0-MX25L_V_512_C_-\\d{8}T\\d{6}Z\\.rom");
-    const std::regex name03("03-00-0-W25X10B_C_L_V_-\\d{8}T\\d{6}Z\\.rom");
+    const std::regex name02("02-00-0-MX25L_V_512_C_-\\d{8}T\\d{6}Z\\.bin");
+    const std::regex name03("03-00-0-W25X10B_C_L_V_-\\d{8}T\\d{6}Z\\.bin");
     EXPECT_TRUE(std::regex_match(made.begin()->first, name02)) << made.begin()->first;
     EXPECT_TRUE(std::regex_match(std::next(made.begin())->first, name03));
     EXPECT_EQ(made.begin()->second, old02) << "the whole old flash, 64 KiB";
@@ -1273,6 +1304,144 @@ TEST(LinuxProgram, JsonReportForEveryEndingAndAFailedWriteIsNotASuccess) {
     EXPECT_EQ(o.status, 74);
     EXPECT_NE(o.err.find("the report could not be written to standard output"), std::string::npos)
         << o.err;
+}
+
+// --verify says "every controller holds the image" only of every 270X: one the update leaves out
+// (a fifth, one on a bus the walk skips) is named "not compared" and the run ends 5; so does a
+// backup asked for and not made, as with --list.
+TEST(LinuxProgram, VerifyCoversEvery270xAndItsBackups) {
+    ProgramFolder folder(kDemo);
+    folder.accessLog = false;
+    folder.SetMachineFile(
+        "controller 02:00.0 part=MX25L(V)512(C) flash=flash-02-00-0.bin timing=instant\n"
+        "controller 03:00.0 part=W25X10B(C)L(V) member=2 flash=flash-03-00-0.bin timing=instant\n");
+    ASSERT_EQ(folder.Run({"-s"}).status, kAllUpdated);
+    ASSERT_EQ(folder.Run({"--verify"}).status, kAllUpdated);
+    // /proc is root's and nobody may write to it: every backup there fails.
+    Outcome o = folder.Run({"--verify", "--json", "--backup", "/proc"});
+    EXPECT_EQ(o.status, kHostNotReady) << o.out;
+    EXPECT_EQ(Count(o.out, "\"result\":\"matches\""), 2u) << o.out;
+    EXPECT_NE(o.out.find("backup failed: "), std::string::npos) << o.out;
+
+    folder.SetMachineFile(
+        "controller 02:00.0 part=MX25L(V)512(C) flash=flash-02-00-0.bin timing=instant\n"
+        "controller 03:00.0 part=W25X10B(C)L(V) member=2 flash=flash-03-00-0.bin timing=instant\n"
+        "controller 04:00.0 part=M25P10A timing=instant\ncontroller 05:00.0 part=M25P10A "
+        "timing=instant\ncontroller 06:00.0 part=M25P10A timing=instant\n"
+        "controller 20:00.0 part=M25P10A timing=instant\n");
+    o = folder.Run({"--verify", "--json", "--controller", "02:00.0"});
+    EXPECT_EQ(o.status, kAllUpdated) << "only the chosen one is claimed: " << o.out;
+    o = folder.Run({"--verify", "--json"});
+    EXPECT_EQ(o.status, kHostNotReady);
+    for (const char* address : {"0000:06:00.0", "0000:20:00.0"}) {
+        EXPECT_NE(o.out.find(std::string("\"address\":\"") + address), std::string::npos) << o.out;
+    }
+    EXPECT_EQ(Count(o.out, "\"result\":\"not compared\""), 2u) << o.out;
+    // The update's report carries the same warnings.
+    const std::size_t warnings = o.out.find("\"warnings\":");
+    ASSERT_NE(warnings, std::string::npos);
+    const Outcome updated = folder.Run({"-s", "--json"});
+    EXPECT_NE(updated.out.find(o.out.substr(warnings)), std::string::npos) << updated.out;
+}
+
+// Backups never go where the image search looks, never into a folder others could change, and
+// are never left half made: each is refused before anything is touched.
+TEST(LinuxProgram, BackupFoldersThatCouldMisleadAreRefused) {
+    ProgramFolder folder(kDemo);
+    const fs::path open = folder.Root() / "open";
+    const fs::path stranger = folder.Root() / "stranger";
+    fs::create_directory(open);
+    fs::permissions(open, fs::perms(0777));
+    fs::create_directory(stranger);
+    fs::permissions(stranger, fs::perms(0755));
+    ASSERT_EQ(chown(stranger.c_str(), 65534, 65534), 0);
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"--list", "--backup", "program"}, kUsageError, "the program's folder"},
+        {{"-s", "--backup", folder.Dir().string() + "/."}, kUsageError, "the program's folder"},
+        {{"--list", "--backup", "open"}, kLibraryOrRights, "sudo chmod go-w"},
+        {{"-s", "--backup", "stranger", "--json"}, kLibraryOrRights, "owner uid 65534"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[2]);
+        const Outcome o = folder.Run(c.args);
+        EXPECT_EQ(o.status, c.status) << o.err;
+        EXPECT_NE(o.err.find(c.says), std::string::npos) << o.err;
+        EXPECT_EQ(folder.AccessLog(), "");
+    }
+    for (const auto& e : fs::directory_iterator(folder.Dir())) {
+        EXPECT_EQ(e.path().filename().string().find("-00-0-"), std::string::npos) << e.path();
+    }
+}
+
+// A read-only run stopped by a close signal ends at its next safe point: no flash command left
+// open, no backup left half made, and its report written, with the shell's status for the signal.
+// A closed output fails the report, not the run (74, never killed by SIGPIPE).
+TEST(LinuxProgram, ReadOnlyRunsEndAtASafePointOnASignalWithTheirReport) {
+    ProgramFolder folder(kDemo);
+    folder.accessLog = false;
+    folder.SetMachineFile(
+        "controller 02:00.0 part=MX25L(V)512(C) flash=flash-02-00-0.bin timing=instant "
+        "fault=slow:0.2\n"
+        "controller 03:00.0 part=W25X10B(C)L(V) member=2 flash=flash-03-00-0.bin timing=instant "
+        "fault=slow:0.2\n");
+    const fs::path backups = folder.Root() / "backups";
+    fs::create_directory(backups);
+    fs::permissions(backups, fs::perms(0700));
+    struct Case {
+        std::vector<std::string> args;
+        int signal;
+    };
+    const Case cases[] = {
+        {{"--list", "--backup", "backups"}, SIGTERM},
+        {{"--verify", "--json"}, SIGINT},
+        {{"--verify", "--backup", "backups", "--json"}, SIGHUP},
+        {{"--list", "--json", "--backup", "backups"}, SIGQUIT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + std::to_string(c.signal));
+        const pid_t pid = folder.Start(c.args);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        kill(pid, c.signal);
+        const Outcome o = folder.Finish(pid);
+        EXPECT_EQ(o.status, 128 + c.signal) << o.err;
+        EXPECT_NE(o.out.find("stopped by signal " + std::to_string(c.signal)), std::string::npos)
+            << o.out;
+        EXPECT_EQ(folder.Violations(), "");
+        for (const auto& e : fs::directory_iterator(backups)) {
+            // Only whole backups carry a name: the flash as it is.
+            const std::string name = e.path().filename().string();
+            EXPECT_EQ(ReadFile(e.path()),
+                      ReadFile(folder.Dir() /
+                               (name.rfind("02", 0) == 0 ? kFlashFiles[0] : kFlashFiles[1])))
+                << name;
+        }
+    }
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    close(pipeFds[0]);
+    const pid_t pid = folder.Start({"--list", "--json"}, pipeFds[1]);
+    close(pipeFds[1]);
+    const Outcome o = folder.Finish(pid);
+    EXPECT_EQ(o.status, 74) << o.err;
+    EXPECT_NE(o.err.find("the report could not be written"), std::string::npos) << o.err;
+}
+
+// The update lock is root's: a lock file someone else made is refused, with the way out.
+TEST(LinuxProgram, AnUpdateLockOfAnotherUserIsRefused) {
+    ProgramFolder folder(kDemo);
+    const fs::path lock = folder.Dir() / "vlm270fwupdate.lock";
+    WriteFile(lock, "", fs::perms(0644));
+    ASSERT_EQ(chown(lock.c_str(), 65534, 65534), 0);
+    const Outcome o = folder.Run({"-s"});
+    EXPECT_EQ(o.status, kLibraryOrRights) << o.err;
+    EXPECT_NE(o.err.find("belongs to another user"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("sudo rm " + lock.string()), std::string::npos) << o.err;
+    EXPECT_EQ(folder.AccessLog(), "");
 }
 
 TEST(LinuxProgram, ControllerAndImageChooseWhatIsWritten) {

@@ -131,12 +131,12 @@ TEST(AdminBackup, HoldsTheWholeFlashUnderANameOfItsOwn) {
     ASSERT_TRUE(flash::IsIdentified(c.part));
     const auto when = sys_days{year{2026} / 1 / 5} + hours{10} + minutes{15} + seconds{7};
     EXPECT_EQ(admin::BackupFileName(c.records[0], c.part, when),
-              "01-00-0-MX25L_V_512_C_-20260105T101507Z.rom");
+              "01-00-0-MX25L_V_512_C_-20260105T101507Z.bin");
 
     const admin::BackupResult first =
         admin::BackupFlash(*c.spi, c.records[0], c.part, folder.path(), when);
     ASSERT_EQ(first.nResult, kResultSuccess) << first.strProblem;
-    EXPECT_EQ(first.strPath, folder / "01-00-0-MX25L_V_512_C_-20260105T101507Z.rom");
+    EXPECT_EQ(first.strPath, folder / "01-00-0-MX25L_V_512_C_-20260105T101507Z.bin");
     const std::vector<uint8_t> flash = c.machine.Flash(1, 0, 0);
     ASSERT_EQ(flash.size(), k64K);
     EXPECT_EQ(ReadFile(first.strPath), std::string(flash.begin(), flash.end()));
@@ -148,7 +148,7 @@ TEST(AdminBackup, HoldsTheWholeFlashUnderANameOfItsOwn) {
     const admin::BackupResult second =
         admin::BackupFlash(*c.spi, c.records[0], c.part, folder.path(), when);
     ASSERT_EQ(second.nResult, kResultSuccess);
-    EXPECT_EQ(second.strPath, folder / "01-00-0-MX25L_V_512_C_-20260105T101507Z-2.rom");
+    EXPECT_EQ(second.strPath, folder / "01-00-0-MX25L_V_512_C_-20260105T101507Z-2.bin");
     EXPECT_EQ(FilesIn(folder.path()), 2u);
 }
 

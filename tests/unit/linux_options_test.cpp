@@ -37,11 +37,12 @@ TEST(LinuxOptions, ArgumentsAreOptionsOrTheCommandLine) {
         {{"/s"}, "/s", true},
         {{"/S"}, "/S", true},
         {{"_/s_"}, "_/s_", true},
-        {{"/s", "/x"}, "/s /x", false},  // joined with a space: not silent, as always
+        {{"/s\t"}, "/s\t", true},  // the application drops tabs, line feeds and '_'
         {{"-s"}, "/s", true},
         {{"--silent", "--verbose"}, "/s", true},
-        {{"--", "-s"}, "-s", false},  // after "--" nothing is an option
+        {{"--", "/s"}, "/s", true},  // after "--" nothing is an option
         {{"/s", "--json", "--image=/a b.rom", "--controller", "03:00.1"}, "/s", true},
+        {{"--image", "-s", "/s"}, "/s", true},  // "-s" is the image's name here
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -77,7 +78,16 @@ TEST(LinuxOptions, UsageErrorsSayWhatIsWrong) {
         {{"--controller", "0001:02:00.0"}, "not an address"},  // only domain 0
         {{"--list", "--verify"}, "do not go together"},
         {{"--json"}, "--json goes with"},
-        {{"--json", "/s", "/x"}, "--json goes with"},
+        {{"--json", "/s", "/x"}, "unexpected argument \"/s /x\""},
+        // A word that does not make the run silent names what was probably meant.
+        {{"new.rom"}, "use --image new.rom"},
+        {{"list"}, "did you mean --list?"},
+        {{"-s", "02:00.0"}, "no other arguments"},
+        {{"02:00.0"}, "--controller 02:00.0"},
+        {{"hello"}, "the only word a run takes is /s"},
+        {{"--", "-s"}, "unknown option -s"},
+        {{"--ver"}, "unknown option --ver"},  // ambiguous: --verify, --verbose, --version
+        {{"--controller"}, "--controller needs a value"},
         {{"-s", "/s"}, "no other arguments"},
         {{"--verify", "/s"}, "runs on its own"},
     };
@@ -91,6 +101,11 @@ TEST(LinuxOptions, UsageErrorsSayWhatIsWrong) {
     Parsed help = Parse({"--dry-run", "--help"});
     EXPECT_TRUE(help.options.bHelp || !help.ok);
     EXPECT_TRUE(Parse({"/s", "--version"}).options.bVersion);
+    EXPECT_TRUE(Parse({"-h"}).options.bHelp);
+    // Options after the other words, and unambiguous abbreviations, as GNU tools take them.
+    Parsed late = Parse({"/s", "--json", "--lis"});
+    EXPECT_FALSE(late.ok) << "--list runs on its own";
+    EXPECT_TRUE(late.options.bList && late.options.bJson);
 }
 
 TEST(LinuxOptions, UsageFitsAnEightyColumnConsole) {
