@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <new>
 
+#include "admin/firmware_check.h"
 #include "admin/flash_contents.h"
 #include "admin/probe.h"
 #include "admin/sha256.h"
@@ -188,8 +189,15 @@ void EndWhenStopped(Report& report, std::size_t nControllers) {
 // updated.
 void TakeVerdict(ControllerReport& c, const PreflightVerdict& verdict) {
     c.strPreflight = verdict.pszReason;
+    c.strForced = verdict.strForced;
     if (verdict.bCanUpdate) {
         c.strResult = "ready";
+        return;
+    }
+    if (verdict.failed == PreflightCondition::kImageForController) {
+        c.strResult = "cannot be updated";
+        c.nResultCode = verdict.nResultCode;
+        c.strProblem = kCannotBeUpdated + verdict.strText;
         return;
     }
     switch (verdict.failed) {
@@ -247,6 +255,19 @@ bool WritesRefusedReported(Report& report, const Probed& probed) {
     return true;
 }
 
+// The option-ROM check of the image as a whole: a malformed image is the report's image problem
+// with status 3, or a warning when forced.
+void TakeImageCheck(Report& report, const AdminRequest& request, const LoadedImage& image) {
+    if (image.nStatus != 0 || image.description.rom.bWellFormed) return;
+    const std::string text = MalformedImageText(image.description.strPath, image.description.rom);
+    if (request.bForce) {
+        report.warnings.push_back(text + kForcedSuffix);
+        return;
+    }
+    report.strImageProblem = text;
+    if (report.nExitStatus == 0) report.nExitStatus = Status(ExitStatus::kImageLoadFailed);
+}
+
 }  // namespace
 
 std::string ImageProblemText(const std::string& strPath, int32_t nResult) {
@@ -282,6 +303,7 @@ ImageDescription DescribeImage(const std::string& strPath, const uint8_t* pImage
     d.strPath = strPath;
     d.dwFileBytes = dwFileBytes;
     d.strSha256 = Sha256Hex(pImage, dwFileBytes);
+    d.rom = optionrom::ReadOptionRom(pImage, pImage != nullptr ? dwFileBytes : 0);
     return d;
 }
 
@@ -308,18 +330,28 @@ Report ListControllers(const AdminRequest& request) {
         Probed probed = ProbeForReport(request, report);
         const LoadedImage image = LoadImageAsTheRunDoes(request.strImagePath);
         TakeImageStatus(report, image);
+        TakeImageCheck(report, request, image);
         if (!probed.bUsable) return;
         if (WritesRefusedReported(report, probed)) return;
         bool bAllReady = true;
         for (const ProbedController& p : probed.probe.controllers) {
             if (StopRequested() != 0) break;
             ControllerReport c = Describe(p);
+            if (c.bIdentified) {
+                // What the flash holds now, and whether that is already the image.
+                const FlashState state =
+                    ReadFlashState(g_SPICtl, p.record, p.part, image.buffer.get(), image.dwLength);
+                if (state.bRead) c.flashContents = state.contents;
+                c.holdsImage = state.holdsImage;
+            }
             // The update's own conditions; without an image only the flash part's can be known.
             PreflightFacts facts;
             facts.strImagePath = image.description.strPath;
             facts.dwImageLength = image.dwLength;
             facts.record = p.record;
             facts.part = p.part;
+            facts.pRom = image.nStatus == 0 ? &image.description.rom : nullptr;
+            facts.bForce = request.bForce;
             PreflightVerdict verdict = CheckBeforeErase(
                 facts, image.nStatus == 0 ? PreflightStage::kAll : PreflightStage::kFlash);
             if (!request.strBackupFolder.empty() && c.bIdentified) {
@@ -330,6 +362,10 @@ Report ListControllers(const AdminRequest& request) {
                 if (verdict.bCanUpdate) verdict = BackupVerdict(backup.nResult, backup.strProblem);
             }
             TakeVerdict(c, verdict);
+            if (!c.strForced.empty()) {
+                report.warnings.push_back(c.strAddress + " " + kCannotBeUpdated + c.strForced +
+                                          kForcedSuffix);
+            }
             bAllReady = bAllReady && verdict.bCanUpdate;
             report.controllers.push_back(std::move(c));
         }
@@ -426,6 +462,8 @@ RunOptions RunRecorder::Options() {
     RunOptions options;
     options.strImagePath = m_request.strImagePath;
     options.controllers = m_request.controllers;
+    options.bCheckOptionRom = true;
+    options.bForce = m_request.bForce;
     std::shared_ptr<State> state = m_state;
     options.onImageLoaded = [state](const std::string& strPath, const uint8_t* pImage,
                                     uint32_t dwFileBytes) {
@@ -449,8 +487,9 @@ RunOptions RunRecorder::Options() {
         std::lock_guard<std::mutex> lock(state->mutex);
         state->warnings = std::move(warnings);
     };
-    options.onImageRefused = [state](const std::string& strPath, int32_t nResult) {
-        std::string problem = ImageProblemText(strPath, nResult);
+    options.onImageRefused = [state](const std::string& strPath, int32_t nResult,
+                                     const std::string& strReason) {
+        std::string problem = strReason.empty() ? ImageProblemText(strPath, nResult) : strReason;
         std::lock_guard<std::mutex> lock(state->mutex);
         state->imageProblem = std::move(problem);
     };
@@ -515,6 +554,7 @@ RunOptions RunRecorder::Options() {
             c.strPreflight =
                 outcome.strPreflight.empty() ? state->preflight[ucTarget] : outcome.strPreflight;
             if (c.strProblem.empty()) c.strProblem = outcome.strProblem;
+            c.strForced = outcome.strForced;
             if (c.strProblem.empty() && outcome.nResult != kResultSuccess) {
                 // The step that failed and what the flash showed, when the job recorded it.
                 c.strProblem = flash::CauseText(flash::CauseOf(ucTarget));
@@ -547,6 +587,16 @@ Report RunRecorder::Finish(int nExitStatus) const {
     if (!m_state->image.strPath.empty()) report.image = m_state->image;
     report.strImageProblem = m_state->imageProblem;
     report.warnings = m_state->warnings;
+    // What --force let through, as --list words it.
+    if (report.image && !report.image->rom.bWellFormed && m_request.bForce) {
+        report.warnings.push_back(MalformedImageText(report.image->strPath, report.image->rom) +
+                                  kForcedSuffix);
+    }
+    for (const ControllerReport& c : m_state->done) {
+        if (c.strForced.empty()) continue;
+        report.warnings.push_back(c.strAddress + " " + kCannotBeUpdated + c.strForced +
+                                  kForcedSuffix);
+    }
     // Every controller of the run, in its order; one whose job never finished (stopped at the
     // time limit) was not updated.
     for (uint8_t i = 0; i < g_Utility.m_ucControllerCount; ++i) {

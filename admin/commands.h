@@ -20,6 +20,9 @@ struct AdminRequest {
     std::string strImagePath;  // the image to use (a full path); empty: the program folder's
     std::vector<ControllerAddress> controllers;  // only these; empty: every controller found
     std::string strBackupFolder;                 // where backups go; empty: none are made
+    // Write an image that is not a well-formed option ROM, or not made for a controller, and
+    // say so (--force).
+    bool bForce = false;
     std::function<std::chrono::system_clock::time_point()> now = std::chrono::system_clock::now;
 };
 
@@ -27,8 +30,10 @@ struct AdminRequest {
 // size, backups when asked for, the image that would be written, and warnings about what the
 // update would leave out. Writes nothing to any flash. The exit status is the one the update
 // would most likely end with: 1 no controller (or a selected one missing), 2 no image, 3 the
-// image cannot be loaded, 5 a controller that cannot be updated (part not identified, backup
-// failed), else 0; 7 when the driver cannot be loaded.
+// image cannot be loaded or is not a well-formed option ROM, 5 a controller that cannot be
+// updated (part not identified, image made for another device, backup failed), else 0; 7 when
+// the driver cannot be loaded. Each controller's flash is read to tell what it holds now and
+// whether that is the image already.
 Report ListControllers(const AdminRequest& request);
 
 // --verify: each controller's flash compared with what the update of the image leaves in it.
@@ -37,8 +42,11 @@ Report ListControllers(const AdminRequest& request);
 Report VerifyControllers(const AdminRequest& request);
 
 // Records what an update run does for its report: hooks for the run's options, and the report
-// once the run is over. Backups are made before each erase when a folder is given; a backup
-// that fails keeps that controller from being erased, with a message.
+// once the run is over. The image is refused as a whole when it is not a well-formed option ROM,
+// and a controller is refused before its erase when no image of the ROM names it (unless
+// forced, which is said in a message and in the event log). Backups are made before each erase
+// when a folder is given; a backup that fails keeps that controller from being erased, with a
+// message.
 class RunRecorder {
 public:
     // onOutcome is called on a controller's job once that controller's outcome is known.

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "util/option_rom.h"
+
 namespace admin {
 
 enum class ReportMode { kList, kVerify, kUpdate };
@@ -15,7 +17,8 @@ enum class ReportMode { kList, kVerify, kUpdate };
 struct ImageDescription {
     std::string strPath;
     uint32_t dwFileBytes = 0;
-    std::string strSha256;  // 64 lower-case hexadecimal digits
+    std::string strSha256;    // 64 lower-case hexadecimal digits
+    optionrom::RomCheck rom;  // the option ROM its file holds, or why it is none
 };
 
 struct ControllerReport {
@@ -40,8 +43,13 @@ struct ControllerReport {
     std::optional<uint32_t> compared;         // verify: bytes compared from address 0
     std::optional<unsigned> attempts;         // update: erase-write-compare attempts made
     std::optional<double> seconds;            // update: time spent on its flash
-    std::string strBackup;                    // the backup made of it, if any
-    std::string strProblem;                   // what went wrong with it, for the administrator
+    // What its flash holds now (when it could be read), and whether that is the image already
+    // ("current") or not ("differs"; none without an image).
+    std::optional<optionrom::FlashContents> flashContents;
+    std::optional<bool> holdsImage;
+    std::string strForced;   // what --force wrote over, if anything
+    std::string strBackup;   // the backup made of it, if any
+    std::string strProblem;  // what went wrong with it, for the administrator
 };
 
 struct Report {

@@ -43,7 +43,8 @@ endfunction()
 vlm_host_tool(make_icon tools/make_icon.cpp)
 vlm_host_tool(make_resource_script tools/make_resource_script.cpp res/dialog_templates.cpp
               framework/dialog_template.cpp framework/services.cpp)
-vlm_host_tool(make_sample_image tools/make_sample_image.cpp)
+vlm_host_tool(make_sample_image tools/make_sample_image.cpp tools/option_rom_builder.cpp
+              pci/controller_ids.cpp)
 
 # ---- Resources --------------------------------------------------------------------------------
 

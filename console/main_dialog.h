@@ -17,6 +17,7 @@
 #include "licence/agreement.h"
 #include "restart/reboot_dialog.h"
 #include "util/controller_info.h"
+#include "util/option_rom.h"
 
 inline constexpr const char* kMainTitleFormat = "Velmora 270 Firmware Upgrade Tool %s";
 inline constexpr const char* kMainTitleVersion = "Ver 1.0.2.0";
@@ -104,6 +105,10 @@ public:
     std::atomic<uint8_t> m_ucResult[kMaxControllers] = {};
     // What became of each controller's job: written by that job alone, read once it finished.
     ControllerOutcome m_Outcome[kMaxControllers] = {};
+    // The image's option ROM when the run checks it, else null.
+    const optionrom::RomCheck* ImageRom() const {
+        return m_bImageRomChecked ? &m_ImageRom : nullptr;
+    }
 
     // The threads' handles: they outlive the self-deleting thread objects, so the run can tell
     // whether a thread still runs without touching its object.
@@ -138,6 +143,9 @@ private:
     // Allocates the image buffer and loads the image into it; false (with the diagnostic line
     // written) when it could not be loaded.
     bool LoadImage();
+    // Reads the loaded image as an option ROM into m_ImageRom: true when well formed, or when
+    // forced (said in a message and the event log); false, with m_strImageRefusal, when not.
+    bool CheckImageRom(bool bForce);
     // Starts job i's thread; false when it could not start.
     bool StartJob(uint8_t ucIndex);
     // Waits for every job to finish, within the run's time limit: false at the time-out.
@@ -169,6 +177,10 @@ private:
     // The run's image file (full path) and what its load returned; the worker's alone.
     std::string m_strFwFullName;
     int32_t m_nImageLoadResult = 0;
+    std::string m_strImageRefusal;  // why a loaded image was refused, when it was
+    // The image's option ROM, when the run checks it (m_bImageRomChecked).
+    optionrom::RomCheck m_ImageRom;
+    bool m_bImageRomChecked = false;
     // Holds the computer awake from the first job start until the run's ending is shown.
     framework::KeepAwake m_KeepAwake;
 };

@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "flash/update_engine.h"
+#include "pci/controller_ids.h"
 #include "util/exit_status.h"
 #include "util/image_file.h"
 #include "util/result_codes.h"
@@ -17,6 +18,7 @@ struct ConditionRow {
     int32_t nResultCode;
     bool (*holds)(const PreflightFacts&);
     std::string (*describe)(const PreflightFacts&);
+    bool bForceable = false;  // --force lets it pass
 };
 
 bool ImageOpens(const PreflightFacts& f) {
@@ -25,6 +27,24 @@ bool ImageOpens(const PreflightFacts& f) {
 
 std::string ImageNotOpenable(const PreflightFacts& f) {
     return f.strImagePath + " cannot be opened for reading and writing, as the update opens it";
+}
+
+// The vendor and device identifiers of the controller's identifier row.
+ControllerId IdOf(const ControllerInfo& record) {
+    return record.ucIdRow < g_ControllerIds.size() ? g_ControllerIds[record.ucIdRow]
+                                                   : ControllerId{0, 0};
+}
+
+bool ImageForController(const PreflightFacts& f) {
+    // Without a check, or with an image refused as a whole already, there is nothing to match.
+    if (f.pRom == nullptr || !f.pRom->bWellFormed) return true;
+    const ControllerId id = IdOf(f.record);
+    return optionrom::NamesDevice(*f.pRom, id.usVendorId, static_cast<uint16_t>(id.dwDeviceId));
+}
+
+std::string ImageForAnotherDevice(const PreflightFacts& f) {
+    const ControllerId id = IdOf(f.record);
+    return optionrom::WrongDeviceText(*f.pRom, id.usVendorId, static_cast<uint16_t>(id.dwDeviceId));
 }
 
 bool PartIdentified(const PreflightFacts& f) {
@@ -48,6 +68,8 @@ std::string ImageTooLarge(const PreflightFacts& f) {
 constexpr ConditionRow kConditions[] = {
     {PreflightCondition::kImageOpens, PreflightStage::kImage, "image-not-openable",
      kResultEntityNotFound, ImageOpens, ImageNotOpenable},
+    {PreflightCondition::kImageForController, PreflightStage::kImage, "image-for-another-device",
+     kResultInvalidParameter, ImageForController, ImageForAnotherDevice, true},
     {PreflightCondition::kPartIdentified, PreflightStage::kFlash, "part-not-identified",
      kResultDataNotMatch, PartIdentified, PartNotIdentified},
     {PreflightCondition::kImageFits, PreflightStage::kFlash, "image-too-large",
@@ -66,6 +88,10 @@ constexpr const char* kBackupFailedReason = "backup-failed";
 
 }  // namespace
 
+std::string MalformedImageText(const std::string& strPath, const optionrom::RomCheck& rom) {
+    return strPath + " is not a well-formed option ROM: " + rom.strProblem;
+}
+
 int PreflightVerdict::PredictedStatus() const {
     return static_cast<int>(bCanUpdate ? ExitStatus::kAllUpdated : ExitStatus::kHostNotReady);
 }
@@ -75,6 +101,10 @@ PreflightVerdict CheckBeforeErase(const PreflightFacts& facts, PreflightStage st
     for (const ConditionRow& row : kConditions) {
         if (stage != PreflightStage::kAll && row.stage != stage) continue;
         if (row.holds(facts)) continue;
+        if (row.bForceable && facts.bForce) {
+            verdict.strForced = row.describe(facts);
+            continue;
+        }
         verdict.bCanUpdate = false;
         verdict.failed = row.condition;
         verdict.nResultCode = row.nResultCode;

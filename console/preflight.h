@@ -9,13 +9,15 @@
 
 #include "flash/flash_part_table.h"
 #include "util/controller_info.h"
+#include "util/option_rom.h"
 
 // The conditions, in the order the update meets them.
 enum class PreflightCondition : uint8_t {
-    kImageOpens,      // the image passes the update's path check (it exists, read and write)
-    kPartIdentified,  // a row of the flash part table knows the controller's flash
-    kImageFits,       // what the update writes of the image fits in that flash
-    kBackupTaken,     // its backup, when one was asked for, was made whole
+    kImageOpens,          // the image passes the update's path check (it exists, read and write)
+    kImageForController,  // an image of its option ROM names this controller (when checked)
+    kPartIdentified,      // a row of the flash part table knows the controller's flash
+    kImageFits,           // what the update writes of the image fits in that flash
+    kBackupTaken,         // its backup, when one was asked for, was made whole
 };
 
 // When a condition is checked: before the controller's flash part is known, or once it is.
@@ -28,6 +30,7 @@ struct PreflightVerdict {
     int32_t nResultCode = 0;          // the result code the controller's job ends with (0: ready)
     const char* pszReason = "ready";  // a stable word for scripts: "image-not-openable", ...
     std::string strText;              // what is wrong, in words (empty when ready)
+    std::string strForced;            // what a forced condition found wrong (it passed anyway)
 
     // The exit status the update would end with for this controller alone: 0 or 5.
     int PredictedStatus() const;
@@ -40,7 +43,19 @@ struct PreflightFacts {
     ControllerInfo record{};      // the controller (its address)
     flash::FlashPartInfo part{};  // its flash part as identified (the all-0xFF row if not)
     bool bShowMessages = false;   // the update's path check shows its message box
+    // The image's option ROM when the program checks it (the Linux program); null: no check.
+    const optionrom::RomCheck* pRom = nullptr;
+    // A condition that may be forced (the image made for the controller) passes, with
+    // strForced saying what was wrong.
+    bool bForce = false;
 };
+
+// Why a loaded image is refused as a whole: "<path> is not a well-formed option ROM: <reason>".
+std::string MalformedImageText(const std::string& strPath, const optionrom::RomCheck& rom);
+// What refuses a controller the image is not made for, before the reason.
+inline constexpr const char* kCannotBeUpdated = "cannot be updated: ";
+// What says that --force let a refusal pass, after the refusal.
+inline constexpr const char* kForcedSuffix = "; --force writes it anyway";
 
 // Checks the conditions of that stage (kAll: every condition but the backup's) in their order.
 PreflightVerdict CheckBeforeErase(const PreflightFacts& facts, PreflightStage stage);

@@ -21,6 +21,8 @@ struct ControllerOutcome {
     // is wrong in words; empty when it was not.
     std::string strPreflight;
     std::string strProblem;
+    // What --force let pass for it (an image not made for it), in words; empty when nothing.
+    std::string strForced;
 };
 
 inline constexpr const char* kNoSuchControllerFormat =
@@ -39,8 +41,15 @@ struct RunOptions {
     // selection).
     std::function<void(bool bFound)> onControllersFound;
     // Called when the run ends for its image: the path tried (empty when the folder's search
-    // found none) and the result: -6 not found, else the load's result code.
-    std::function<void(const std::string& strPath, int32_t nResult)> onImageRefused;
+    // found none), the result (-6 not found, else the load's result code, -4 for an image that
+    // is not a well-formed option ROM) and, for such an image, why in words (else empty).
+    std::function<void(const std::string& strPath, int32_t nResult, const std::string& strReason)>
+        onImageRefused;
+    // Check the image as a PCI option ROM: refuse it as a whole when it is not well formed, and
+    // a controller it is not made for before its erase (the Linux program).
+    bool bCheckOptionRom = false;
+    // Write what that check refuses anyway, saying so.
+    bool bForce = false;
     // Called on the run's worker once the image is loaded, before the first job starts and
     // before the run's time limit starts counting: what must be done for every controller first
     // (backups), which must not eat into the time the jobs have.

@@ -13,6 +13,7 @@
 #include "flash/update_engine.h"
 #include "framework/clock.h"
 #include "framework/event_fields.h"
+#include "framework/message_box.h"
 #include "framework/thread.h"
 #include "pci/vlmio_access.h"
 #include "util/access_refusal.h"
@@ -40,6 +41,23 @@ constexpr const char* kStepConfigAccess = "config-access";
 
 void SetResult(CVLM270FWUpdateDlg& dlg, uint8_t t, uint8_t ucResult) {
     dlg.m_ucResult[t].store(ucResult, std::memory_order_release);
+}
+
+// The image check's words about a controller: "<address> <text><end>" in a message and, without
+// the end, in the event log.
+constexpr const char* kImageCheckFunction = "UpdateController";
+constexpr const char* kStepImageCheck = "image-check";
+constexpr const char* kWrongImageEnd = ". Its flash was left as it was; it is not updated.";
+
+void SayImageCheck(const ControllerInfo& record, const std::string& strText,
+                   const std::string& strEnd, int32_t nResult) {
+    const std::string line = ControllerAddressText(record) + " " + strText;
+    {
+        CEventStep step(kStepImageCheck, nResult);
+        EventLogPrintf(kEventTypeError, "\r\n%s:%d: %s", kImageCheckFunction, __LINE__,
+                       (nResult == kResultSuccess ? line + kForcedSuffix : line).c_str());
+    }
+    framework::AfxMessageBox(line + strEnd, framework::kMbOk | framework::kMbIconExclamation);
 }
 
 // True once the run has stopped this job at its time limit: it then touches nothing more.
@@ -159,13 +177,25 @@ int32_t UpdateController(uint8_t ucTargetNumber, std::string strFWFilePath) {
     facts.dwImageLength = g_Utility.m_dwFWBinSize;
     facts.record = record;
     facts.bShowMessages = true;
+    facts.pRom = dlg.ImageRom();
+    facts.bForce = CurrentRunOptions().bForce;
     const PreflightVerdict image = CheckBeforeErase(facts, PreflightStage::kImage);
     if (!image.bCanUpdate) {
         SetResult(dlg, t, kResultNotUpdated);
         dlg.m_Outcome[t].strPreflight = image.pszReason;
         dlg.m_Outcome[t].strProblem = image.strText;
         flash::TellCause(t, image.strText);
+        if (image.failed == PreflightCondition::kImageForController) {
+            dlg.m_Outcome[t].strProblem = kCannotBeUpdated + image.strText;
+            SayImageCheck(record, kCannotBeUpdated + image.strText, kWrongImageEnd,
+                          image.nResultCode);
+        }
         return image.nResultCode;
+    }
+    if (!image.strForced.empty()) {
+        dlg.m_Outcome[t].strForced = image.strForced;
+        SayImageCheck(record, kCannotBeUpdated + image.strForced, std::string(kForcedSuffix) + ".",
+                      kResultSuccess);
     }
     bar.SetPos(kBarFileChecked);
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "console/main_dialog.h"
+#include "console/preflight.h"
 #include "console/run_options.h"
 #include "console/update_job.h"
 #include "flash/job_progress.h"
@@ -47,6 +48,8 @@ constexpr const char* kRunName = "CVLM270FWUpdateDlg::RunFirmwareUpgrade";
 constexpr int kLineImageLoadLog = 758;
 constexpr int kLineImageLoadMessage = 759;
 constexpr const char* kStepImageLoad = "image-load";
+constexpr const char* kStepImageCheck = "image-check";
+constexpr int kLineImageCheck = 762;
 
 constexpr const char* kControllerNotReadyText = "270X SATA/PATA Controller is not ready";
 constexpr const char* kImageNotFoundText = "Can't Find Firmware file(*.rom) !";
@@ -208,8 +211,9 @@ RunEnding CVLM270FWUpdateDlg::RunFirmwareUpgrade() {
     }
     const uint8_t ucCount = g_Utility.m_ucControllerCount;
 
-    auto refused = [&options](const std::string& strPath, int32_t nResult) {
-        if (options.onImageRefused) options.onImageRefused(strPath, nResult);
+    auto refused = [&options](const std::string& strPath, int32_t nResult,
+                              const std::string& strReason = std::string()) {
+        if (options.onImageRefused) options.onImageRefused(strPath, nResult, strReason);
     };
     if (!options.strImagePath.empty()) {
         // The image named for this run, loaded by the same rules as one found in the folder.
@@ -233,6 +237,14 @@ RunEnding CVLM270FWUpdateDlg::RunFirmwareUpgrade() {
     if (options.onImageLoaded) {
         options.onImageLoaded(m_strFwFullName, g_Utility.m_pFWBinBuffer.get(),
                               g_Utility.m_dwFWFileBytes);
+    }
+    m_bImageRomChecked = options.bCheckOptionRom;
+    if (m_bImageRomChecked && !CheckImageRom(options.bForce)) {
+        // An image refused as a whole is never written to any controller.
+        refused(m_strFwFullName, kResultInvalidParameter,
+                MalformedImageText(m_strFwFullName, m_ImageRom));
+        g_Utility.m_pFWBinBuffer.reset();
+        return RunEnding::kImageLoadFailed;
     }
 
     if (options.beforeJobs) options.beforeJobs(ucCount);
@@ -282,7 +294,9 @@ void CVLM270FWUpdateDlg::EndRun(RunEnding ending) {
     RecordExitStatus(steps.status);
     if (steps.pszMessage != nullptr) {
         std::string strMessage = steps.pszMessage;
-        if (ending == RunEnding::kImageLoadFailed) {
+        if (ending == RunEnding::kImageLoadFailed && !m_strImageRefusal.empty()) {
+            strMessage = m_strImageRefusal;
+        } else if (ending == RunEnding::kImageLoadFailed) {
             char szMessage[kDiagnosticLineBytes] = {};
             std::snprintf(szMessage, sizeof szMessage, kImageLoadMessageFormat, kRunName,
                           kLineImageLoadMessage, m_strFwFullName.c_str(), m_nImageLoadResult);
@@ -307,6 +321,25 @@ bool CVLM270FWUpdateDlg::LoadImage() {
     EventLogPrintf(kEventTypeError, kImageLoadLogFormat, kRunName, kLineImageLoadLog,
                    m_strFwFullName.c_str(), m_nImageLoadResult);
     return false;
+}
+
+bool CVLM270FWUpdateDlg::CheckImageRom(bool bForce) {
+    m_ImageRom =
+        optionrom::ReadOptionRom(g_Utility.m_pFWBinBuffer.get(), g_Utility.m_dwFWFileBytes);
+    if (m_ImageRom.bWellFormed) return true;
+    const std::string strText = MalformedImageText(m_strFwFullName, m_ImageRom);
+    if (!bForce) {
+        CEventStep step(kStepImageCheck, kResultInvalidParameter);
+        EventLogPrintf(kEventTypeError, "\r\n%s:%d: %s", kRunName, kLineImageCheck,
+                       strText.c_str());
+        m_strImageRefusal = strText + ".";
+        return false;
+    }
+    CEventStep step(kStepImageCheck, kResultSuccess);
+    EventLogPrintf(kEventTypeError, "\r\n%s:%d: %s%s", kRunName, kLineImageCheck, strText.c_str(),
+                   kForcedSuffix);
+    framework::AfxMessageBox(strText + kForcedSuffix + ".", kEndingBoxType);
+    return true;
 }
 
 bool CVLM270FWUpdateDlg::StartJob(uint8_t ucIndex) {

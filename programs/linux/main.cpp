@@ -55,6 +55,7 @@ constexpr const char* kFieldImage = "VLM270_IMAGE";
 constexpr const char* kFieldImageSha256 = "VLM270_IMAGE_SHA256";
 constexpr const char* kFieldAttempts = "VLM270_ATTEMPTS";
 constexpr const char* kFieldBackup = "VLM270_BACKUP";
+constexpr const char* kFieldForced = "VLM270_FORCED";
 constexpr const char* kStepOutcome = "outcome";
 
 int UsageError(const std::string& strError) {
@@ -111,6 +112,7 @@ void LogOutcome(const admin::ControllerReport& c, const admin::ImageDescription&
             message += ", " + c.strProblem;
         }
     }
+    if (!c.strForced.empty()) message += "; written with --force: " + c.strForced;
     std::vector<framework::EventField> fields = {
         {framework::kFieldEventSource, kEventSourceName},
         {kEventFieldController, c.strAddress},
@@ -123,6 +125,7 @@ void LogOutcome(const admin::ControllerReport& c, const admin::ImageDescription&
     };
     if (c.bIdentified) fields.push_back({kEventFieldPart, c.strVendor + ":[" + c.strPart + "]"});
     if (!c.strBackup.empty()) fields.push_back({kFieldBackup, c.strBackup});
+    if (!c.strForced.empty()) fields.push_back({kFieldForced, c.strForced});
     framework::WriteSystemLog(
         bUpdated ? framework::kLogPriorityNotice : framework::kLogPriorityError, message, fields);
 }
@@ -241,6 +244,7 @@ int RunUpdate(const cli::ProgramOptions& options, const admin::AdminRequest& req
             if (!verbose) return;
             std::string line = std::string(kProgramName) + ": " + c.strAddress + " " + c.strResult;
             if (!c.strBackup.empty()) line += ", backup " + c.strBackup;
+            if (!c.strForced.empty()) line += ", written with --force";
             if (c.nResultCode != kResultSuccess && !c.strProblem.empty()) {
                 line += ": " + c.strProblem;
             }
@@ -296,6 +300,7 @@ int main(int argc, char** argv) {
 
     admin::AdminRequest request;
     request.controllers = options.controllers;
+    request.bForce = options.bForce;
     if (!options.strImagePath.empty()) {
         request.strImagePath = Absolute(options.strImagePath);
         struct stat st {};

@@ -17,7 +17,7 @@ constexpr const char* kSynopsis =
     "       vlm270fwupdate --list [--json] [OPTION]...\n"
     "       vlm270fwupdate --verify [--json] [OPTION]...\n"
     "       vlm270fwupdate --help | --version\n"
-    "OPTION: --image PATH, --controller BB:DD.F (repeatable), --backup DIR\n";
+    "OPTION: --image PATH, --controller BB:DD.F (repeatable), --backup DIR, --force\n";
 
 constexpr const char* kDescription =
     "\n"
@@ -35,7 +35,8 @@ constexpr const char* kDescription =
     "  -s, --silent, /s      silent: no licence, no window, no restart; failure\n"
     "                        messages still go to standard error\n"
     "  --list                read-only probe: the controllers as the update finds\n"
-    "                        them, their flash parts, the image it would write\n"
+    "                        them, their flash parts, what each flash holds, the\n"
+    "                        image it would write and whether it is current\n"
     "  --verify              compare each controller's flash with the image:\n"
     "                        \"matches\" or \"differs at 0x...\"; nothing is written\n"
     "  --image PATH          that image instead of the folder's *.rom\n"
@@ -45,6 +46,8 @@ constexpr const char* kDescription =
     "                        erased (or when --list or --verify reads it) to\n"
     "                        DIR/<bus>-<dev>-<fn>-<part>-<UTC time>.bin; one whose\n"
     "                        backup fails is not erased\n"
+    "  --force               write an image that is not a well-formed option ROM,\n"
+    "                        or not made for a controller, and say so\n"
     "  --json                one JSON document on standard output (--list,\n"
     "                        --verify, or a silent run)\n"
     "  --verbose             silent run: the image, each outcome and each backup\n"
@@ -53,12 +56,14 @@ constexpr const char* kDescription =
     "\n"
     "Exit status: 0 every controller updated (--list: all ready; --verify: all\n"
     "match); 1 controller not ready (none found, or a --controller not found);\n"
-    "2 image not found; 3 image load failed; 4 time-out; 5 a controller not updated\n"
-    "(--list: one cannot be; --verify: one differs); 6 licence not accepted, or no\n"
-    "terminal to ask it on; 7 access library missing or refused, driver not loaded,\n"
-    "or not run as root; 8 an unexpected failure; 9 another update is in progress;\n"
-    "64 a usage error; 74 the report could not be written (the run went well);\n"
-    "128+N --list or --verify stopped by signal N, with its report.\n"
+    "2 image not found; 3 image load failed, or not a well-formed option ROM;\n"
+    "4 time-out; 5 a controller not updated (--list: one cannot be, for instance\n"
+    "an image made for another device; --verify: one differs); 6 licence not\n"
+    "accepted, or no terminal to ask it on; 7 access library missing or refused,\n"
+    "driver not loaded, or not run as root; 8 an unexpected failure; 9 another\n"
+    "update is in progress; 64 a usage error; 74 the report could not be written\n"
+    "(the run went well); 128+N --list or --verify stopped by signal N, with its\n"
+    "report.\n"
     "\n"
     "Diagnostic lines and each controller's outcome go to the systemd journal (else\n"
     "syslog): journalctl -t vlm270fwupdate. When VLM270_EVENT_LOG names a file, the\n"
@@ -109,6 +114,7 @@ enum OptionId : int {
     kOptVerify,
     kOptJson,
     kOptVerbose,
+    kOptForce,
     kOptImage,
     kOptBackup,
     kOptController,
@@ -124,6 +130,7 @@ const struct option kLongOptions[] = {
     {"verify", no_argument, nullptr, kOptVerify},
     {"json", no_argument, nullptr, kOptJson},
     {"verbose", no_argument, nullptr, kOptVerbose},
+    {"force", no_argument, nullptr, kOptForce},
     {"silent", no_argument, nullptr, kOptSilent},
     {"image", required_argument, nullptr, kOptImage},
     {"backup", required_argument, nullptr, kOptBackup},
@@ -208,6 +215,9 @@ bool ParseOptions(const std::vector<std::string>& args, ProgramOptions& options,
                 break;
             case kOptVerbose:
                 options.bVerbose = true;
+                break;
+            case kOptForce:
+                options.bForce = true;
                 break;
             case kOptSilent:
                 bSilentOption = true;

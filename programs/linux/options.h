@@ -20,6 +20,7 @@ struct ProgramOptions {
     bool bVerify = false;
     bool bJson = false;
     bool bVerbose = false;
+    bool bForce = false;   // write an image the option-ROM check refuses
     bool bSilent = false;  // -s or --silent, or a command line that reads "/s"
     std::string strBackupFolder;
     std::string strImagePath;

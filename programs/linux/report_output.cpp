@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include <nlohmann/json.hpp>
 
@@ -30,6 +31,45 @@ std::string IdBytesText(const ControllerReport& c) {
 std::string SizeText(uint32_t bytes) {
     if (bytes % kKiB == 0) return std::to_string(bytes / kKiB) + " KiB";
     return std::to_string(bytes) + " bytes";
+}
+
+// An option ROM's images, one line each with its device list below it, indented.
+std::string RomImagesText(const optionrom::RomCheck& rom, const std::string& indent) {
+    std::string out;
+    for (const optionrom::RomImage& image : rom.images) {
+        out += indent + optionrom::ImageText(image) + "\n";
+        if (image.deviceList.empty()) continue;
+        out += indent;
+        out += "    also for";
+        for (uint16_t device : image.deviceList) {
+            out += ' ';
+            out += Hex(device, 4);
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+// "    holds: option ROM 1f7c:2700 x86, revision 0x0100, 64 KiB (current)", or the images on
+// lines of their own when there are several, or the reason a flash holds no option ROM.
+std::string FlashContentsText(const ControllerReport& c) {
+    if (!c.flashContents) return {};
+    const optionrom::FlashContents& contents = *c.flashContents;
+    const std::string status = c.holdsImage ? (*c.holdsImage ? " (current)" : " (differs)") : "";
+    switch (contents.kind) {
+        case optionrom::ContentsKind::kBlank:
+            return "    holds: blank" + status + "\n";
+        case optionrom::ContentsKind::kNotOptionRom:
+            return "    holds: not an option ROM" + status + "\n        " +
+                   contents.rom.strProblem + "\n";
+        case optionrom::ContentsKind::kOptionRom:
+            break;
+    }
+    if (contents.rom.images.size() == 1 && contents.rom.images[0].deviceList.empty()) {
+        return "    holds: option ROM " + optionrom::ImageText(contents.rom.images[0]) + status +
+               "\n";
+    }
+    return "    holds: option ROM" + status + "\n" + RomImagesText(contents.rom, "        ");
 }
 
 std::string PartText(const ControllerReport& c) {
@@ -62,6 +102,36 @@ Json PathBytes(const std::string& path) {
     return hex;
 }
 
+// The images of an option ROM, in chain order.
+Json RomImagesJson(const optionrom::RomCheck& rom) {
+    Json images = Json::array();
+    for (const optionrom::RomImage& image : rom.images) {
+        Json list = Json::array();
+        for (uint16_t device : image.deviceList) {
+            list.push_back(optionrom::PciIdText(image.usVendorId, device));
+        }
+        images.push_back(Json{{"offset", image.dwOffset},
+                              {"length", image.dwLength},
+                              {"pci_id", optionrom::PciIdText(image.usVendorId, image.usDeviceId)},
+                              {"device_list", list},
+                              {"class_code", Hex(image.dwClassCode, 6)},
+                              {"code_revision", "0x" + Hex(image.usCodeRevision, 4)},
+                              {"code_type", optionrom::CodeTypeName(image.ucCodeType)},
+                              {"last", image.bLast}});
+    }
+    return images;
+}
+
+// What a flash holds: its kind, the images of an option ROM, or why it is none.
+Json FlashContentsJson(const std::optional<optionrom::FlashContents>& contents) {
+    if (!contents) return nullptr;
+    const bool rom = contents->kind == optionrom::ContentsKind::kOptionRom;
+    const bool none = contents->kind == optionrom::ContentsKind::kNotOptionRom;
+    return Json{{"kind", optionrom::ContentsKindName(contents->kind)},
+                {"images", RomImagesJson(rom ? contents->rom : optionrom::RomCheck{})},
+                {"problem", TextOrNull(none ? contents->rom.strProblem : std::string())}};
+}
+
 Json ControllerJson(const ControllerReport& c, ReportMode mode) {
     Json j;
     j["address"] = c.strAddress;
@@ -85,6 +155,9 @@ Json ControllerJson(const ControllerReport& c, ReportMode mode) {
         // Milliseconds are what the run measures: three decimals, as a number.
         j["seconds"] = std::round(c.seconds.value_or(0.0) * kMsPerSecond) / kMsPerSecond;
     }
+    j["flash_contents"] = FlashContentsJson(c.flashContents);
+    j["image_status"] = c.holdsImage ? Json(*c.holdsImage ? "current" : "differs") : Json(nullptr);
+    j["forced"] = TextOrNull(c.strForced);
     j["backup"] = TextOrNull(c.strBackup);
     j["problem"] = TextOrNull(c.strProblem);
     j["preflight"] = TextOrNull(c.strPreflight);
@@ -115,14 +188,22 @@ std::string ReportText(const Report& report) {
                 out += "    identification: " + IdBytesText(c) + " (command " +
                        Hex(*c.idOpcode, 2) + ")\n";
             }
+            out += FlashContentsText(c);
         }
         if (!c.strBackup.empty()) out += "    backup: " + c.strBackup + "\n";
         if (!c.strProblem.empty()) out += "    " + c.strProblem + "\n";
+        if (!c.strForced.empty()) out += "    written with --force: " + c.strForced + "\n";
     }
     if (report.image) {
         out += "image: " + report.image->strPath + "\n";
         out += "    " + std::to_string(report.image->dwFileBytes) + " bytes, sha256 " +
                report.image->strSha256 + "\n";
+        const optionrom::RomCheck& rom = report.image->rom;
+        if (rom.bWellFormed) {
+            out += "    option ROM:\n" + RomImagesText(rom, "        ");
+        } else {
+            out += "    not a well-formed option ROM: " + rom.strProblem + "\n";
+        }
     } else if (!report.strImageProblem.empty()) {
         out += "image: " + report.strImageProblem + "\n";
     }
@@ -143,7 +224,10 @@ std::string ReportJson(const Report& report, const std::string& strVersion) {
         j["image"] = Json{{"path", report.image->strPath},
                           {"size", report.image->dwFileBytes},
                           {"sha256", report.image->strSha256},
-                          {"path_bytes", PathBytes(report.image->strPath)}};
+                          {"path_bytes", PathBytes(report.image->strPath)},
+                          {"option_rom", Json{{"well_formed", report.image->rom.bWellFormed},
+                                              {"problem", TextOrNull(report.image->rom.strProblem)},
+                                              {"images", RomImagesJson(report.image->rom)}}}};
     }
     j["image_problem"] = TextOrNull(report.strImageProblem);
     j["controllers"] = Json::array();

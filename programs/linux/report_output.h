@@ -9,7 +9,7 @@
 namespace cli {
 
 // The JSON document's format number; raised only when a field changes its meaning or goes.
-inline constexpr int kJsonFormat = 1;
+inline constexpr int kJsonFormat = 2;
 
 // The report of --list or --verify as lines for a person.
 std::string ReportText(const admin::Report& report);

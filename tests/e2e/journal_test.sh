@@ -6,7 +6,8 @@
 # and VLM270_EVENT_LOG must hold the diagnostic lines exactly as written.
 # Exit 77 (skipped) only where such a journald cannot be started, saying why.
 set -uo pipefail
-demo=${1:?usage: journal_test.sh DEMO_FOLDER}
+demo=${1:?usage: journal_test.sh DEMO_FOLDER MAKE_SAMPLE_IMAGE}
+make_sample=${2:?usage: journal_test.sh DEMO_FOLDER MAKE_SAMPLE_IMAGE}
 skip() { echo "SKIPPED: $*"; exit 77; }
 [ "$(id -u)" -eq 0 ] || skip "not root: a private journald needs root"
 journald=/lib/systemd/systemd-journald
@@ -26,6 +27,7 @@ controller 02:00.0 part=MX25L(V)512(C) flash=flash-02-00-0.bin timing=instant
 controller 03:00.0 part=W25X10B(C)L(V) member=2 flash=flash-03-00-0.bin timing=instant fault=erase-fails
 CONF
 
+"$make_sample" "$work/other.rom" other-device || { echo "FAILED: no sample image"; exit 1; }
 export work
 unshare -m --propagation private bash -s <<'INNER'
 set -uo pipefail
@@ -96,5 +98,21 @@ for retry in 0 1 2; do
         "$retry" >>"$expected"
 done
 cmp -s "$expected" "$work/events.log" || fail "VLM270_EVENT_LOG differs: $(od -c "$work/events.log" | head)"
+
+# An image made for another device, written with --force: the journal says so, in the check's
+# own record and in the outcome's field.
+program/vlm270fwupdate -s --controller 02:00.0 --image "$work/other.rom" --force 2>"$work/stderr"
+status=$?
+[ $status -eq 0 ] || fail "the forced run ended with $status: $(cat "$work/stderr")"
+for _ in $(seq 50); do
+    journalctl -t vlm270fwupdate -o json --no-pager >"$work/records" 2>/dev/null
+    grep -qF '"VLM270_FORCED":' "$work/records" && break
+    sleep 0.1
+done
+forced=$(grep -F '"MESSAGE":"0000:02:00.0 updated' "$work/records" | grep -F '"VLM270_FORCED":') ||
+    fail "no forced outcome record: $(cat "$work/records")"
+grep -qF '"VLM270_FORCED":"the image is for ' <<<"$forced" || fail "VLM270_FORCED: $forced"
+check=$(grep -F '"VLM270_STEP":"image-check"' "$work/records") || fail "no image-check record"
+grep -qF -- '--force writes it anyway' <<<"$check" || fail "the image-check record: $check"
 echo "journal: $records records, every outcome with its fields"
 INNER

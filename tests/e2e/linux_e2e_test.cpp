@@ -29,6 +29,9 @@
 #include <thread>
 #include <vector>
 
+#include "pci/controller_ids.h"
+#include "tools/option_rom_builder.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -339,6 +342,13 @@ void ExpectFlashHoldsImage(const ProgramFolder& folder, const std::string& flash
 }
 
 const char* const kFlashFiles[] = {"flash-02-00-0.bin", "flash-03-00-0.bin"};
+
+// The sample of that kind, as the sample maker writes it.
+std::string Sample(const char* kind) {
+    std::vector<uint8_t> bytes;
+    EXPECT_TRUE(romtools::MakeSample(kind, bytes)) << kind;
+    return std::string(bytes.begin(), bytes.end());
+}
 
 TEST(LinuxProgram, HelpAndVersionTouchNothingAndNeedNoRights) {
     ProgramFolder folder(kDemo);
@@ -1239,8 +1249,10 @@ TEST(LinuxProgram, ListPredictsTheUpdatesExitStatus) {
         bool flash02Kept;                 // 02:00.0's flash file is as the run found it
         const char* preflight = nullptr;  // the check's word for 02:00.0 in both reports
     };
-    const std::string k128(0x20000, '\x5a');
-    const std::string k64(0x10000, '\x5a');
+    // Option ROMs for the whole family, of 128 and 64 KiB.
+    const std::vector<uint8_t> rom128 = romtools::BuildOptionRom({romtools::FamilyImage(0x20000)});
+    const std::string k128(rom128.begin(), rom128.end());
+    const std::string k64 = Sample("demo");
     const Case cases[] = {
         {"every controller ready", "", "", fs::perms(0644), {}, kAllUpdated, false},
         {"image larger than the 64 KiB flash",
@@ -1259,6 +1271,14 @@ TEST(LinuxProgram, ListPredictsTheUpdatesExitStatus) {
          kHostNotReady,
          true,
          "image-not-openable"},
+        {"image made for another device",
+         "",
+         Sample("other-device"),
+         fs::perms(0644),
+         {"--image", "image.rom"},
+         kHostNotReady,
+         true,
+         "image-for-another-device"},
         {"flash part not identified",
          "controller 02:00.0 part=none\n" + demoMachine.substr(demoMachine.find('\n') + 1),
          "",
@@ -1527,7 +1547,7 @@ TEST(LinuxProgram, AnUpdateLockOfAnotherUserIsRefused) {
 
 TEST(LinuxProgram, ControllerAndImageChooseWhatIsWritten) {
     ProgramFolder folder(kDemo);
-    const std::string other(0x10000, '\x42');
+    const std::string other = Sample("chain");
     WriteFile(folder.Root() / "other.rom", other, fs::perms(0644));
     Outcome o = folder.Run({"-s", "--controller", "03:00.0", "--image", "other.rom", "--json"});
     EXPECT_EQ(o.status, kAllUpdated) << o.err;
@@ -1604,13 +1624,13 @@ TEST(LinuxProgram, SilentRunReportsAsJsonAndNamesItsImageWhenVerbose) {
     EXPECT_EQ(o.status, kAllUpdated) << o.err;
     const std::string image = (folder.Dir() / kImageName).string();
     const std::string sha = Sha256Of(folder.Dir() / kImageName);
-    EXPECT_EQ(o.out.rfind("{\"format\":1,\"program\":\"vlm270fwupdate\",\"version\":\"1.0.2.0\","
+    EXPECT_EQ(o.out.rfind("{\"format\":2,\"program\":\"vlm270fwupdate\",\"version\":\"1.0.2.0\","
                           "\"mode\":\"update\",\"exit_status\":0,",
                           0),
               0u)
         << o.out;
     EXPECT_NE(o.out.find("\"image\":{\"path\":\"" + image + "\",\"size\":65536,\"sha256\":\"" +
-                         sha + "\",\"path_bytes\":null}"),
+                         sha + "\",\"path_bytes\":null,\"option_rom\":{\"well_formed\":true,"),
               std::string::npos)
         << o.out;
     EXPECT_EQ(Count(o.out, "\"result\":\"updated\",\"result_code\":0,\"attempts\":1,"), 2u);
@@ -1644,6 +1664,111 @@ TEST(LinuxProgram, ListOnThisMachinesSysfsFindsNoControllerAndWritesNothing) {
         EXPECT_NE(opens.find("/config"), std::string::npos) << "the walk read nothing?";
         std::regex written("/config\"[^\\n]*O_(WRONLY|RDWR)");
         EXPECT_FALSE(std::regex_search(opens, written)) << opens;
+    }
+}
+
+// ---- The option-ROM check --------------------------------------------------------------------
+
+// "vvvv:dddd" of a 270X family member, from the controller table.
+std::string MemberId(std::size_t member) {
+    char text[16] = {};
+    std::snprintf(text, sizeof text, "%04x:%04x",
+                  static_cast<unsigned>(g_ControllerIds[member].usVendorId),
+                  static_cast<unsigned>(g_ControllerIds[member].dwDeviceId & 0xFFFF));
+    return text;
+}
+
+// Each image in --list and in the update, on the demonstration's two controllers (the first and
+// second family members): what --list says and ends with, what the update ends with, which
+// flashes it writes, and the words that say why.
+TEST(OptionRomCheck, ListAndUpdateTakeOrRefuseEachImageAlike) {
+    struct Case {
+        const char* kind;
+        bool force;
+        int status;    // of --list and of the update alike
+        bool written;  // both flashes hold the image after the update, else both are untouched
+        std::vector<std::string> said;  // on --list's output and the update's standard error
+    };
+    const std::string notWellFormed = "not a well-formed option ROM: ";
+    const std::string forOther = "cannot be updated: the image is for " + MemberId(3);
+    const Case cases[] = {
+        {"demo", false, kAllUpdated, true, {}},
+        {"device-list", false, kAllUpdated, true, {}},
+        {"chain", false, kAllUpdated, true, {}},
+        {"other-device",
+         false,
+         kHostNotReady,
+         false,
+         {"0000:02:00.0", forOther + ", this controller is " + MemberId(0),
+          forOther + ", this controller is " + MemberId(1)}},
+        {"bad-checksum",
+         false,
+         kImageLoadFailed,
+         false,
+         {notWellFormed + "image 1 at 0x0 (x86): its bytes sum to 0x01, not 0 (a wrong checksum)"}},
+        {"truncated-pcir",
+         false,
+         kImageLoadFailed,
+         false,
+         {notWellFormed +
+          "image 1 at 0x0: its PCI data structure (24 bytes at 0x40) runs past the end of the ROM "
+          "(80 bytes)"}},
+        {"text",
+         false,
+         kImageLoadFailed,
+         false,
+         {notWellFormed + "it does not start with the signature 55 aa"}},
+        {"other-device",
+         true,
+         kAllUpdated,
+         true,
+         {forOther + ", this controller is " + MemberId(0) + "; --force writes it anyway"}},
+        {"text", true, kAllUpdated, true, {"--force writes it anyway"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.kind) + (c.force ? " --force" : ""));
+        ProgramFolder folder(kDemo);
+        folder.accessLog = false;
+        const fs::path image = folder.Root() / "image.rom";
+        const std::string bytes = Sample(c.kind);
+        WriteFile(image, bytes, fs::perms(0644));
+        std::vector<std::string> args = {"--image", image.string()};
+        if (c.force) args.push_back("--force");
+
+        std::vector<std::string> list = {"--list"};
+        list.insert(list.end(), args.begin(), args.end());
+        const Outcome listed = folder.Run(list);
+        EXPECT_EQ(listed.status, c.status) << listed.out << listed.err;
+        EXPECT_NE(listed.out.find("    holds: "), std::string::npos) << listed.out;
+        std::vector<std::string> before;
+        for (const char* f : kFlashFiles) before.push_back(ReadFile(folder.Dir() / f));
+
+        std::vector<std::string> update = {"-s"};
+        update.insert(update.end(), args.begin(), args.end());
+        const Outcome updated = folder.Run(update);
+        EXPECT_EQ(updated.status, c.status) << updated.err;
+        for (const std::string& words : c.said) {
+            EXPECT_NE(listed.out.find(words), std::string::npos) << words << "\n" << listed.out;
+            EXPECT_NE(updated.err.find(words), std::string::npos) << words << "\n" << updated.err;
+        }
+        const std::string events = ReadFile(folder.Root() / "events.log");
+        for (std::size_t i = 0; i < std::size(kFlashFiles); ++i) {
+            const std::string flash = ReadFile(folder.Dir() / kFlashFiles[i]);
+            if (c.written) {
+                EXPECT_EQ(flash.compare(0, bytes.size(), bytes), 0) << kFlashFiles[i];
+            } else {
+                EXPECT_EQ(flash, before[i]) << kFlashFiles[i] << " was touched";
+            }
+        }
+        if (!c.said.empty()) {
+            // The event log (and with it the journal) says it too.
+            EXPECT_NE(events.find(c.said.back()), std::string::npos) << events;
+        }
+        if (c.written) {
+            // The flashes hold the image now, as --list says.
+            const Outcome after = folder.Run(list);
+            EXPECT_EQ(Count(after.out, "(current)"), 2u) << after.out;
+        }
     }
 }
 
@@ -1699,13 +1824,11 @@ struct MatrixCase {
     bool mustSucceed;  // no fault, and the image fits
 };
 
-// An image with no run of erased bytes, different for each size.
+// An option ROM for the family with no run of erased bytes, different for each size.
 std::string MatrixImage(std::size_t size) {
-    std::string image(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) {
-        image[i] = static_cast<char>((i * 31 + (i >> 8) * 7 + size / 1024) % 251);
-    }
-    return image;
+    const std::vector<uint8_t> rom = romtools::BuildOptionRom(
+        {romtools::FamilyImage(static_cast<uint32_t>(size), static_cast<uint32_t>(size / 1024))});
+    return std::string(rom.begin(), rom.end());
 }
 
 std::vector<MatrixCase> FaultMatrix() {

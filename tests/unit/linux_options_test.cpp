@@ -138,7 +138,7 @@ TEST(LinuxReport, JsonIsValidUtf8AndKeepsAPathsExactBytes) {
     for (const std::string raw : kNotUtf8) {
         SCOPED_TRACE(raw);
         admin::Report report;
-        report.image = admin::ImageDescription{"/x/" + raw, 1, std::string(64, '0')};
+        report.image = admin::ImageDescription{"/x/" + raw, 1, std::string(64, '0'), {}};
         report.warnings.push_back(raw);
         const nlohmann::json doc =
             nlohmann::json::parse(cli::ReportJson(report, "1"), nullptr, false);
@@ -153,7 +153,7 @@ TEST(LinuxReport, JsonIsValidUtf8AndKeepsAPathsExactBytes) {
     // Valid UTF-8 and what JSON must escape come through as they are, with no bytes field.
     admin::Report report;
     const std::string text = "caf\xc3\xa9 \"q\" \\ \r\n\t\x01";
-    report.image = admin::ImageDescription{text, 1, std::string(64, '0')};
+    report.image = admin::ImageDescription{text, 1, std::string(64, '0'), {}};
     const nlohmann::json doc = nlohmann::json::parse(cli::ReportJson(report, "1"));
     EXPECT_EQ(doc["image"]["path"], text);
     EXPECT_TRUE(doc["image"]["path_bytes"].is_null());
@@ -163,7 +163,7 @@ TEST(LinuxReport, JsonDocumentHoldsTheReport) {
     admin::Report report;
     report.mode = admin::ReportMode::kVerify;
     report.nExitStatus = 5;
-    report.image = admin::ImageDescription{"/x/a.rom", 65536, std::string(64, 'f')};
+    report.image = admin::ImageDescription{"/x/a.rom", 65536, std::string(64, 'f'), {}};
     admin::ControllerReport c;
     c.strAddress = "0000:02:00.0";
     c.ucIdRow = 1;
@@ -182,16 +182,18 @@ TEST(LinuxReport, JsonDocumentHoldsTheReport) {
     report.controllers.push_back(c);
     report.warnings.push_back("w");
     EXPECT_EQ(cli::ReportJson(report, "1.0.2.0"),
-              "{\"format\":1,\"program\":\"vlm270fwupdate\",\"version\":\"1.0.2.0\","
+              "{\"format\":2,\"program\":\"vlm270fwupdate\",\"version\":\"1.0.2.0\","
               "\"mode\":\"verify\",\"exit_status\":5,\"outcome\":\"a controller does not hold "
               "the image\",\"image\":{\"path\":\"/x/a.rom\",\"size\":65536,\"sha256\":\"" +
                   std::string(64, 'f') +
-                  "\",\"path_bytes\":null},\"image_problem\":null,\"controllers\":[{\"address\":"
+                  "\",\"path_bytes\":null,\"option_rom\":{\"well_formed\":false,\"problem\":null,"
+                  "\"images\":[]}},\"image_problem\":null,\"controllers\":[{\"address\":"
                   "\"0000:02:00.0\","
                   "\"identifier_row\":2,\"pci_id\":\"1f7c:2701\",\"part\":{\"vendor\":\"MXIC\","
                   "\"name\":\"MX25L(V)512(C)\",\"size\":65536},\"id_command\":\"9f\","
                   "\"id_bytes\":\"c2 20 10\",\"result\":\"differs\",\"result_code\":-3,"
-                  "\"compared\":65536,\"first_difference\":\"0x00000010\",\"backup\":null,"
+                  "\"compared\":65536,\"first_difference\":\"0x00000010\",\"flash_contents\":null,"
+                  "\"image_status\":null,\"forced\":null,\"backup\":null,"
                   "\"problem\":null,\"preflight\":null,\"backup_bytes\":null}],"
                   "\"warnings\":[\"w\"]}\n");
     EXPECT_EQ(cli::ReportText(report).substr(0, 61),

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Bounded fuzzing with libFuzzer, where clang is present: the RTF reader and the emulated PC's
-# machine-file parser, VLM_FUZZ_SECONDS (default 25) each.
+# Bounded fuzzing with libFuzzer, where clang is present: the RTF reader, the emulated PC's
+# machine-file parser and the option ROM reader, VLM_FUZZ_SECONDS (default 25) each.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 if ! command -v clang++ >/dev/null; then
@@ -29,3 +29,13 @@ clang++ "${flags[@]}" tests/fuzz/machine_file_fuzz.cpp emulator/*.cpp framework/
     framework/posix/platform_posix.cpp -o "$out/machine_file_fuzz"
 cp tools/sample/emulated-pc.conf tests/data/machine/*.conf "$out/machine_file_fuzz-corpus/"
 run machine_file_fuzz 4096
+
+# The option ROM reader, on the sample maker's images (each kind) and a chain of them.
+mkdir -p "$out/option_rom_fuzz-corpus"
+clang++ "${flags[@]}" tests/fuzz/option_rom_fuzz.cpp util/option_rom.cpp -o "$out/option_rom_fuzz"
+clang++ -std=c++20 -O1 -I. tools/make_sample_image.cpp tools/option_rom_builder.cpp \
+    pci/controller_ids.cpp -o "$out/make_sample_image"
+for kind in demo other-device device-list chain bad-checksum truncated-pcir text; do
+    "$out/make_sample_image" "$out/option_rom_fuzz-corpus/$kind.rom" "$kind"
+done
+run option_rom_fuzz 131072
