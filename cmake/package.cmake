@@ -3,6 +3,8 @@
 #   /usr/lib/vlm270fwupdate/libvlmio.so      its access library for real hardware (sysfs)
 #   /usr/sbin/vlm270fwupdate                 a link to the program
 #   /usr/share/man/man8/vlm270fwupdate.8.gz, bash completion, README, JSON report fields
+# `cmake --build ... --target vlm_package_files` builds what it holds and nothing else; cpack then
+# packs what was built.
 # The package ships the hardware folder only: the emulated PC is for trying the program and for
 # tests, and its library beside an installed program would stand in for the real hardware.
 if(WIN32 OR CMAKE_CROSSCOMPILING)
@@ -26,12 +28,13 @@ add_custom_command(OUTPUT ${VLM_PACKAGE_BUILD}/vlm270fwupdate.8.gz
     COMMAND gzip -9n -c ${VLM_PACKAGE_SOURCE}/vlm270fwupdate.8 > ${VLM_PACKAGE_BUILD}/vlm270fwupdate.8.gz
     DEPENDS ${VLM_PACKAGE_SOURCE}/vlm270fwupdate.8
     COMMENT "Manual page vlm270fwupdate(8)")
-add_custom_command(OUTPUT ${VLM_PACKAGE_BUILD}/changelog.gz
-    COMMAND gzip -9n -c ${VLM_PACKAGE_SOURCE}/changelog > ${VLM_PACKAGE_BUILD}/changelog.gz
+add_custom_command(OUTPUT ${VLM_PACKAGE_BUILD}/changelog.Debian.gz
+    COMMAND gzip -9n -c ${VLM_PACKAGE_SOURCE}/changelog > ${VLM_PACKAGE_BUILD}/changelog.Debian.gz
     DEPENDS ${VLM_PACKAGE_SOURCE}/changelog
     COMMENT "Package changelog")
 add_custom_target(vlm_package_files ALL
-    DEPENDS ${VLM_PACKAGE_BUILD}/vlm270fwupdate.8.gz ${VLM_PACKAGE_BUILD}/changelog.gz)
+    DEPENDS ${VLM_PACKAGE_BUILD}/vlm270fwupdate.8.gz ${VLM_PACKAGE_BUILD}/changelog.Debian.gz)
+add_dependencies(vlm_package_files vlm270fwupdate vlmio_sysfs)
 
 # As targets, so that the package's copies are stripped (CPACK_STRIP_FILES).
 install(TARGETS vlm270fwupdate RUNTIME DESTINATION ${VLM_PROGRAM_INSTALL_DIR}
@@ -44,7 +47,7 @@ install(FILES ${VLM_PACKAGE_BUILD}/vlm270fwupdate.8.gz DESTINATION share/man/man
 install(FILES ${VLM_PACKAGE_SOURCE}/vlm270fwupdate.bash-completion
         DESTINATION share/bash-completion/completions RENAME vlm270fwupdate
         PERMISSIONS ${VLM_FILE_MODE})
-install(FILES ${VLM_PACKAGE_SOURCE}/copyright ${VLM_PACKAGE_BUILD}/changelog.gz
+install(FILES ${VLM_PACKAGE_SOURCE}/copyright ${VLM_PACKAGE_BUILD}/changelog.Debian.gz
               ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/json-report.md
               ${PROJECT_SOURCE_DIR}/docs/json-report.schema.json
         DESTINATION share/doc/${VLM_PACKAGE_NAME} PERMISSIONS ${VLM_FILE_MODE})
@@ -52,6 +55,8 @@ install(FILES ${VLM_PACKAGE_SOURCE}/copyright ${VLM_PACKAGE_BUILD}/changelog.gz
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${VLM_PACKAGE_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# The package's own revision of this version (the file is vlm270fwupdate_1.0.2.0-1_amd64.deb).
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_CONTACT "Velmora 270 tool maintainers <maintainers@velmora.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
@@ -68,6 +73,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # that these packages provide each of them). Named here rather than found by dpkg-shlibdeps:
 # that would also call ldconfig for a library that is the program's own, not the system's.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12), libsystemd0, libssl3")
+# The programs it runs: systemctl for the restart, systemd-inhibit for the lock against sleep and
+# shutdown where no system bus answers. Recommended, not required: without them the flashes are
+# still written and verified, the restart is reported as not done ("systemctl was not found"),
+# and the machine is kept awake only where logind answers on the system bus.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "systemd")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -1,9 +1,32 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the source checks (layers, formatting), Release,
 # address/undefined sanitizers, thread sanitizer, then the stages under tools/test-stages/
-# (fuzzing, Windows build and Wine tests).
+# (fuzzing, Windows build and Wine tests, package, Ansible role).
+#   --quick  the developer's own lane: the source checks, Release and the stages that need no
+#            sanitizer build. CI and landing run the whole command.
+# Every preset compiles through ccache (installed with the build group): a second run after a
+# change recompiles only what changed, also in a build folder made afresh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+presets=(release asan tsan)
+# The stages that build with sanitizers, left out of the quick lane.
+sanitizer_stages=(fuzz)
+quick=0
+for arg in "$@"; do
+    case "$arg" in
+        --quick) quick=1 ;;
+        -h | --help)
+            echo "Usage: tools/run-tests.sh [--quick]"
+            echo "  --quick  source checks, Release and the stages that need no sanitizer build"
+            exit 0
+            ;;
+        *)
+            echo "run-tests: unknown argument $arg (usage: tools/run-tests.sh [--quick])" >&2
+            exit 64
+            ;;
+    esac
+done
+[ $quick -eq 1 ] && presets=(release)
 tools/install-deps.sh build extra fuse
 jobs=$(nproc)
 status=0
@@ -32,7 +55,7 @@ timed() {
 echo "=== source checks ==="
 tools/check-layers.sh || status=1
 tools/check-format.sh || status=1
-for preset in release asan tsan; do
+for preset in "${presets[@]}"; do
     echo "=== $preset ==="
     cmake --preset "$preset" >/dev/null
     timed "$preset build" cmake --build --preset "$preset" -j "$jobs"
@@ -43,7 +66,12 @@ for preset in release asan tsan; do
 done
 for stage in tools/test-stages/*.sh; do
     [ -e "$stage" ] || continue
-    echo "=== $(basename "$stage" .sh) ==="
-    if ! timed "$(basename "$stage" .sh) stage" bash "$stage"; then status=1; fi
+    name=$(basename "$stage" .sh)
+    if [ $quick -eq 1 ] && [[ " ${sanitizer_stages[*]} " == *" $name "* ]]; then
+        echo "=== $name: left out of the quick lane (sanitizer build) ==="
+        continue
+    fi
+    echo "=== $name ==="
+    if ! timed "$name stage" bash "$stage"; then status=1; fi
 done
 exit $status

@@ -18,15 +18,30 @@ run() {
         2>&1 | tail -n 12
 }
 
-mkdir -p "$out/rtf_fuzz-corpus" "$out/machine_file_fuzz-corpus"
-clang++ "${flags[@]}" tests/fuzz/rtf_fuzz.cpp framework/rtf_text.cpp -o "$out/rtf_fuzz"
+# build NAME SOURCE...: compiles each source on its own, through ccache where it is installed (a
+# second run compiles only what changed), then links build/fuzz/NAME from the objects.
+launcher=()
+if command -v ccache >/dev/null; then launcher=(ccache); fi
+build() {
+    local name=$1 source object objects=()
+    shift
+    for source in "$@"; do
+        object=$out/objects/${source//\//-}.o
+        "${launcher[@]}" clang++ "${flags[@]}" -c "$source" -o "$object"
+        objects+=("$object")
+    done
+    clang++ "${flags[@]}" "${objects[@]}" -o "$out/$name"
+}
+
+mkdir -p "$out/rtf_fuzz-corpus" "$out/machine_file_fuzz-corpus" "$out/objects"
+build rtf_fuzz tests/fuzz/rtf_fuzz.cpp framework/rtf_text.cpp
 cp tools/sample/*.rtf "$out/rtf_fuzz-corpus/" 2>/dev/null || true
 cp tests/data/rtf/*.rtf "$out/rtf_fuzz-corpus/" 2>/dev/null || true
 run rtf_fuzz 8192
 
 # The emulated PC reads its machine file and writes its flash files through the platform layer.
-clang++ "${flags[@]}" tests/fuzz/machine_file_fuzz.cpp emulator/*.cpp framework/posix/file_posix.cpp \
-    framework/posix/platform_posix.cpp -o "$out/machine_file_fuzz"
+build machine_file_fuzz tests/fuzz/machine_file_fuzz.cpp emulator/*.cpp \
+    framework/posix/file_posix.cpp framework/posix/platform_posix.cpp
 cp tools/sample/emulated-pc.conf tests/data/machine/*.conf "$out/machine_file_fuzz-corpus/"
 run machine_file_fuzz 4096
 

@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # The Debian package: built with CPack from the Release build, unpacked into a temporary root
 # (dpkg -x), its files, owners and modes checked, its dependencies checked against the libraries
-# the program is linked with, and the program run from there: --help, --list with its own
-# (sysfs) access library, and --list on the emulated PC (the demonstration's library put in its
-# place). Then lintian, where Debian's lintian is installed: its findings are printed, and an
-# error fails the stage.
+# the program is linked with and the programs it runs, its version checked for a Debian revision,
+# and the program run from there: --help, --list with its own (sysfs) access library, and --list
+# on the emulated PC (the demonstration's library put in its place). Then lintian -I --pedantic,
+# where Debian's lintian is installed: its findings are printed, and an error or a hardening tag
+# fails the stage.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=build/release
 cmake --preset release >/dev/null
-cmake --build --preset release --target vlm270fwupdate vlmio_sysfs vlmio_emulator \
-    vlm_package_files vlm_program_folders >/dev/null
+cmake --build --preset release --target vlm_package_files vlm_program_folders >/dev/null
 
 work=$(mktemp -d /tmp/vlm-package-XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -35,6 +35,7 @@ lrwxrwxrwx root/root ./usr/sbin/vlm270fwupdate -> ../lib/vlm270fwupdate/vlm270fw
 -rw-r--r-- root/root ./usr/share/man/man8/vlm270fwupdate.8.gz
 -rw-r--r-- root/root ./usr/share/bash-completion/completions/vlm270fwupdate
 -rw-r--r-- root/root ./usr/share/doc/vlm270fwupdate/copyright
+-rw-r--r-- root/root ./usr/share/doc/vlm270fwupdate/changelog.Debian.gz
 -rw-r--r-- root/root ./usr/share/doc/vlm270fwupdate/json-report.md"
 while IFS= read -r line; do
     grep -qxF -- "$line" "$work/contents" || fail "no \"$line\" in the package"
@@ -46,9 +47,18 @@ if grep -E '^.{5}w|^.{8}w' "$work/contents" | grep -v '^l' | grep -q .; then
     fail "entries writable by group or others"
 fi
 
+dpkg -x "$deb" "$work/root"
+
+# The version is the program's with the package's own revision, as the changelog's last entry.
+version=$(dpkg-deb -f "$deb" Version)
+program_version=$(sed -n 's/^project(vlm270fwupdate VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+[[ "$version" =~ ^${program_version//./\\.}-[0-9]+$ ]] ||
+    fail "version $version is not $program_version with a Debian revision"
+zcat "$work/root/usr/share/doc/vlm270fwupdate/changelog.Debian.gz" 2>/dev/null |
+    head -n 1 | grep -qF "vlm270fwupdate ($version)" || fail "the changelog's last entry is not $version"
+
 # Every library the program and its access library need comes from a package it depends on.
 depends=$(dpkg-deb -f "$deb" Depends)
-dpkg -x "$deb" "$work/root"
 program=$work/root/usr/lib/vlm270fwupdate
 for elf in "$program/vlm270fwupdate" "$program/libvlmio.so"; do
     for lib in $(objdump -p "$elf" | awk '/NEEDED/ {print $2}'); do
@@ -62,6 +72,22 @@ for elf in "$program/vlm270fwupdate" "$program/libvlmio.so"; do
             *) fail "$(basename "$elf") needs $lib from ${owner:-an unknown package}, not in Depends: $depends" ;;
         esac
     done
+done
+
+# The programs it runs (the restart, the lock against sleep where no system bus answers) come from
+# a package it depends on or recommends.
+declared="$depends, $(dpkg-deb -f "$deb" Recommends)"
+for tool in systemctl systemd-inhibit; do
+    path=$(command -v "$tool" || true)
+    [ -n "$path" ] || { fail "$tool is not installed here: its package cannot be checked"; continue; }
+    owner=""
+    for candidate in "$path" "$(readlink -f "$path")" "/usr$path" "${path#/usr}"; do
+        [ -n "$owner" ] || owner=$( (dpkg -S "$candidate" 2>/dev/null || true) | awk -F: "NR == 1 {print \$1}")
+    done
+    case ", $declared," in
+        *", $owner "* | *", $owner,"*) ;;
+        *) fail "the program runs $tool from ${owner:-an unknown package}, neither in Depends nor Recommends: $declared" ;;
+    esac
 done
 
 # The program runs from the unpacked root, through its link.
@@ -98,9 +124,10 @@ else
 fi
 
 if command -v lintian >/dev/null; then
-    echo "package: lintian findings:"
-    lintian --tag-display-limit 0 "$deb" | sed 's/^/    /' | tee "$work/lintian" || true
+    echo "package: lintian -I --pedantic findings:"
+    lintian -I --pedantic --tag-display-limit 0 "$deb" | sed 's/^/    /' | tee "$work/lintian" || true
     if grep -q '^    E:' "$work/lintian"; then fail "lintian reports errors"; fi
+    if grep -q '^    [A-Z]: [^ ]*: hardening-' "$work/lintian"; then fail "lintian reports hardening tags"; fi
 else
     echo "package: lintian is not installed: not run"
 fi
