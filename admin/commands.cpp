@@ -7,6 +7,7 @@
 #include "admin/flash_contents.h"
 #include "admin/probe.h"
 #include "admin/sha256.h"
+#include "console/preflight.h"
 #include "flash/spi_protocol.h"
 #include "flash/update_engine.h"
 #include "framework/clock.h"
@@ -24,6 +25,7 @@ namespace {
 
 constexpr int kStatusHostNotReady = static_cast<int>(ExitStatus::kHostNotReady);
 constexpr double kMsPerSecond = 1000.0;
+constexpr int kSignalStatusBase = 128;
 constexpr const char* kImageNotFoundText = "Can't Find Firmware file(*.rom) !";
 constexpr const char* kBackupFailedFormat =
     "The backup of the flash of %s failed: %s. Its flash was left as it was; it is not updated.";
@@ -52,9 +54,7 @@ LoadedImage LoadImageAsTheRunDoes(const std::string& strImagePath) {
     }
     if (strPath.empty() || !framework::PathExists(strPath)) {
         image.nStatus = Status(ExitStatus::kImageNotFound);
-        image.strProblem = strPath.empty() ? std::string(kImageNotFoundText)
-                                           : framework::FileErrorText(
-                                                 framework::FileErrorKind::kNotFound, strPath);
+        image.strProblem = ImageProblemText(strPath, kResultEntityNotFound);
         return image;
     }
     image.buffer.reset(new (std::nothrow) uint8_t[kImageBufferBytes]());
@@ -63,14 +63,22 @@ LoadedImage LoadImageAsTheRunDoes(const std::string& strImagePath) {
                               : g_Utility.bOpenFWBinFile(strPath, image.buffer.get());
     if (nLoad != kResultSuccess) {
         image.nStatus = Status(ExitStatus::kImageLoadFailed);
-        image.strProblem = strPath + " could not be loaded: " + GetResultString(nLoad) + " (" +
-                           std::to_string(nLoad) + ")";
+        image.strProblem = ImageProblemText(strPath, nLoad);
         image.buffer.reset();
         return image;
     }
     image.dwLength = g_Utility.m_dwFWBinSize;
     image.description = DescribeImage(strPath, image.buffer.get(), g_Utility.m_dwFWFileBytes);
     return image;
+}
+
+// Whether every selected controller is among those found.
+bool AllSelectedFound(const std::vector<ControllerInfo>& found,
+                      const std::vector<ControllerAddress>& selected) {
+    return std::all_of(selected.begin(), selected.end(), [&](const ControllerAddress& a) {
+        return std::any_of(found.begin(), found.end(),
+                           [&](const ControllerInfo& r) { return IsAt(r, a); });
+    });
 }
 
 // What the update leaves out, in words.
@@ -80,6 +88,19 @@ std::string LeftOutWarning(const FoundFunction& f) {
         return text + " on a bus the walk skips (above 0x0f): not updated";
     }
     return text + " beyond the first four: not updated";
+}
+
+// The entry of a 270X function the update leaves out, in a --verify report.
+ControllerReport NotCompared(const FoundFunction& f) {
+    ControllerInfo record{};
+    record.ucBus = f.address.ucBus;
+    record.ucDevice = f.address.ucDevice;
+    record.ucFunction = f.address.ucFunction;
+    record.ucIdRow = f.ucIdRow;
+    ControllerReport c = DescribeController(record, flash::UnidentifiedFlashPart());
+    c.strResult = "not compared";
+    c.strProblem = LeftOutWarning(f) + ", so its flash was not compared";
+    return c;
 }
 
 // The probe of a read-only run with the driver loaded: the controllers found, kept to the
@@ -93,21 +114,13 @@ Probed ProbeForReport(const AdminRequest& request, Report& report) {
     Probed probed;
     probed.probe = ProbeControllers(g_Interctl, g_SPICtl, g_Utility.m_ucControllerCount,
                                     g_Utility.m_Controllers);
-    for (const FoundFunction& f : probed.probe.leftOut)
-        report.warnings.push_back(LeftOutWarning(f));
-    if (!probed.probe.bFound) {
+    std::vector<ControllerInfo> found;
+    for (const ProbedController& p : probed.probe.controllers) found.push_back(p.record);
+    report.warnings =
+        WalkWarnings(probed.probe.leftOut, probed.probe.bFound, found, request.controllers);
+    if (!probed.probe.bFound || !AllSelectedFound(found, request.controllers)) {
         report.nExitStatus = Status(ExitStatus::kControllerNotReady);
-        report.warnings.push_back("no 270X controller was found");
         return probed;
-    }
-    for (const ControllerAddress& address : request.controllers) {
-        auto at = [&](const ProbedController& p) { return IsAt(p.record, address); };
-        if (std::none_of(probed.probe.controllers.begin(), probed.probe.controllers.end(), at)) {
-            report.nExitStatus = Status(ExitStatus::kControllerNotReady);
-            report.warnings.push_back("no 270X controller was found at " +
-                                      ControllerAddressText(address));
-            return probed;
-        }
     }
     if (!request.controllers.empty()) {
         std::erase_if(probed.probe.controllers, [&](const ProbedController& p) {
@@ -157,19 +170,69 @@ void TakeImageStatus(Report& report, const LoadedImage& image) {
     if (report.nExitStatus == 0) report.nExitStatus = image.nStatus;
 }
 
-void WarnWhenImageDoesNotFit(Report& report, const ProbedController& p, const LoadedImage& image) {
-    if (image.nStatus != 0 || !flash::IsIdentified(p.part)) return;
-    const uint32_t dwExtent = WrittenExtent(p.part, image.dwLength);
-    const uint32_t dwSize = flash::FlashSizeBytes(p.part);
-    if (dwExtent > dwSize) {
-        report.warnings.push_back("the update writes " + std::to_string(dwExtent) +
-                                  " bytes, more than the flash of " +
-                                  ControllerAddressText(p.record) + " holds (" +
-                                  std::to_string(dwSize) + " bytes): it cannot be updated");
+// A read-only run stopped by a signal ends, at the safe point it reached, with the shell's
+// status for that signal (128 + its number) and says how far it got.
+void EndWhenStopped(Report& report, std::size_t nControllers) {
+    const int nSignal = StopRequested();
+    if (nSignal == 0) return;
+    report.warnings.push_back("stopped by signal " + std::to_string(nSignal) + " after " +
+                              std::to_string(report.controllers.size()) + " of " +
+                              std::to_string(nControllers) +
+                              " controllers; no flash command was left open");
+    report.nExitStatus = kSignalStatusBase + nSignal;
+}
+
+// A controller's entry as the pre-flight verdict gives it: "ready", or what keeps it from being
+// updated.
+void TakeVerdict(ControllerReport& c, const PreflightVerdict& verdict) {
+    c.strPreflight = verdict.pszReason;
+    if (verdict.bCanUpdate) {
+        c.strResult = "ready";
+        return;
     }
+    switch (verdict.failed) {
+        case PreflightCondition::kPartIdentified:
+            c.strResult = "not identified";
+            break;
+        case PreflightCondition::kBackupTaken:
+            c.strResult = "backup failed";
+            break;
+        default:
+            c.strResult = "cannot be updated";
+            break;
+    }
+    c.nResultCode = verdict.nResultCode;
+    c.strProblem = verdict.strText + ": it would not be updated";
 }
 
 }  // namespace
+
+std::string ImageProblemText(const std::string& strPath, int32_t nResult) {
+    if (strPath.empty()) return kImageNotFoundText;
+    if (nResult == kResultEntityNotFound) {
+        return framework::FileErrorText(framework::FileErrorKind::kNotFound, strPath);
+    }
+    return strPath + " could not be loaded: " + GetResultString(nResult) + " (" +
+           std::to_string(nResult) + ")";
+}
+
+std::vector<std::string> WalkWarnings(const std::vector<FoundFunction>& leftOut, bool bFound,
+                                      const std::vector<ControllerInfo>& found,
+                                      const std::vector<ControllerAddress>& selected) {
+    std::vector<std::string> warnings;
+    for (const FoundFunction& f : leftOut) warnings.push_back(LeftOutWarning(f));
+    if (!bFound) {
+        warnings.push_back("no 270X controller was found");
+        return warnings;
+    }
+    for (const ControllerAddress& address : selected) {
+        if (!AllSelectedFound(found, {address})) {
+            warnings.push_back("no 270X controller was found at " + ControllerAddressText(address));
+            break;
+        }
+    }
+    return warnings;
+}
 
 ImageDescription DescribeImage(const std::string& strPath, const uint8_t* pImage,
                                uint32_t dwFileBytes) {
@@ -206,27 +269,29 @@ Report ListControllers(const AdminRequest& request) {
         if (!probed.bUsable) return;
         bool bAllReady = true;
         for (const ProbedController& p : probed.probe.controllers) {
+            if (StopRequested() != 0) break;
             ControllerReport c = Describe(p);
-            c.strResult = c.bIdentified ? "ready" : "not identified";
-            if (!c.bIdentified) {
-                c.nResultCode = kResultDataNotMatch;
-                c.strProblem = "its flash part is not in the table: it would not be updated";
-                bAllReady = false;
-            } else if (!request.strBackupFolder.empty()) {
+            // The update's own conditions; without an image only the flash part's can be known.
+            PreflightFacts facts;
+            facts.strImagePath = image.description.strPath;
+            facts.dwImageLength = image.dwLength;
+            facts.record = p.record;
+            facts.part = p.part;
+            PreflightVerdict verdict = CheckBeforeErase(
+                facts, image.nStatus == 0 ? PreflightStage::kAll : PreflightStage::kFlash);
+            if (!request.strBackupFolder.empty() && c.bIdentified) {
+                // Backed up whatever the verdict: a flash read is never harmful.
                 const BackupResult backup =
                     BackupFlash(g_SPICtl, p.record, p.part, request.strBackupFolder, request.now());
                 c.strBackup = backup.strPath;
-                if (backup.nResult != kResultSuccess) {
-                    c.strResult = "backup failed";
-                    c.nResultCode = backup.nResult;
-                    c.strProblem = "backup failed: " + backup.strProblem;
-                    bAllReady = false;
-                }
+                if (verdict.bCanUpdate) verdict = BackupVerdict(backup.nResult, backup.strProblem);
             }
-            WarnWhenImageDoesNotFit(report, p, image);
+            TakeVerdict(c, verdict);
+            bAllReady = bAllReady && verdict.bCanUpdate;
             report.controllers.push_back(std::move(c));
         }
         if (!bAllReady && report.nExitStatus == 0) report.nExitStatus = kStatusHostNotReady;
+        EndWhenStopped(report, probed.probe.controllers.size());
     });
 }
 
@@ -238,13 +303,18 @@ Report VerifyControllers(const AdminRequest& request) {
         if (!probed.bUsable || image.nStatus != 0) return;
         bool bAllMatch = true;
         for (const ProbedController& p : probed.probe.controllers) {
+            if (StopRequested() != 0) break;
             ControllerReport c = Describe(p);
+            bool bBackedUp = true;
             if (!request.strBackupFolder.empty() && c.bIdentified) {
                 const BackupResult backup =
                     BackupFlash(g_SPICtl, p.record, p.part, request.strBackupFolder, request.now());
                 c.strBackup = backup.strPath;
-                if (backup.nResult != kResultSuccess)
-                    c.strProblem = "backup failed: " + backup.strProblem;
+                if (backup.nResult != kResultSuccess) {
+                    // As --list --backup: a backup asked for and not made fails the run.
+                    c.strProblem = BackupVerdict(backup.nResult, backup.strProblem).strText;
+                    bBackedUp = false;
+                }
             }
             const VerifyResult v =
                 VerifyFlash(g_SPICtl, p.record, p.part, image.buffer.get(), image.dwLength);
@@ -256,15 +326,27 @@ Report VerifyControllers(const AdminRequest& request) {
                 c.strResult = "differs";
                 c.firstDifference = v.dwFirstDifference;
                 c.compared = v.dwCompared;
+            } else if (v.nResult == kResultTimedOut && StopRequested() != 0) {
+                c.strResult = "not compared";
+                c.strProblem = "the run was stopped before its flash was read whole";
             } else if (!c.bIdentified) {
                 c.strResult = "not identified";
             } else {
                 c.strResult = "unreadable";
             }
-            bAllMatch = bAllMatch && v.nResult == kResultSuccess;
+            bAllMatch = bAllMatch && v.nResult == kResultSuccess && bBackedUp;
             report.controllers.push_back(std::move(c));
         }
+        // A 270X the update leaves out cannot hold the image for all the run knows: it is named,
+        // and the host does not count as holding it everywhere.
+        if (request.controllers.empty()) {
+            for (const FoundFunction& f : probed.probe.leftOut) {
+                report.controllers.push_back(NotCompared(f));
+                bAllMatch = false;
+            }
+        }
         if (!bAllMatch && report.nExitStatus == 0) report.nExitStatus = kStatusHostNotReady;
+        EndWhenStopped(report, probed.probe.controllers.size());
     });
 }
 
@@ -276,6 +358,12 @@ struct RunRecorder::State {
     std::vector<ControllerReport> done;  // outcomes of the controllers that finished
     std::vector<std::string> backups;    // per target (empty: none made)
     std::vector<std::string> problems;   // per target
+    std::vector<std::string> preflight;  // per target: the backup's verdict word when it failed
+    // Per target: the result of its backup, made before the jobs (a job without one is not
+    // erased).
+    std::vector<int32_t> backupResults;
+    std::string imageProblem;           // why the run's image was not loaded
+    std::vector<std::string> warnings;  // what the run left out, as --list words it
 };
 
 RunRecorder::RunRecorder(
@@ -286,6 +374,8 @@ RunRecorder::RunRecorder(
       m_state(std::make_shared<State>()) {
     m_state->backups.resize(kMaxControllers);
     m_state->problems.resize(kMaxControllers);
+    m_state->preflight.resize(kMaxControllers);
+    m_state->backupResults.resize(kMaxControllers, kResultInvalidParameter);
 }
 
 RunOptions RunRecorder::Options() {
@@ -299,28 +389,66 @@ RunOptions RunRecorder::Options() {
         std::lock_guard<std::mutex> lock(state->mutex);
         state->image = std::move(d);
     };
+    const std::vector<ControllerAddress> selected = m_request.controllers;
+    options.onControllersFound = [state, selected](bool bFound) {
+        // The separate scan, as --list makes it, for what the walk left out.
+        std::vector<FoundFunction> leftOut;
+        std::vector<ControllerInfo> found(g_Utility.m_Controllers,
+                                          g_Utility.m_Controllers + g_Utility.m_ucControllerCount);
+        for (const FoundFunction& f : ScanAllBuses(pci::VlmIo())) {
+            if (std::none_of(found.begin(), found.end(),
+                             [&](const ControllerInfo& r) { return IsAt(r, f.address); })) {
+                leftOut.push_back(f);
+            }
+        }
+        std::vector<std::string> warnings = WalkWarnings(leftOut, bFound, found, selected);
+        std::lock_guard<std::mutex> lock(state->mutex);
+        state->warnings = std::move(warnings);
+    };
+    options.onImageRefused = [state](const std::string& strPath, int32_t nResult) {
+        std::string problem = ImageProblemText(strPath, nResult);
+        std::lock_guard<std::mutex> lock(state->mutex);
+        state->imageProblem = std::move(problem);
+    };
     if (!m_request.strBackupFolder.empty()) {
         const std::string strFolder = m_request.strBackupFolder;
         auto now = m_request.now;
-        options.beforeErase = [state, strFolder, now](uint8_t ucTarget,
-                                                      const ControllerInfo& record,
-                                                      const flash::FlashPartInfo& part) {
-            const BackupResult backup = BackupFlash(g_SPICtl, record, part, strFolder, now());
-            {
-                std::lock_guard<std::mutex> lock(state->mutex);
-                state->backups[ucTarget] = backup.strPath;
-                if (backup.nResult != kResultSuccess) {
-                    state->problems[ucTarget] = "backup failed: " + backup.strProblem;
+        // Every flash is backed up before the first job starts, so that the backups never eat
+        // into the time the run gives its jobs; a controller whose backup failed is then not
+        // erased.
+        options.beforeJobs = [state, strFolder, now](uint8_t ucCount) {
+            for (uint8_t t = 0; t < ucCount && t < kMaxControllers; ++t) {
+                ControllerInfo record = g_Utility.m_Controllers[t];  // the job identifies its own
+                const flash::FlashPartInfo part = g_SPICtl.QueryFlashPart(record);
+                BackupResult backup;
+                if (flash::IsIdentified(part)) {
+                    backup = BackupFlash(g_SPICtl, record, part, strFolder, now());
+                } else {
+                    // Its job will find the part not identified and leave it alone.
+                    backup.nResult = kResultSuccess;
+                }
+                const PreflightVerdict verdict = BackupVerdict(backup.nResult, backup.strProblem);
+                {
+                    std::lock_guard<std::mutex> lock(state->mutex);
+                    state->backups[t] = backup.strPath;
+                    state->backupResults[t] = backup.nResult;
+                    state->preflight[t] = verdict.bCanUpdate ? "" : verdict.pszReason;
+                    state->problems[t] = verdict.strText;
+                }
+                if (!verdict.bCanUpdate) {
+                    char szMessage[1024] = {};
+                    std::snprintf(szMessage, sizeof szMessage, kBackupFailedFormat,
+                                  ControllerAddressText(record).c_str(), backup.strProblem.c_str());
+                    framework::AfxMessageBox(szMessage,
+                                             framework::kMbOk | framework::kMbIconExclamation);
                 }
             }
-            if (backup.nResult != kResultSuccess) {
-                char szMessage[1024] = {};
-                std::snprintf(szMessage, sizeof szMessage, kBackupFailedFormat,
-                              ControllerAddressText(record).c_str(), backup.strProblem.c_str());
-                framework::AfxMessageBox(szMessage,
-                                         framework::kMbOk | framework::kMbIconExclamation);
-            }
-            return backup.nResult;
+        };
+        options.beforeErase = [state](uint8_t ucTarget, const ControllerInfo&,
+                                      const flash::FlashPartInfo&) {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            return ucTarget < kMaxControllers ? state->backupResults[ucTarget]
+                                              : kResultInvalidParameter;
         };
     }
     auto onOutcome = m_onOutcome;
@@ -340,6 +468,9 @@ RunOptions RunRecorder::Options() {
             std::lock_guard<std::mutex> lock(state->mutex);
             c.strBackup = state->backups[ucTarget];
             c.strProblem = state->problems[ucTarget];
+            c.strPreflight =
+                outcome.strPreflight.empty() ? state->preflight[ucTarget] : outcome.strPreflight;
+            if (c.strProblem.empty()) c.strProblem = outcome.strProblem;
             if (c.strProblem.empty() && outcome.nResult != kResultSuccess) {
                 c.strProblem = GetResultString(outcome.nResult);
             }
@@ -362,6 +493,8 @@ Report RunRecorder::Finish(int nExitStatus) const {
     report.nExitStatus = nExitStatus;
     std::lock_guard<std::mutex> lock(m_state->mutex);
     if (!m_state->image.strPath.empty()) report.image = m_state->image;
+    report.strImageProblem = m_state->imageProblem;
+    report.warnings = m_state->warnings;
     // Every controller of the run, in its order; one whose job never finished (stopped at the
     // time limit) was not updated.
     for (uint8_t i = 0; i < g_Utility.m_ucControllerCount; ++i) {

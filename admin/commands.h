@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "admin/probe.h"
 #include "admin/report.h"
 #include "console/run_options.h"
 #include "util/controller_info.h"
@@ -60,6 +61,16 @@ private:
 
 // The report entry of a controller: its address, identifier row and, when identified, its part.
 ControllerReport DescribeController(const ControllerInfo& record, const flash::FlashPartInfo& part);
+
+// Why an image was not loaded: strPath empty when the folder's search found none; nResult -6
+// when the path does not exist, else the load's result code.
+std::string ImageProblemText(const std::string& strPath, int32_t nResult);
+
+// The warnings of a controller walk: the 270X functions it left out, none found at all, or a
+// selected address that is not among the controllers found.
+std::vector<std::string> WalkWarnings(const std::vector<FoundFunction>& leftOut, bool bFound,
+                                      const std::vector<ControllerInfo>& found,
+                                      const std::vector<ControllerAddress>& selected);
 
 // The image's description from the bytes its file gave.
 ImageDescription DescribeImage(const std::string& strPath, const uint8_t* pImage,

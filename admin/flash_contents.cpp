@@ -1,10 +1,12 @@
 #include "admin/flash_contents.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <vector>
 
+#include "flash/update_engine.h"
 #include "framework/platform.h"
 #include "util/result_codes.h"
 #include "util/utility.h"
@@ -57,11 +59,23 @@ BackupResult Failed(int32_t nResult, std::string strProblem) {
     return result;
 }
 
+std::atomic<int> g_nStopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
+
 }  // namespace
+
+void RequestStop(int nSignal) {
+    g_nStopSignal.store(nSignal, std::memory_order_relaxed);
+}
+
+int StopRequested() {
+    return g_nStopSignal.load(std::memory_order_relaxed);
+}
 
 int32_t ReadFlash(flash::CSPICtl& spi, const ControllerInfo& record, uint32_t dwAddress,
                   uint32_t dwLength, uint8_t* pOut) {
     for (uint32_t done = 0; done < dwLength;) {
+        if (StopRequested() != 0) return kResultTimedOut;
         const uint32_t block = std::min(kReadBlockBytes, dwLength - done);
         if (spi.Read_Memory(record, dwAddress + done, block, pOut + done) != kResultSuccess) {
             return kResultTransferError;
@@ -69,19 +83,6 @@ int32_t ReadFlash(flash::CSPICtl& spi, const ControllerInfo& record, uint32_t dw
         done += block;
     }
     return kResultSuccess;
-}
-
-uint32_t WrittenExtent(const flash::FlashPartInfo& part, uint32_t dwImageLength) {
-    const uint32_t dwSectionSize = part.ucSectionUnits * flash::kSectionUnitBytes;
-    if (dwSectionSize == 0) return 0;
-    const uint32_t dwSectionLength = std::min(dwSectionSize, dwImageLength);
-    uint32_t dwExtent = 0;
-    uint32_t dwOffset = 0;
-    do {
-        dwExtent = std::max(dwExtent, dwOffset + dwSectionLength);
-        dwOffset += dwSectionSize;
-    } while (dwOffset < dwImageLength);
-    return std::min(dwExtent, kImageBufferBytes);
 }
 
 VerifyResult VerifyFlash(flash::CSPICtl& spi, const ControllerInfo& record,
@@ -92,7 +93,7 @@ VerifyResult VerifyFlash(flash::CSPICtl& spi, const ControllerInfo& record,
         result.nResult = kResultInvalidParameter;
         return result;
     }
-    result.dwCompared = WrittenExtent(part, dwImageLength);
+    result.dwCompared = flash::WrittenExtent(part, dwImageLength);
     std::vector<uint8_t> contents(result.dwCompared);
     result.nResult = ReadFlash(spi, record, 0, result.dwCompared, contents.data());
     if (result.nResult != kResultSuccess) return result;
@@ -114,7 +115,7 @@ std::string BackupFileName(const ControllerInfo& record, const flash::FlashPartI
     std::snprintf(text, sizeof text, "%02x-%02x-%x-", static_cast<unsigned>(record.ucBus),
                   static_cast<unsigned>(record.ucDevice), static_cast<unsigned>(record.ucFunction));
     char stamp[32] = {};
-    std::snprintf(stamp, sizeof stamp, "-%04d%02u%02uT%02d%02d%02dZ.rom",
+    std::snprintf(stamp, sizeof stamp, "-%04d%02u%02uT%02d%02d%02dZ.bin",
                   static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
                   static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
                   static_cast<int>(time.minutes().count()),
@@ -133,10 +134,12 @@ BackupResult BackupFlash(flash::CSPICtl& spi, const ControllerInfo& record,
     }
     std::vector<uint8_t> first(dwSize);
     std::vector<uint8_t> second(dwSize);
-    if (ReadFlash(spi, record, 0, dwSize, first.data()) != kResultSuccess ||
-        ReadFlash(spi, record, 0, dwSize, second.data()) != kResultSuccess) {
-        return Failed(kResultTransferError, "its flash could not be read");
+    int32_t nRead = ReadFlash(spi, record, 0, dwSize, first.data());
+    if (nRead == kResultSuccess) nRead = ReadFlash(spi, record, 0, dwSize, second.data());
+    if (nRead == kResultTimedOut) {
+        return Failed(kResultTimedOut, "the run was stopped before its flash was read whole");
     }
+    if (nRead != kResultSuccess) return Failed(kResultTransferError, "its flash could not be read");
     auto [a, b] = std::mismatch(first.begin(), first.end(), second.begin());
     if (a != first.end()) {
         return Failed(kResultDataNotMatch,
@@ -152,7 +155,7 @@ BackupResult BackupFlash(flash::CSPICtl& spi, const ControllerInfo& record,
     bool bWritten = false;
     for (int n = 1; n <= kBackupNameTries && !bWritten; ++n) {
         strPath = strFolder + framework::PathSeparator() +
-                  (n == 1 ? strName : strStem + "-" + std::to_string(n) + ".rom");
+                  (n == 1 ? strName : strStem + "-" + std::to_string(n) + ".bin");
         bWritten = framework::WriteNewFile(strPath, first.data(), first.size(), error);
         if (!bWritten && error.kind != framework::FileErrorKind::kAlreadyExists) break;
     }

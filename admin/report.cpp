@@ -3,6 +3,10 @@
 namespace admin {
 namespace {
 
+// A read-only run stopped by signal N ends with 128 + N, as a shell reports it.
+constexpr int kSignalStatusBase = 128;
+constexpr int kSignalStatusEnd = 128 + 64;
+
 struct Meaning {
     int status;
     const char* text;
@@ -11,7 +15,9 @@ struct Meaning {
 // Meanings that differ from the update's in the read-only modes.
 constexpr Meaning kListMeanings[] = {
     {0, "every controller found is ready to be updated"},
-    {5, "a controller cannot be updated (flash part not identified, or its backup failed)"},
+    {5,
+     "a controller cannot be updated (flash part not identified, image larger than its "
+     "flash or not openable for writing, or its backup failed)"},
 };
 constexpr Meaning kVerifyMeanings[] = {
     {0, "every controller holds the image"},
@@ -29,6 +35,7 @@ constexpr Meaning kUpdateMeanings[] = {
     {8, "an unexpected failure"},
     {9, "another update is in progress on this machine"},
     {64, "usage error"},
+    {74, "the report could not be written"},
 };
 
 template <std::size_t N>
@@ -46,6 +53,11 @@ std::string OutcomeText(ReportMode mode, int nExitStatus) {
     if (mode == ReportMode::kList) text = Find(kListMeanings, nExitStatus);
     if (mode == ReportMode::kVerify) text = Find(kVerifyMeanings, nExitStatus);
     if (text == nullptr) text = Find(kUpdateMeanings, nExitStatus);
+    if (text == nullptr && mode != ReportMode::kUpdate && nExitStatus > kSignalStatusBase &&
+        nExitStatus < kSignalStatusEnd) {
+        return "stopped by signal " + std::to_string(nExitStatus - kSignalStatusBase) +
+               " at a safe point";
+    }
     return text != nullptr ? text : "unknown";
 }
 

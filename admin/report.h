@@ -29,9 +29,12 @@ struct ControllerReport {
     std::optional<uint8_t> idOpcode;  // the identification command and its answer, when read
     std::array<uint8_t, 3> idBytes{};
     uint32_t dwSizeBytes = 0;  // the flash's size, when identified
-    // "ready", "not identified" (list); "matches", "differs", "unreadable", "not identified"
-    // (verify); "updated", "not updated" (update).
+    // "ready", "not identified", "cannot be updated", "backup failed" (list); "matches", "differs",
+    // "unreadable", "not identified" (verify); "updated", "not updated" (update).
     std::string strResult;
+    // list: the pre-flight verdict's word ("ready", "image-too-large", "part-not-identified",
+    // "image-not-openable", "backup-failed"); empty where no verdict was made.
+    std::string strPreflight;
     int32_t nResultCode = 0;
     std::optional<uint32_t> firstDifference;  // verify: the first address that differs
     std::optional<uint32_t> compared;         // verify: bytes compared from address 0

@@ -18,6 +18,10 @@ constexpr const char* kAnotherUpdateText =
     "Not started: another update is in progress on this computer. Run the update again once it "
     "has ended.";
 constexpr const char* kNoUpdateLockText = "Not started: the update lock could not be taken: ";
+constexpr const char* kLockNotOwnedText = "Not started: the update lock ";
+constexpr const char* kLockNotOwnedFix =
+    " belongs to another user, who could keep every update away. Remove it and run the update "
+    "again (\"sudo rm ";
 constexpr const char* kFlashNotSavedText =
     "The emulated PC could not write all its flash files back: they may not hold what this run "
     "wrote, and the run has failed.";
@@ -46,6 +50,11 @@ int RunWithAccessLibrary(const std::function<int()>& fnRun) {
             framework::AfxMessageBox(kAnotherUpdateText,
                                      framework::kMbOk | framework::kMbIconExclamation);
             return static_cast<int>(ExitStatus::kAnotherUpdate);
+        case framework::UpdateLockResult::kNotOwned:
+            framework::AfxMessageBox(kLockNotOwnedText + updateLock.Name() + kLockNotOwnedFix +
+                                         updateLock.Name() + "\")",
+                                     framework::kMbOk | framework::kMbIconError);
+            return static_cast<int>(ExitStatus::kAccessUnavailable);
         case framework::UpdateLockResult::kUnavailable:
             framework::AfxMessageBox(kNoUpdateLockText + updateLock.Name(),
                                      framework::kMbOk | framework::kMbIconError);

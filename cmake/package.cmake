@@ -67,7 +67,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries the program and its access library are linked with (the package test checks
 # that these packages provide each of them). Named here rather than found by dpkg-shlibdeps:
 # that would also call ldconfig for a library that is the program's own, not the system's.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12), libsystemd0")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12), libsystemd0, libssl3")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -14,6 +14,9 @@ add_library(vlm_terminal STATIC ${PROJECT_SOURCE_DIR}/programs/linux/terminal_fr
     ${PROJECT_SOURCE_DIR}/programs/linux/options.cpp
     ${PROJECT_SOURCE_DIR}/programs/linux/report_output.cpp)
 target_link_libraries(vlm_terminal PUBLIC vlm_system vlm_framework)
+# The JSON report is built with nlohmann-json (header only).
+find_package(nlohmann_json 3 REQUIRED)
+target_link_libraries(vlm_terminal PRIVATE nlohmann_json::nlohmann_json)
 
 add_executable(vlm270fwupdate ${PROJECT_SOURCE_DIR}/programs/linux/main.cpp)
 target_link_libraries(vlm270fwupdate PRIVATE vlm_terminal vlm_system vlm_framework Threads::Threads)

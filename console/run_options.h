@@ -15,7 +15,11 @@
 struct ControllerOutcome {
     int32_t nResult = 0;     // 0 when updated, else the failing step's result code
     uint8_t ucAttempts = 0;  // erase-write-compare attempts made
-    uint64_t ullWorkMs = 0;  // time spent on its flash once its turn came (backup and update)
+    uint64_t ullWorkMs = 0;  // time spent on its flash once its turn came
+    // When it was refused before its erase: the check's word ("image-too-large", ...) and what
+    // is wrong in words; empty when it was not.
+    std::string strPreflight;
+    std::string strProblem;
 };
 
 inline constexpr const char* kNoSuchControllerFormat =
@@ -29,6 +33,17 @@ struct RunOptions {
     // Called once the image is loaded, with its path and the bytes taken from its file.
     std::function<void(const std::string& strPath, const uint8_t* pImage, uint32_t dwFileBytes)>
         onImageLoaded;
+    // Called on the run's worker once the controller walk is over, with the driver loaded:
+    // whether a controller was found (the table holds every controller found, before the
+    // selection).
+    std::function<void(bool bFound)> onControllersFound;
+    // Called when the run ends for its image: the path tried (empty when the folder's search
+    // found none) and the result: -6 not found, else the load's result code.
+    std::function<void(const std::string& strPath, int32_t nResult)> onImageRefused;
+    // Called on the run's worker once the image is loaded, before the first job starts and
+    // before the run's time limit starts counting: what must be done for every controller first
+    // (backups), which must not eat into the time the jobs have.
+    std::function<void(uint8_t ucCount)> beforeJobs;
     // Called on a controller's job once its turn to be written has come, before its flash is
     // erased: 0 to go on; any other result code leaves the flash untouched and the controller
     // not updated.

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "console/main_dialog.h"
+#include "console/preflight.h"
 #include "console/run_options.h"
 #include "flash/spi_protocol.h"
 #include "flash/update_engine.h"
@@ -88,9 +89,18 @@ int32_t UpdateController(uint8_t ucTargetNumber, std::string strFWFilePath) {
     framework::ProgressCtrl& bar = dlg.m_JobProgress[t];
     ControllerInfo& record = g_Utility.m_Controllers[t];
 
-    if (!bCheckFilePath(true, strFWFilePath)) {
+    // The conditions checked before anything is erased, as the dry run checks them.
+    PreflightFacts facts;
+    facts.strImagePath = strFWFilePath;
+    facts.dwImageLength = g_Utility.m_dwFWBinSize;
+    facts.record = record;
+    facts.bShowMessages = true;
+    const PreflightVerdict image = CheckBeforeErase(facts, PreflightStage::kImage);
+    if (!image.bCanUpdate) {
         SetResult(dlg, t, kResultNotUpdated);
-        return kResultEntityNotFound;
+        dlg.m_Outcome[t].strPreflight = image.pszReason;
+        dlg.m_Outcome[t].strProblem = image.strText;
+        return image.nResultCode;
     }
     bar.SetPos(kBarFileChecked);
 
@@ -102,9 +112,13 @@ int32_t UpdateController(uint8_t ucTargetNumber, std::string strFWFilePath) {
             return kResultTimedOut;
         }
         part = g_SPICtl.QueryFlashPart(record);
-        if (part.ucIdOpcode == flash::kUnidentifiedOpcode) {
+        facts.part = part;
+        const PreflightVerdict flashVerdict = CheckBeforeErase(facts, PreflightStage::kFlash);
+        if (!flashVerdict.bCanUpdate) {
             SetResult(dlg, t, kResultNotUpdated);
-            return kResultDataNotMatch;
+            dlg.m_Outcome[t].strPreflight = flashVerdict.pszReason;
+            dlg.m_Outcome[t].strProblem = flashVerdict.strText;
+            return flashVerdict.nResultCode;
         }
         std::copy(std::begin(part.szVendor), std::end(part.szVendor), std::begin(record.szVendor));
         std::copy(std::begin(part.szPartName), std::end(part.szPartName),

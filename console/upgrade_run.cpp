@@ -191,8 +191,10 @@ RunEnding CVLM270FWUpdateDlg::RunFirmwareUpgrade() {
     for (auto& stopped : m_bJobStopped) stopped.store(false, std::memory_order_release);
     m_ullJobsStoppedAtMs.store(0, std::memory_order_release);
 
-    if (g_Interctl.ScanControllers() != 0) return RunEnding::kControllerNotReady;
+    const bool bFound = g_Interctl.ScanControllers() == 0;
     const RunOptions& options = CurrentRunOptions();
+    if (options.onControllersFound) options.onControllersFound(bFound);
+    if (!bFound) return RunEnding::kControllerNotReady;
     ControllerAddress missing;
     if (!SelectControllers(options.controllers, g_Utility.m_ucControllerCount,
                            g_Utility.m_Controllers, &missing)) {
@@ -204,21 +206,34 @@ RunEnding CVLM270FWUpdateDlg::RunFirmwareUpgrade() {
     }
     const uint8_t ucCount = g_Utility.m_ucControllerCount;
 
+    auto refused = [&options](const std::string& strPath, int32_t nResult) {
+        if (options.onImageRefused) options.onImageRefused(strPath, nResult);
+    };
     if (!options.strImagePath.empty()) {
         // The image named for this run, loaded by the same rules as one found in the folder.
-        if (!framework::PathExists(options.strImagePath)) return RunEnding::kImageNotFound;
+        if (!framework::PathExists(options.strImagePath)) {
+            refused(options.strImagePath, kResultEntityNotFound);
+            return RunEnding::kImageNotFound;
+        }
         m_strFwFullName = options.strImagePath;
     } else {
         const std::string strName = LocateFWBinFile(g_Utility.m_szModuleDir);
-        if (strName.empty()) return RunEnding::kImageNotFound;
+        if (strName.empty()) {
+            refused(std::string(), kResultEntityNotFound);
+            return RunEnding::kImageNotFound;
+        }
         m_strFwFullName = FWFullName(g_Utility.m_szModuleDir, strName);
     }
-    if (!LoadImage()) return RunEnding::kImageLoadFailed;
+    if (!LoadImage()) {
+        refused(m_strFwFullName, m_nImageLoadResult);
+        return RunEnding::kImageLoadFailed;
+    }
     if (options.onImageLoaded) {
         options.onImageLoaded(m_strFwFullName, g_Utility.m_pFWBinBuffer.get(),
                               g_Utility.m_dwFWFileBytes);
     }
 
+    if (options.beforeJobs) options.beforeJobs(ucCount);
     ShowControllers(ucCount);
 
     for (uint8_t i = 0; i < ucCount; ++i) {

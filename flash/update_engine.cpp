@@ -48,6 +48,23 @@ void PauseUnlessStopped(framework::Clock& clock, uint64_t ms) {
 
 }  // namespace
 
+uint32_t WrittenExtent(const FlashPartInfo& part, uint32_t dwImageLength) {
+    const uint32_t dwSectionSize = part.ucSectionUnits * kSectionUnitBytes;
+    if (dwSectionSize == 0) return 0;
+    const uint32_t dwSectionLength = std::min(dwSectionSize, dwImageLength);
+    uint32_t dwExtent = 0;
+    uint32_t dwOffset = 0;
+    do {
+        dwExtent = std::max(dwExtent, dwOffset + dwSectionLength);
+        dwOffset += dwSectionSize;
+    } while (dwOffset < dwImageLength);
+    return std::min(dwExtent, kImageBufferBytes);
+}
+
+bool ImageFitsFlash(const FlashPartInfo& part, uint32_t dwImageLength) {
+    return IsIdentified(part) && WrittenExtent(part, dwImageLength) <= FlashSizeBytes(part);
+}
+
 CInterctl::CInterctl(uint8_t& rucControllerCount, ControllerInfo (&controllers)[kMaxControllers],
                      CSPICtl& spi)
     : m_rucControllerCount(rucControllerCount), m_pControllers(controllers), m_spi(spi) {}
@@ -64,10 +81,12 @@ int32_t CInterctl::Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo&
     uint8_t ucAttemptsMade = 0;
     if (pucAttempts == nullptr) pucAttempts = &ucAttemptsMade;
     *pucAttempts = 0;
-    // Refuse what cannot be written before the flash is erased: a blank flash does not boot.
+    // Refuse what cannot be written before the flash is erased: a blank flash does not boot, and
+    // an image larger than the flash would wrap onto its own start and never verify.
     const uint32_t dwSectionSize = part.ucSectionUnits * kSectionUnitBytes;
     if (pImage == nullptr || dwImageLength > kImageBufferBytes || dwSectionSize == 0 ||
-        !IsIdentified(part) || (!TraitsOf(part).bAaiProgram && record.usPageSize == 0)) {
+        !IsIdentified(part) || (!TraitsOf(part).bAaiProgram && record.usPageSize == 0) ||
+        !ImageFitsFlash(part, dwImageLength)) {
         return kResultInvalidParameter;
     }
     int32_t result = kResultSuccess;

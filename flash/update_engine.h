@@ -21,6 +21,14 @@ inline constexpr uint32_t kCompareReadTries = 3;
 inline constexpr uint32_t kCompareMatchTries = 3;
 inline constexpr uint32_t kCompareBufferBytes = 255;
 
+// How many bytes from address 0 an update writes for an image of that length: its sections as
+// the engine cuts them (the part's section size, or the image's length when shorter), the last
+// one reaching into the zero tail of the image buffer. 0 for a part without sections.
+uint32_t WrittenExtent(const FlashPartInfo& part, uint32_t dwImageLength);
+
+// Whether what the update writes of the image fits in the identified part's flash.
+bool ImageFitsFlash(const FlashPartInfo& part, uint32_t dwImageLength);
+
 // One instance for the process, built at static initialisation over the utility object's
 // controller table and the SPI layer object, e.g.
 //   flash::CInterctl g_Interctl(g_Utility.m_ucControllerCount, g_Utility.m_Controllers,
@@ -42,7 +50,8 @@ public:
 
     // Puts the image into the flash of one controller. pImage is the image buffer
     // (kImageBufferBytes long) and dwImageLength the image's length. 0, or the failing step's
-    // code: -2, -3, -4 for parameters that cannot be written (nothing is touched then), or -1
+    // code: -2, -3, -4 for parameters that cannot be written, such as an image larger than the
+    // part's flash (nothing is touched then), or -1
     // when the calling job was stopped (it returns at once and logs nothing more). When
     // pucAttempts is given, it receives the number of attempts made (0 when refused).
     int32_t Update_Firmware(uint8_t ucTargetNumber, const ControllerInfo& record,

@@ -83,9 +83,10 @@ std::unique_ptr<File> OpenFileShared(const std::string& path, FileError& error);
 std::unique_ptr<File> OpenFileExclusive(const std::string& path, FileError& error);
 
 // Creates a new regular file holding the data, readable and writable by its owner only, and
-// makes it durable (its data and its folder entry on the storage) before it returns true. An
-// existing file is never replaced (kAlreadyExists); a file that could not be written whole is
-// removed again. False, with the reason in error, on any failure.
+// makes it durable (its data and its folder entry on the storage) before it returns true. The
+// file gets its name only once it is whole (written, synced and, on Linux, read back), so a
+// process killed meanwhile leaves no file, or a half one, under the name. An existing file is
+// never replaced (kAlreadyExists). False, with the reason in error, on any failure.
 bool WriteNewFile(const std::string& path, const uint8_t* data, std::size_t size, FileError& error);
 
 // Removes the file; false when it could not be removed.

@@ -12,6 +12,7 @@ enum class UpdateLockResult {
     kTaken,          // this process holds the lock now
     kHeldElsewhere,  // another process holds it: another update is in progress
     kUnavailable,    // the lock could not be made (no folder or name for it)
+    kNotOwned,       // the lock file belongs to another user than the one running the program
 };
 
 // The update lock, held from a successful Take until the object goes; the system releases it
@@ -24,8 +25,9 @@ public:
     UpdateLock& operator=(const UpdateLock&) = delete;
 
     // Takes the lock without waiting. An empty scope is this computer's one lock (Linux: a file
-    // in /run/lock, or /run without it; Windows: a named mutex in the Global\ namespace); a
-    // folder is the lock of the emulated machine kept there.
+    // in /run, mode 0600, which must belong to the user running the program, root; Windows: a
+    // named mutex in the Global\ namespace); a folder is the lock of the emulated machine kept
+    // there.
     UpdateLockResult Take(const std::string& scope);
     // Where the lock is (a file or a mutex name), once Take was called.
     const std::string& Name() const { return m_name; }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever of the named groups is missing.
 #   build: compiler, CMake, Ninja, GoogleTest, Google Benchmark, clang-format, the journal's
-#          client library
+#          client library, libcrypto (SHA-256) and nlohmann-json (the JSON report)
 #   extra: clang (fuzzing), tmux (terminal tests), systemd (a private journald for the journal
 #          test), dbus-daemon (a private system bus for the keep-awake test), lintian (the
 #          package's check)
@@ -13,7 +13,7 @@ want=()
 for group in "$@"; do
     case "$group" in
         build) want+=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev pkg-config
-                      clang-format libsystemd-dev) ;;
+                      clang-format libsystemd-dev libssl-dev nlohmann-json3-dev) ;;
         extra) want+=(clang libclang-rt-14-dev tmux systemd dbus-daemon lintian) ;;
         windows) want+=(g++-mingw-w64-x86-64 wine64 xvfb) ;;
         ansible) want+=(ansible-core ansible) ;;

@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "framework/platform.h"
 
@@ -216,39 +219,94 @@ std::vector<std::string> ListMatchingNames(const std::string& pattern) {
     return names;
 }
 
-bool WriteNewFile(const std::string& path, const uint8_t* data, std::size_t size,
-                  FileError& error) {
-    constexpr mode_t kOwnerReadWrite = S_IRUSR | S_IWUSR;
-    int fd;
-    do {
-        fd =
-            open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, kOwnerReadWrite);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        error = ErrorOf(errno);
-        return false;
-    }
+namespace {
+
+// The folder part of a path ("." when it names none).
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of(PathSeparator());
+    return slash == std::string::npos ? std::string(".")
+           : slash == 0               ? std::string(1, PathSeparator())
+                                      : path.substr(0, slash);
+}
+
+// Writes the whole data at the descriptor's start, syncs it and reads it back: 0, or the errno
+// of what failed (EIO when the file does not read back as written).
+int WriteSyncAndCheck(int fd, const uint8_t* data, std::size_t size) {
     std::size_t done = 0;
-    int code = 0;
-    while (done < size && code == 0) {
-        ssize_t n = write(fd, data + done, size - done);
-        if (n < 0 && errno != EINTR) code = errno;
+    while (done < size) {
+        const ssize_t n = write(fd, data + done, size - done);
+        if (n < 0 && errno != EINTR) return errno;
         if (n > 0) done += static_cast<std::size_t>(n);
     }
-    if (code == 0 && fsync(fd) != 0) code = errno;
+    if (fsync(fd) != 0) return errno;
+    constexpr std::size_t kChunk = 65536;
+    std::vector<uint8_t> back(std::min(size, kChunk) + 1);
+    std::size_t checked = 0;
+    for (;;) {
+        const ssize_t n = pread(fd, back.data(), back.size(), static_cast<off_t>(checked));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) break;
+        const auto got = static_cast<std::size_t>(n);
+        if (checked + got > size || std::memcmp(back.data(), data + checked, got) != 0) return EIO;
+        checked += got;
+    }
+    return checked == size ? 0 : EIO;
+}
+
+// A new file with its data, made whole before it gets its name. An unnamed file (O_TMPFILE) in
+// the folder, or where the file system has none a hidden temporary name; linked to its name only
+// once written, synced and read back; the link never replaces an existing file. 0, or the errno
+// of what failed (nothing is left under the name then).
+int WriteWholeThenName(const std::string& path, const uint8_t* data, std::size_t size) {
+    constexpr mode_t kOwnerReadWrite = S_IRUSR | S_IWUSR;
+    const std::string folder = FolderOf(path);
+    int fd = open(folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, kOwnerReadWrite);
+    std::string temporary;
+    if (fd < 0 && errno != ENOENT && errno != ENOTDIR && errno != EACCES && errno != EROFS) {
+        // No unnamed files here: a name that no search for the final name matches.
+        temporary = folder + PathSeparator() + ".vlm270fwupdate-XXXXXX";
+        fd = mkostemp(temporary.data(), O_CLOEXEC);
+        if (fd >= 0 && fchmod(fd, kOwnerReadWrite) != 0) {
+            const int code = errno;
+            close(fd);
+            unlink(temporary.c_str());
+            return code;
+        }
+    }
+    if (fd < 0) return errno;
+    int code = WriteSyncAndCheck(fd, data, size);
+    if (code == 0) {
+        if (temporary.empty()) {
+            const std::string self = "/proc/self/fd/" + std::to_string(fd);
+            if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+                code = errno;
+            }
+        } else if (link(temporary.c_str(), path.c_str()) != 0) {
+            code = errno;
+        }
+    }
+    if (!temporary.empty()) unlink(temporary.c_str());
     if (close(fd) != 0 && code == 0) code = errno;
     if (code == 0) {
         // The new name must reach the storage too: sync the folder that holds it.
-        std::size_t slash = path.find_last_of(PathSeparator());
-        std::string folder = slash == std::string::npos ? std::string(".")
-                             : slash == 0               ? std::string(1, PathSeparator())
-                                                        : path.substr(0, slash);
-        int dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (dirFd < 0 || fsync(dirFd) != 0) code = errno;
         if (dirFd >= 0) close(dirFd);
+        if (code != 0) unlink(path.c_str());
     }
+    return code;
+}
+
+}  // namespace
+
+bool WriteNewFile(const std::string& path, const uint8_t* data, std::size_t size,
+                  FileError& error) {
+    int code = 0;
+    do {
+        code = WriteWholeThenName(path, data, size);
+    } while (code == EINTR);
     if (code != 0) {
-        unlink(path.c_str());
         error = ErrorOf(code);
         return false;
     }

@@ -12,10 +12,11 @@
 namespace framework {
 namespace {
 
-// This computer's lock lives in the first of these folders that exists.
-constexpr const char* kMachineLockFolders[] = {"/run/lock", "/run"};
+// This computer's lock lives in /run, where only root can create a file (unlike /run/lock,
+// which anyone may write to, so that anyone could hold the lock and keep every update away).
+constexpr const char* kMachineLockFolder = "/run";
 constexpr const char* kLockFileName = "vlm270fwupdate.lock";
-constexpr mode_t kLockFileMode = 0644;
+constexpr mode_t kLockFileMode = 0600;
 
 bool IsFolder(const std::string& path) {
     struct stat st {};
@@ -36,21 +37,13 @@ void UpdateLock::Release() {
 UpdateLockResult UpdateLock::Take(const std::string& scope) {
     Release();
     std::string folder = scope;
-    if (folder.empty()) {
-        for (const char* candidate : kMachineLockFolders) {
-            if (IsFolder(candidate)) {
-                folder = candidate;
-                break;
-            }
-        }
-    }
+    if (folder.empty() && IsFolder(kMachineLockFolder)) folder = kMachineLockFolder;
     if (folder.empty()) {
         m_name = kLockFileName;
         return UpdateLockResult::kUnavailable;
     }
     m_name = folder + "/" + kLockFileName;
-    // Never through a link, and only a regular file: the machine's lock folder is writable by
-    // everyone (sticky).
+    // Never through a link, and only a regular file.
     const int fd =
         open(m_name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, kLockFileMode);
     if (fd < 0) return UpdateLockResult::kUnavailable;
@@ -58,6 +51,12 @@ UpdateLockResult UpdateLock::Take(const std::string& scope) {
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         return UpdateLockResult::kUnavailable;
+    }
+    // A lock file someone else made is not ours to trust: whoever owns it could hold it, or
+    // share it, and decide when updates run.
+    if (st.st_uid != geteuid()) {
+        close(fd);
+        return UpdateLockResult::kNotOwned;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const bool held = errno == EWOULDBLOCK;

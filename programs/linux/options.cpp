@@ -1,5 +1,9 @@
 #include "programs/linux/options.h"
 
+#include <getopt.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -39,13 +43,13 @@ constexpr const char* kDescription =
     "                        one not found is an error before anything is written\n"
     "  --backup DIR          save each controller's whole flash before it is\n"
     "                        erased (or when --list or --verify reads it) to\n"
-    "                        DIR/<bus>-<dev>-<fn>-<part>-<UTC time>.rom; one whose\n"
+    "                        DIR/<bus>-<dev>-<fn>-<part>-<UTC time>.bin; one whose\n"
     "                        backup fails is not erased\n"
     "  --json                one JSON document on standard output (--list,\n"
     "                        --verify, or a silent run)\n"
     "  --verbose             silent run: the image, each outcome and each backup\n"
     "                        on standard error\n"
-    "  --help, --version     this text, or the version\n"
+    "  -h, --help, --version this text, or the version\n"
     "\n"
     "Exit status: 0 every controller updated (--list: all ready; --verify: all\n"
     "match); 1 controller not ready (none found, or a --controller not found);\n"
@@ -53,35 +57,12 @@ constexpr const char* kDescription =
     "(--list: one cannot be; --verify: one differs); 6 licence not accepted, or no\n"
     "terminal to ask it on; 7 access library missing or refused, driver not loaded,\n"
     "or not run as root; 8 an unexpected failure; 9 another update is in progress;\n"
-    "64 a usage error.\n"
+    "64 a usage error; 74 the report could not be written (the run went well);\n"
+    "128+N --list or --verify stopped by signal N, with its report.\n"
     "\n"
     "Diagnostic lines and each controller's outcome go to the systemd journal (else\n"
     "syslog): journalctl -t vlm270fwupdate. When VLM270_EVENT_LOG names a file, the\n"
     "diagnostic lines are also appended to it.\n";
-
-// Takes the value of a value option: "--name=value", or the next argument.
-bool TakeValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
-               std::string& value, std::string& strError) {
-    const std::string& arg = args[i];
-    if (arg.size() > name.size() && arg[name.size()] == '=') {
-        value = arg.substr(name.size() + 1);
-    } else if (i + 1 < args.size()) {
-        value = args[++i];
-    } else {
-        strError = name + " needs a value";
-        return false;
-    }
-    if (value.empty()) {
-        strError = name + " needs a value";
-        return false;
-    }
-    return true;
-}
-
-// Whether the argument is the option, alone or as "--name=value".
-bool Is(const std::string& arg, const std::string& name) {
-    return arg == name || arg.rfind(name + "=", 0) == 0;
-}
 
 bool ParseHexNumber(const std::string& text, unsigned max, uint8_t& value) {
     if (text.empty() || text.size() > 2) return false;
@@ -116,55 +97,159 @@ bool IsSilentCommandLine(const std::string& strCommandLine) {
            std::tolower(static_cast<unsigned char>(joined[1])) == 's';
 }
 
+namespace {
+
+// The options' identities for getopt_long: the short ones by their letter, the others above the
+// characters.
+enum OptionId : int {
+    kOptHelp = 'h',
+    kOptSilent = 's',
+    kOptVersion = 0x100,
+    kOptList,
+    kOptVerify,
+    kOptJson,
+    kOptVerbose,
+    kOptImage,
+    kOptBackup,
+    kOptController,
+};
+
+// Leading ':' reports a missing value apart from an unknown option; no '+': options may follow
+// the other words, as with every GNU tool.
+constexpr const char* kShortOptions = ":hs";
+const struct option kLongOptions[] = {
+    {"help", no_argument, nullptr, kOptHelp},
+    {"version", no_argument, nullptr, kOptVersion},
+    {"list", no_argument, nullptr, kOptList},
+    {"verify", no_argument, nullptr, kOptVerify},
+    {"json", no_argument, nullptr, kOptJson},
+    {"verbose", no_argument, nullptr, kOptVerbose},
+    {"silent", no_argument, nullptr, kOptSilent},
+    {"image", required_argument, nullptr, kOptImage},
+    {"backup", required_argument, nullptr, kOptBackup},
+    {"controller", required_argument, nullptr, kOptController},
+    {nullptr, 0, nullptr, 0},
+};
+
+// The long option's name as written, without any "=value".
+std::string OptionAsWritten(const char* arg) {
+    std::string text = arg != nullptr ? arg : "";
+    const std::size_t equals = text.find('=');
+    return equals == std::string::npos ? text : text.substr(0, equals);
+}
+
+// What a word that is no option was probably meant as, for the usage error.
+std::string MeantInstead(const std::string& word) {
+    ControllerAddress address;
+    if (ParseControllerAddress(word, address)) {
+        return "a controller is chosen with --controller " + word;
+    }
+    for (const struct option* o = kLongOptions; o->name != nullptr; ++o) {
+        if (word == o->name) return "did you mean --" + word + "?";
+    }
+    const bool rom = word.size() > 4 && (word.compare(word.size() - 4, 4, ".rom") == 0 ||
+                                         word.compare(word.size() - 4, 4, ".ROM") == 0);
+    struct stat st {};
+    if (rom || (stat(word.c_str(), &st) == 0 && S_ISREG(st.st_mode))) {
+        return "to write that image, use --image " + word;
+    }
+    if (stat(word.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        return "to back up into that folder, use --backup " + word;
+    }
+    return "the only word a run takes is /s (silent); everything else is an option";
+}
+
+}  // namespace
+
 bool ParseOptions(const std::vector<std::string>& args, ProgramOptions& options,
                   std::string& strError) {
     options = ProgramOptions{};
-    std::vector<std::string> others;
-    bool bOptionsEnded = false;
+    strError.clear();
+    // getopt_long works on a writable argv, which it reorders: a copy.
+    std::vector<std::string> words = args;
+    std::vector<char*> argv;
+    static char programName[] = "vlm270fwupdate";
+    argv.push_back(programName);
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(argv.size()) - 1;
+    auto fail = [&strError](const std::string& error) {
+        if (strError.empty()) strError = error;  // the first mistake is the one said
+    };
+
     bool bSilentOption = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (bOptionsEnded || arg.empty() || arg[0] != '-') {
-            others.push_back(arg);
-        } else if (arg == "--") {
-            bOptionsEnded = true;
-        } else if (arg == "--help") {
-            options.bHelp = true;
-        } else if (arg == "--version") {
-            options.bVersion = true;
-        } else if (arg == "--list") {
-            options.bList = true;
-        } else if (arg == "--verify") {
-            options.bVerify = true;
-        } else if (arg == "--json") {
-            options.bJson = true;
-        } else if (arg == "--verbose") {
-            options.bVerbose = true;
-        } else if (arg == "-s" || arg == "--silent") {
-            bSilentOption = true;
-        } else if (Is(arg, "--image")) {
-            if (!TakeValue(args, i, "--image", options.strImagePath, strError)) return false;
-        } else if (Is(arg, "--backup")) {
-            if (!TakeValue(args, i, "--backup", options.strBackupFolder, strError)) return false;
-        } else if (Is(arg, "--controller")) {
-            std::string value;
-            if (!TakeValue(args, i, "--controller", value, strError)) return false;
-            ControllerAddress address;
-            if (!ParseControllerAddress(value, address)) {
-                strError = "--controller " + value + ": not an address BB:DD.F as lspci prints it";
-                return false;
+    opterr = 0;
+    optind = 0;  // GNU: start afresh, also after an earlier parse
+    for (;;) {
+        int index = -1;
+        const int id = getopt_long(argc, argv.data(), kShortOptions, kLongOptions, &index);
+        if (id == -1) break;
+        // The option as written: a long one by its name, a short one by its letter.
+        auto written = [&argv] {
+            const std::string arg = argv[std::max(1, optind - 1)];
+            if (arg.rfind("--", 0) == 0) return OptionAsWritten(arg.c_str());
+            return std::string("-") + static_cast<char>(optopt);
+        };
+        switch (id) {
+            case kOptHelp:
+                options.bHelp = true;
+                break;
+            case kOptVersion:
+                options.bVersion = true;
+                break;
+            case kOptList:
+                options.bList = true;
+                break;
+            case kOptVerify:
+                options.bVerify = true;
+                break;
+            case kOptJson:
+                options.bJson = true;
+                break;
+            case kOptVerbose:
+                options.bVerbose = true;
+                break;
+            case kOptSilent:
+                bSilentOption = true;
+                break;
+            case kOptImage:
+            case kOptBackup:
+            case kOptController: {
+                const std::string name = std::string("--") + kLongOptions[index].name;
+                const std::string value = optarg != nullptr ? optarg : "";
+                if (value.empty()) {
+                    fail(name + " needs a value");
+                } else if (id == kOptImage) {
+                    options.strImagePath = value;
+                } else if (id == kOptBackup) {
+                    options.strBackupFolder = value;
+                } else {
+                    ControllerAddress address;
+                    if (ParseControllerAddress(value, address)) {
+                        options.controllers.push_back(address);
+                    } else {
+                        fail("--controller " + value +
+                             ": not an address BB:DD.F as lspci prints it");
+                    }
+                }
+                break;
             }
-            options.controllers.push_back(address);
-        } else {
-            strError = "unknown option " + arg;
-            return false;
+            case ':':
+                fail(written() + " needs a value");
+                break;
+            default:  // '?': an unknown or ambiguous option
+                fail("unknown option " + written());
+                break;
         }
     }
+    // The words that are no options form the application's command line.
+    std::vector<std::string> others(argv.begin() + optind, argv.begin() + argc);
     for (std::size_t i = 0; i < others.size(); ++i) {
         if (i > 0) options.strCommandLine += " ";
         options.strCommandLine += others[i];
     }
     if (options.bHelp || options.bVersion) return true;
+    if (!strError.empty()) return false;
     if (options.bList && options.bVerify) {
         strError = "--list and --verify do not go together";
         return false;
@@ -180,6 +265,18 @@ bool ParseOptions(const std::vector<std::string>& args, ProgramOptions& options,
         return false;
     }
     options.bSilent = bSilentOption || IsSilentCommandLine(options.strCommandLine);
+    if (!others.empty() && !options.bSilent) {
+        // A word that does not make the run silent would start an interactive update that
+        // ignores it: say what was probably meant instead.
+        const std::string& word = others.front();
+        if (!word.empty() && word[0] == '-') {
+            strError = "unknown option " + word;
+        } else {
+            strError =
+                "unexpected argument \"" + options.strCommandLine + "\": " + MeantInstead(word);
+        }
+        return false;
+    }
     if (bSilentOption) options.strCommandLine = "/s";
     if (options.bJson && !bReadOnly && !options.bSilent) {
         strError = "--json goes with --list, --verify or a silent run (-s)";

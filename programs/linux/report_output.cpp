@@ -1,6 +1,9 @@
 #include "programs/linux/report_output.h"
 
+#include <cmath>
 #include <cstdio>
+
+#include <nlohmann/json.hpp>
 
 #include "programs/linux/options.h"
 
@@ -12,6 +15,7 @@ using admin::Report;
 using admin::ReportMode;
 
 constexpr uint32_t kKiB = 1024;
+constexpr double kMsPerSecond = 1000.0;
 
 std::string Hex(unsigned value, int digits) {
     char text[16] = {};
@@ -32,184 +36,63 @@ std::string PartText(const ControllerReport& c) {
     return c.bIdentified ? c.strVendor + " " + c.strPart : std::string("flash part not identified");
 }
 
-// The length of one UTF-8 sequence starting at text[i], 0 when it is not valid there.
-std::size_t Utf8Length(const std::string& text, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    std::size_t n = lead < 0x80           ? 1
-                    : (lead >> 5) == 0x6  ? 2
-                    : (lead >> 4) == 0xE  ? 3
-                    : (lead >> 3) == 0x1E ? 4
-                                          : 0;
-    if (n == 0 || i + n > text.size()) return 0;
-    for (std::size_t k = 1; k < n; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+using Json = nlohmann::ordered_json;
+
+// Whether the text is valid UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
+bool IsUtf8(const std::string& text) {
+    try {
+        (void)Json(text).dump();
+        return true;
+    } catch (const Json::type_error&) {
+        return false;
     }
-    return n;
 }
 
-// Writes a JSON document with the punctuation kept in one place.
-class JsonWriter {
-public:
-    void Open(char bracket) {
-        Separate();
-        m_out += bracket;
-        m_first = true;
-    }
-    void Close(char bracket) {
-        m_out += bracket;
-        m_first = false;
-    }
-    void Key(const char* name) {
-        Separate();
-        m_out += JsonString(name) + ":";
-        m_afterKey = true;
-    }
-    void String(const std::string& value) { Raw(JsonString(value)); }
-    void Number(long long value) { Raw(std::to_string(value)); }
-    void Seconds(double value) {
-        char text[32] = {};
-        std::snprintf(text, sizeof text, "%.3f", value);
-        Raw(text);
-    }
-    void Bool(bool value) { Raw(value ? "true" : "false"); }
-    void Null() { Raw("null"); }
-    std::string Take() { return m_out + "\n"; }
+// A text, or null when it is empty.
+Json TextOrNull(const std::string& text) {
+    return text.empty() ? Json(nullptr) : Json(text);
+}
 
-private:
-    void Separate() {
-        if (m_afterKey) {
-            m_afterKey = false;
-            return;
-        }
-        if (!m_first) m_out += ",";
-        m_first = false;
-    }
-    void Raw(const std::string& text) {
-        Separate();
-        m_out += text;
-    }
-    std::string m_out;
-    bool m_first = true;
-    bool m_afterKey = false;
-};
+// A file's path as its exact bytes in hexadecimal when it is not valid UTF-8 (the document's
+// own text then has U+FFFD in their place), else null.
+Json PathBytes(const std::string& path) {
+    if (path.empty() || IsUtf8(path)) return nullptr;
+    std::string hex;
+    for (char c : path) hex += Hex(static_cast<unsigned char>(c), 2);
+    return hex;
+}
 
-void ControllerJson(JsonWriter& w, const ControllerReport& c, ReportMode mode) {
-    w.Open('{');
-    w.Key("address");
-    w.String(c.strAddress);
-    w.Key("identifier_row");
-    w.Number(c.ucIdRow + 1);
-    w.Key("pci_id");
-    w.String(Hex(c.usVendorId, 4) + ":" + Hex(c.usDeviceId, 4));
-    w.Key("part");
+Json ControllerJson(const ControllerReport& c, ReportMode mode) {
+    Json j;
+    j["address"] = c.strAddress;
+    j["identifier_row"] = c.ucIdRow + 1;
+    j["pci_id"] = Hex(c.usVendorId, 4) + ":" + Hex(c.usDeviceId, 4);
+    j["part"] = nullptr;
     if (c.bIdentified) {
-        w.Open('{');
-        w.Key("vendor");
-        w.String(c.strVendor);
-        w.Key("name");
-        w.String(c.strPart);
-        w.Key("size");
-        w.Number(c.dwSizeBytes);
-        w.Close('}');
-    } else {
-        w.Null();
+        j["part"] = Json{{"vendor", c.strVendor}, {"name", c.strPart}, {"size", c.dwSizeBytes}};
     }
-    w.Key("id_command");
-    if (c.idOpcode) {
-        w.String(Hex(*c.idOpcode, 2));
-    } else {
-        w.Null();
-    }
-    w.Key("id_bytes");
-    if (c.idOpcode) {
-        w.String(IdBytesText(c));
-    } else {
-        w.Null();
-    }
-    w.Key("result");
-    w.String(c.strResult);
-    w.Key("result_code");
-    w.Number(c.nResultCode);
+    j["id_command"] = c.idOpcode ? Json(Hex(*c.idOpcode, 2)) : Json(nullptr);
+    j["id_bytes"] = c.idOpcode ? Json(IdBytesText(c)) : Json(nullptr);
+    j["result"] = c.strResult;
+    j["result_code"] = c.nResultCode;
     if (mode == ReportMode::kVerify) {
-        w.Key("compared");
-        if (c.compared) {
-            w.Number(*c.compared);
-        } else {
-            w.Null();
-        }
-        w.Key("first_difference");
-        if (c.firstDifference) {
-            w.String("0x" + Hex(*c.firstDifference, 8));
-        } else {
-            w.Null();
-        }
+        j["compared"] = c.compared ? Json(*c.compared) : Json(nullptr);
+        j["first_difference"] =
+            c.firstDifference ? Json("0x" + Hex(*c.firstDifference, 8)) : Json(nullptr);
     }
     if (mode == ReportMode::kUpdate) {
-        w.Key("attempts");
-        w.Number(c.attempts.value_or(0));
-        w.Key("seconds");
-        w.Seconds(c.seconds.value_or(0.0));
+        j["attempts"] = c.attempts.value_or(0);
+        // Milliseconds are what the run measures: three decimals, as a number.
+        j["seconds"] = std::round(c.seconds.value_or(0.0) * kMsPerSecond) / kMsPerSecond;
     }
-    w.Key("backup");
-    if (c.strBackup.empty()) {
-        w.Null();
-    } else {
-        w.String(c.strBackup);
-    }
-    w.Key("problem");
-    if (c.strProblem.empty()) {
-        w.Null();
-    } else {
-        w.String(c.strProblem);
-    }
-    w.Close('}');
+    j["backup"] = TextOrNull(c.strBackup);
+    j["problem"] = TextOrNull(c.strProblem);
+    j["preflight"] = TextOrNull(c.strPreflight);
+    j["backup_bytes"] = PathBytes(c.strBackup);
+    return j;
 }
 
 }  // namespace
-
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        const std::size_t n = Utf8Length(text, i);
-        if (n == 0) {
-            out += "\\ufffd";
-            ++i;
-            continue;
-        }
-        if (n > 1) {
-            out.append(text, i, n);
-            i += n;
-            continue;
-        }
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    out += "\\u00" + Hex(c, 2);
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-        ++i;
-    }
-    return out + "\"";
-}
 
 std::string ReportText(const Report& report) {
     std::string out;
@@ -248,49 +131,28 @@ std::string ReportText(const Report& report) {
 }
 
 std::string ReportJson(const Report& report, const std::string& strVersion) {
-    JsonWriter w;
-    w.Open('{');
-    w.Key("format");
-    w.Number(kJsonFormat);
-    w.Key("program");
-    w.String(kProgramName);
-    w.Key("version");
-    w.String(strVersion);
-    w.Key("mode");
-    w.String(admin::ModeName(report.mode));
-    w.Key("exit_status");
-    w.Number(report.nExitStatus);
-    w.Key("outcome");
-    w.String(admin::OutcomeText(report.mode, report.nExitStatus));
-    w.Key("image");
+    Json j;
+    j["format"] = kJsonFormat;
+    j["program"] = kProgramName;
+    j["version"] = strVersion;
+    j["mode"] = admin::ModeName(report.mode);
+    j["exit_status"] = report.nExitStatus;
+    j["outcome"] = admin::OutcomeText(report.mode, report.nExitStatus);
+    j["image"] = nullptr;
     if (report.image) {
-        w.Open('{');
-        w.Key("path");
-        w.String(report.image->strPath);
-        w.Key("size");
-        w.Number(report.image->dwFileBytes);
-        w.Key("sha256");
-        w.String(report.image->strSha256);
-        w.Close('}');
-    } else {
-        w.Null();
+        j["image"] = Json{{"path", report.image->strPath},
+                          {"size", report.image->dwFileBytes},
+                          {"sha256", report.image->strSha256},
+                          {"path_bytes", PathBytes(report.image->strPath)}};
     }
-    w.Key("image_problem");
-    if (report.strImageProblem.empty()) {
-        w.Null();
-    } else {
-        w.String(report.strImageProblem);
+    j["image_problem"] = TextOrNull(report.strImageProblem);
+    j["controllers"] = Json::array();
+    for (const ControllerReport& c : report.controllers) {
+        j["controllers"].push_back(ControllerJson(c, report.mode));
     }
-    w.Key("controllers");
-    w.Open('[');
-    for (const ControllerReport& c : report.controllers) ControllerJson(w, c, report.mode);
-    w.Close(']');
-    w.Key("warnings");
-    w.Open('[');
-    for (const std::string& warning : report.warnings) w.String(warning);
-    w.Close(']');
-    w.Close('}');
-    return w.Take();
+    j["warnings"] = report.warnings;
+    // Bytes that are not UTF-8 (a path's, say) become U+FFFD, so the document always parses.
+    return j.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace cli

@@ -17,8 +17,4 @@ std::string ReportText(const admin::Report& report);
 // The report as one JSON document, ending in a line feed.
 std::string ReportJson(const admin::Report& report, const std::string& strVersion);
 
-// A JSON string literal of the text (quotes included); bytes that are not valid UTF-8 become
-// U+FFFD.
-std::string JsonString(const std::string& text);
-
 }  // namespace cli

@@ -13,6 +13,8 @@
 #include <mutex>
 #include <thread>
 
+#include "console/run_options.h"
+#include "framework/clock.h"
 #include "tests/support/program_harness.h"
 
 namespace {
@@ -156,6 +158,25 @@ TEST(TimeLimit, StopsUnfinishedJobsAfterMoreThan200Seconds) {
     std::vector<std::string> events = h.eventLog.Lines();
     EXPECT_EQ(std::count(events.begin(), events.end(), "\r\n" + line), 1);
     EXPECT_EQ(h.endedProcessWith.load(), -1);
+}
+
+// What the run does for every controller before its jobs (the Linux program's backups) does not
+// count against the jobs' 200 seconds: 205 seconds of it still leave the update its own time.
+TEST(TimeLimit, WorkBeforeTheJobsDoesNotCountAgainstIt) {
+    ProgramHarness h("controller 01:00.0 part=M25P10A flash=a.bin timing=instant\n");
+    RunOptions options;
+    uint8_t seen = 0;
+    options.beforeJobs = [&seen](uint8_t ucCount) {
+        seen = ucCount;
+        framework::ProcessClock().SleepMs(205000);
+    };
+    SetRunOptions(std::move(options));
+    const int status = h.Run("/s");
+    SetRunOptions(RunOptions{});
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(seen, 1);
+    EXPECT_TRUE(h.HoldsImage(1, 0, 0));
+    EXPECT_EQ(h.MessageTexts(), std::vector<std::string>{});
 }
 
 // An SST part on a slow bus: its byte-by-byte programming (a dozen accesses a byte) outlasts the

@@ -57,4 +57,24 @@ TEST(UpdateLock, ALockThatCannotBeMadeIsNotTakenForFree) {
     EXPECT_FALSE(std::filesystem::exists(dir / "target"));
 }
 
+// A lock file that another user made is refused, not shared: its owner could hold it and keep
+// every update away. One made by the program is its owner's alone (0600).
+TEST(UpdateLock, ALockFileOfAnotherUserIsRefused) {
+    TempFolder dir;
+    ASSERT_TRUE(dir.ok());
+    {
+        UpdateLock lock;
+        ASSERT_EQ(lock.Take(dir.path()), UpdateLockResult::kTaken);
+        struct stat st {};
+        ASSERT_EQ(stat(lock.Name().c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        EXPECT_EQ(st.st_uid, geteuid());
+    }
+    if (geteuid() != 0) GTEST_SKIP() << "giving the file to another user needs root";
+    const std::string name = dir / "vlm270fwupdate.lock";
+    ASSERT_EQ(chown(name.c_str(), 65534, 65534), 0);
+    UpdateLock lock;
+    EXPECT_EQ(lock.Take(dir.path()), UpdateLockResult::kNotOwned);
+}
+
 }  // namespace
