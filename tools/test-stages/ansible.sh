@@ -138,10 +138,12 @@ if ! VLMIO_EMULATOR="$work/hosts/current/machine/emulated-pc.conf" \
     "$work/hosts/current/program/vlm270fwupdate" -s --image "$image" >"$work/current.log" 2>&1; then
     fail "the program could not bring the host current up to date: $(cat "$work/current.log")"
 fi
-# What an earlier run of the role left on the host without a 270X, and a backup of earlier days.
+# What an earlier run of the role left on the host without a 270X, a file of someone else's in
+# the program folder, and a backup of earlier days.
 mkdir -m 0755 "$work/hosts/no-270x/program"
 mkdir -p -m 0700 "$work/hosts/no-270x/work/backups"
 cp -a "$work/dist/." "$work/hosts/no-270x/program/"
+echo "not the role's" >"$work/hosts/no-270x/program/notes.txt"
 cp "$image" "$work/hosts/no-270x/work/"
 cp "$image" "$work/hosts/no-270x/work/backups/02-00-0-old.rom"
 
