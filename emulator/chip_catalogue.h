@@ -35,11 +35,12 @@ inline constexpr uint32_t kWholeChip = 0;
 enum class StatusWrite : uint8_t {
     kAfterWriteEnable,        // write enable (0x06) first
     kAfterWriteEnableOrEwsr,  // write enable, or 0x50 right before
+    kAfterEwsr,               // 0x50 right before only: write enable does not do
     kNone,                    // the chip has no status-register write
 };
 
 inline constexpr std::size_t kMaxIdAnswers = 3;
-inline constexpr std::size_t kMaxEraseCommands = 6;
+inline constexpr std::size_t kMaxEraseCommands = 7;
 
 struct ChipDatasheet {
     const char* name;   // as a machine file spells it (part=NAME)
@@ -51,6 +52,7 @@ struct ChipDatasheet {
     std::array<EraseCommand, kMaxEraseCommands> erases;
     bool aai;                // auto-address-increment programming (0xAF)
     uint8_t protectionBits;  // block-protection bits of the status register
+    uint8_t tbBit = 0;       // a top/bottom bit the status write stores, protecting nothing
     bool powerUpProtected;   // those bits are set at power-up
     StatusWrite statusWrite;
     uint32_t pageProgramUs;  // one program command: fixed part

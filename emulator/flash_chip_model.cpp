@@ -291,7 +291,8 @@ void SpiFlashChip::Complete() {
             m_aai = false;
             return;
         case kOpEnableWriteStatus:
-            if (m_config.datasheet.statusWrite == StatusWrite::kAfterWriteEnableOrEwsr) {
+            if (m_config.datasheet.statusWrite == StatusWrite::kAfterWriteEnableOrEwsr ||
+                m_config.datasheet.statusWrite == StatusWrite::kAfterEwsr) {
                 m_statusWriteEnabled = true;
             }
             return;
@@ -328,17 +329,31 @@ void SpiFlashChip::CompleteStatusWrite(uint32_t afterOpcode, bool statusWriteEna
              "status write ended after " + std::to_string(afterOpcode) + " bytes, not 1");
         return;
     }
-    const bool enabled =
-        m_writeEnabled || (how == StatusWrite::kAfterWriteEnableOrEwsr && statusWriteEnabled);
+    bool enabled = false;
+    const char* without = "";
+    switch (how) {
+        case StatusWrite::kAfterWriteEnable:
+            enabled = m_writeEnabled;
+            without = "status write without write enable";
+            break;
+        case StatusWrite::kAfterWriteEnableOrEwsr:
+            enabled = m_writeEnabled || statusWriteEnabled;
+            without = "status write without write enable or 0x50 right before";
+            break;
+        case StatusWrite::kAfterEwsr:
+            enabled = statusWriteEnabled;
+            without = "status write without 0x50 right before";
+            break;
+        case StatusWrite::kNone:
+            break;
+    }
     if (!enabled) {
-        Note(ViolationKind::kStatusWriteDisabled,
-             how == StatusWrite::kAfterWriteEnable
-                 ? "status write without write enable"
-                 : "status write without write enable or 0x50 right before");
+        Note(ViolationKind::kStatusWriteDisabled, without);
         return;
     }
     if (!m_config.writeProtect) {
-        m_status = m_statusValue & (m_config.datasheet.protectionBits | kStatusRegisterProtect);
+        const ChipDatasheet& ds = m_config.datasheet;
+        m_status = m_statusValue & (ds.protectionBits | ds.tbBit | kStatusRegisterProtect);
     }
     m_writeEnabled = false;
 }

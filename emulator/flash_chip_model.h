@@ -46,9 +46,10 @@ struct ChipViolation {
 // released elsewhere is rejected, as the datasheets say). Not thread-safe: the emulated PC
 // serialises every access.
 //
-// Status register: bit 0 busy, bit 1 write-enable latch, the chip's block-protection bits, bit 7
-// status-register protect (stored, with no effect: the write-protect pin is never asserted). Any
-// protection bit set protects the whole array. The latch is needed by program, erase and status
+// Status register: bit 0 busy, bit 1 write-enable latch, the chip's block-protection bits, its
+// top/bottom bit if it has one (stored, protecting nothing by itself), bit 7 status-register
+// protect (stored, with no effect: the write-protect pin is never asserted). Any block-protection
+// bit set protects the whole array. The latch is needed by program, erase and status
 // write and is cleared by each of them, also when protection refused it. While busy a chip
 // answers only the status command; it ignores every other command, reads included, whose bytes
 // then read 0xFF (the line idles high). An identification command answers as the catalogue says;
@@ -56,7 +57,8 @@ struct ChipViolation {
 //
 // Every misuse is noted (PendingViolations): a command to a busy chip, a program or erase without
 // the latch, a page program running past its page, auto-address-increment commands out of
-// order, a status write without its enable, a write command the chip rejects.
+// order, a status write without its enable, a program, erase or status write the chip does not
+// have (it takes only the commands of its catalogue row).
 //
 // For tests, the chip keeps per byte the sequence number of its last program and of its last
 // read (0: never), so that a test can tell whether every programmed byte was read back after it

@@ -1,6 +1,8 @@
 // The modelled flash chips, driven through the bridge registers as the host drives them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <set>
 #include <string>
@@ -116,7 +118,7 @@ TEST(EmulatedChip, LatchIsClearedByEveryProgramEraseAndStatusWrite) {
 }
 
 TEST(EmulatedChip, ProtectionBitsBlockProgramAndEraseUntilCleared) {
-    Rig rig("part=W25X10B(C)L(V) timing=instant");
+    Rig rig("part=W25X40B(C)L(V) timing=instant");
     rig.chip->SetContents(Blank(rig.chip->Size()));
     BridgeDriver b = rig.bridge();
     b.WriteStatus(kProtect);  // no latch: ignored
@@ -157,9 +159,12 @@ TEST(EmulatedChip, SstPartsPowerUpProtectedAndProgramByAutoIncrement) {
     b.ReadStatus();  // a status read between keeps the enable
     b.WriteStatus(0x00);
     EXPECT_EQ(b.ReadStatus(), 0);
-    b.WriteEnable();  // 0x06 enables a status write too
+    b.Command({0x50});
     b.WriteStatus(0x04);
     EXPECT_EQ(b.ReadStatus(), 0x04);
+    b.WriteEnable();  // write enable alone does not make it writable
+    b.WriteStatus(0x00);
+    EXPECT_EQ(b.ReadStatus(), 0x04 | kWel);
     b.Command({0x50});
     b.WriteStatus(0x00);
     EXPECT_EQ(b.ReadStatus(), 0);
@@ -275,8 +280,8 @@ TEST(EmulatedChip, DatasheetTimingHoldsBusyForTheFamilysTimes) {
         SCOPED_TRACE(c.part);
         Rig rig(c.part);
         BridgeDriver b = rig.bridge();
-        b.Command({0x50});
         b.WriteEnable();
+        b.Command({0x50});  // right before the status write, as the SST parts need
         b.WriteStatus(0);
         b.WriteEnable();
         b.Command(c.command);  // busy from the end of the command
@@ -337,8 +342,12 @@ TEST(EmulatedChip, IdentificationAnswers) {
         {"M45PE10", 0xAB, 3, none},
         {"AT25F512A", 0x15, 0, {0x1F, 0x65, 0xFF}},  // two bytes, then the line idles
         {"AT25F512A", 0x9F, 0, none},
-        {"AT25F512B", 0x9F, 0, {0x1F, 0x65, 0x01}},
+        {"AT25F512B", 0x9F, 0, {0x1F, 0x65, 0x00}},
         {"AT25F512B", 0x15, 0, {0x1F, 0x65, 0xFF}},
+        {"LE25FU406B", 0xAB, 3, {0x62, 0x1E, 0x62}},
+        {"PM25LD512C", 0x9F, 0, {0x7F, 0x9D, 0x20}},
+        {"PM25LV010A", 0x9F, 0, {0x7F, 0x9D, 0x7C}},
+        {"PM25LV512A", 0x9F, 0, none},
         {"A25L020", 0xAB, 3, {0x11, 0x11, 0x11}},
         {"SST25VF512X", 0x90, 3, {0xBF, 0x48, 0xBF}},
         {"SST25VF010A", 0xAB, 3, {0xBF, 0x49, 0xBF}},
@@ -409,6 +418,13 @@ TEST(EmulatedChip, MisuseIsRecordedByKind) {
          "part=SST25VF512X",
          [](BridgeDriver& b) { b.WriteStatus(0); },
          {"status-write-disabled"}},
+        {"an SST status write after write enable alone",
+         "part=SST25VF010A",
+         [](BridgeDriver& b) {
+             b.WriteEnable();
+             b.WriteStatus(0);
+         },
+         {"status-write-disabled"}},
         {"an SST status write after 0x50",
          "part=SST25VF512X",
          [](BridgeDriver& b) {
@@ -438,10 +454,10 @@ TEST(EmulatedChip, MisuseIsRecordedByKind) {
          },
          {"rejected-command"}},
         {"a chip-erase opcode the chip does not have",
-         "part=AT25F512B",
+         "part=A25L010",
          [](BridgeDriver& b) {
              b.WriteEnable();
-             b.Command({0x62});
+             b.Command({0x60});
          },
          {"rejected-command"}},
         {"a read inside an auto-address-increment run",
@@ -477,6 +493,139 @@ TEST(EmulatedChip, MisuseIsRecordedByKind) {
         for (const vlmio::emu::Violation& v : rig.pc->Violations())
             kinds.push_back(vlmio::emu::ViolationName(v.kind));
         EXPECT_EQ(kinds, c.kinds);
+    }
+}
+
+// What each erase opcode does to a chip: "OP:chip" for a whole-chip erase, "OP:SIZE" for the
+// block at the address sent with it; an opcode the chip does not have erases nothing and, in
+// both forms, is recorded as not one of its commands.
+std::string EraseCommandsOf(Rig& rig) {
+    static constexpr uint8_t kEraseOpcodes[] = {0x20, 0x52, 0x60, 0x62, 0xC7, 0xD7, 0xD8, 0xDB};
+    BridgeDriver b = rig.bridge();
+    b.WriteEnable();
+    b.Command({0x50});
+    b.WriteStatus(0x00);  // unprotected, whichever enable the chip needs
+    const std::size_t size = rig.chip->Size();
+    const auto address = static_cast<uint32_t>(size / 2 + 0x1000);
+    auto erased = [&](const std::vector<uint8_t>& command) {
+        rig.chip->SetContents(std::vector<uint8_t>(size, 0x00));
+        b.WriteEnable();
+        b.Command(command);
+        const std::vector<uint8_t>& c = rig.chip->Contents();
+        return static_cast<std::size_t>(std::count(c.begin(), c.end(), 0xFF));
+    };
+    std::string out;
+    for (uint8_t op : kEraseOpcodes) {
+        char name[8];
+        std::snprintf(name, sizeof name, "%02X:", op);
+        rig.pc->ClearViolations();
+        const std::size_t whole = erased({op});
+        const std::size_t block = erased(BridgeDriver::WithAddress(op, address));
+        if (whole == size) {
+            out += std::string(out.empty() ? "" : " ") + name + "chip";
+        } else if (block != 0) {
+            EXPECT_EQ(rig.chip->Contents()[address], 0xFF) << name;
+            out += std::string(out.empty() ? "" : " ") + name +
+                   (block >= 1024 ? std::to_string(block / 1024) + "K" : std::to_string(block));
+        } else {
+            char detail[48];
+            std::snprintf(detail, sizeof detail, "0x%02X is not a command of this chip", op);
+            std::vector<std::string> details;
+            for (const vlmio::emu::Violation& v : rig.pc->Violations()) details.push_back(v.detail);
+            EXPECT_EQ(details, (std::vector<std::string>{detail, detail}));
+        }
+    }
+    rig.pc->ClearViolations();
+    return out;
+}
+
+// Each chip erases with the commands its datasheet or the chip database lists, at their
+// extents, and rejects every other: a part table that sent it another would fail its update.
+TEST(ChipCatalogue, EachChipTakesOnlyTheEraseCommandsItsReferencesList) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"AT25F512A", "52:32K 62:chip"},
+        {"AT25F512B", "20:4K 52:32K 60:chip 62:chip C7:chip D7:4K D8:32K"},
+        {"AT25FS010", "20:4K 52:32K 60:chip C7:chip D7:4K D8:32K"},
+        {"LE25FU406B", "C7:chip D7:4K D8:64K"},
+        {"PM25LV512A", "C7:chip D7:4K D8:32K"},
+        {"PM25LV010A", "C7:chip D7:4K D8:32K"},
+        {"PM25LD512C", "20:4K 60:chip C7:chip D7:4K D8:32K"},
+        {"PM25LD010x", "20:4K 60:chip C7:chip D7:4K D8:32K"},
+        {"PM25L(W)D020C", "20:4K 60:chip C7:chip D7:4K D8:64K"},
+        {"A25L512", "20:4K C7:chip D8:64K"},
+        {"A25L010", "20:4K C7:chip D8:64K"},
+        {"A25L020", "20:4K C7:chip D8:64K"},
+        {"A25L040", "20:4K C7:chip D8:64K"},
+        {"EN25xF05", "20:4K 60:chip C7:chip D8:32K"},
+        {"EN25(L)F10", "20:4K 60:chip C7:chip D8:32K"},
+        {"EN25S10", "20:4K 60:chip C7:chip"},
+        {"EN25F40", "20:4K 60:chip C7:chip D8:64K"},
+        {"M25P10A", "C7:chip D8:32K"},
+        {"M45PE10", "D8:64K DB:256"},
+        {"W25X10B(C)L(V)", "20:4K 52:32K 60:chip C7:chip D8:64K"},  // "C7h or 60h"
+        {"SST25VF512X", "20:4K 52:32K 60:chip"},
+        {"SST25VF010A", "20:4K 52:32K 60:chip"},
+    };
+    for (const auto& [part, expected] : cases) {
+        SCOPED_TRACE(part);
+        Rig rig(std::string("part=") + part + " timing=instant");
+        EXPECT_EQ(EraseCommandsOf(rig), expected);
+    }
+}
+
+// The status register of each chip: the enable its status write needs (the other is rejected and
+// recorded), the bits the write stores and the bits among them that protect the array.
+TEST(ChipCatalogue, StatusWriteEnableAndItsBits) {
+    struct Case {
+        const char* part;
+        bool ewsrOnly;  // 0x50 right before; else write enable
+        uint8_t stored;
+        uint8_t protecting;
+    };
+    const Case cases[] = {
+        {"AT25F512A", false, 0x84, 0x04},      {"AT25F512B", false, 0x9C, 0x1C},
+        {"MX25x4006E", false, 0x9C, 0x1C},     {"MX25U8035", false, 0xBC, 0x3C},
+        {"GD25Q40", false, 0xFC, 0x7C},        {"GD25Q512", false, 0xFC, 0x7C},
+        {"W25X10B(C)L(V)", false, 0xAC, 0x0C}, {"W25X20B(C)L(V)", false, 0xAC, 0x0C},
+        {"W25X40B(C)L(V)", false, 0x9C, 0x1C}, {"M25P10A", false, 0x8C, 0x0C},
+        {"SST25VF512X", true, 0x8C, 0x0C},     {"SST25VF010A", true, 0x8C, 0x0C},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.part);
+        Rig rig(std::string("part=") + c.part + " timing=instant");
+        BridgeDriver b = rig.bridge();
+        auto writeStatus = [&](uint8_t value, bool ewsr) {
+            if (ewsr) {
+                b.Command({0x50});
+            } else {
+                b.WriteEnable();
+            }
+            b.WriteStatus(value);
+        };
+        writeStatus(0x00, c.ewsrOnly);
+        const uint8_t before = b.ReadStatus() & ~kWel;
+        EXPECT_EQ(before, 0);
+        // The other enable: rejected, nothing stored.
+        rig.pc->ClearViolations();
+        writeStatus(c.protecting, !c.ewsrOnly);
+        EXPECT_EQ(b.ReadStatus() & ~kWel, before);
+        ASSERT_EQ(rig.pc->Violations().size(), 1u);
+        EXPECT_EQ(rig.pc->Violations()[0].kind, vlmio::emu::ViolationKind::kStatusWriteDisabled);
+        b.WriteDisable();
+        uint8_t stored = 0;
+        uint8_t protecting = 0;
+        for (int bit = 2; bit < 8; ++bit) {
+            const auto value = static_cast<uint8_t>(1u << bit);
+            writeStatus(value, c.ewsrOnly);
+            stored |= b.ReadStatus() & value;
+            rig.chip->SetContents(Blank(rig.chip->Size()));
+            b.WriteEnable();
+            b.PageProgram(0x100, {0x00});
+            if (rig.chip->Contents()[0x100] == 0xFF) protecting |= value;
+            writeStatus(0x00, c.ewsrOnly);
+        }
+        EXPECT_EQ(stored, c.stored);
+        EXPECT_EQ(protecting, c.protecting);
     }
 }
 

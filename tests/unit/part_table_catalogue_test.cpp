@@ -73,11 +73,15 @@ std::vector<std::string> Differences(std::size_t row, const flash::FlashPartInfo
         differ("page", "the updater's commands would cross the chip's pages");
     }
     using vlmio::emu::StatusWrite;
-    const bool ewsr = chip.statusWrite == StatusWrite::kAfterWriteEnableOrEwsr;
+    const bool takesEwsr = chip.statusWrite == StatusWrite::kAfterWriteEnableOrEwsr ||
+                           chip.statusWrite == StatusWrite::kAfterEwsr;
     if (chip.statusWrite == StatusWrite::kNone) {
         differ("status write", "the chip has none; the unprotect's status write is rejected");
-    } else if (traits.bEnableWriteStatus && !ewsr) {
+    } else if (traits.bEnableWriteStatus && !takesEwsr) {
         differ("status write", "the chip does not take 0x50");
+    } else if (!traits.bEnableWriteStatus && chip.statusWrite == StatusWrite::kAfterEwsr) {
+        differ("status write",
+               "the chip takes it only after 0x50, which the updater does not send");
     }
     if (flash::FlashSizeBytes(part) != chip.sizeBytes) {
         differ("size", "the updater's size for the part is not the chip's size");
@@ -101,9 +105,8 @@ TEST(PartTableAgainstCatalogue, DifferencesAreTheListedOnes) {
         // The M45PE10 has no status register to write: the unprotect before each erase and each
         // section sends a status write that the chip rejects, harmlessly.
         "27 M45PE10 status write: the chip has none; the unprotect's status write is rejected",
-        // The AT25F512B answers the AT25F512A's identification but erases with 0x60 or 0xC7
-        // only: the updater cannot erase it, and the update fails before anything is written.
-        "32 AT25F512B chip erase: the chip has no such command",
+        // The AT25F512B answers the AT25F512A's identification and takes the row's 0x62 chip
+        // erase and its 0x52 sector erase; its 256-byte pages take the row's 128-byte commands.
         "32 AT25F512B name: the table spells it AT25F512A(B)",
     };
     std::set<std::string> found;
