@@ -63,13 +63,14 @@ printf '%s\n' "Package: vlm270fwupdate" "Version: 1.0.2.0" "Architecture: amd64"
 package=$work/vlm270fwupdate_1.0.2.0_amd64.deb
 dpkg-deb --root-owner-group -Zgzip -z1 --build "$work/deb" "$package" >/dev/null
 
-# Another play's image under the same name (two bytes of its text changed, the sum kept), and
+# Another play's image under the same name (two bytes far from its headers changed, the sum
+# kept: still a well-formed option ROM for the same controllers), and
 # the host swapped, which runs the program through a stand-in that copies that image over the
 # play's just before the update, as a second play did when plays shared one image file.
 python3 -c '
 import sys
 data = bytearray(open(sys.argv[1], "rb").read())
-data[0x90], data[0x91] = (data[0x90] + 1) % 256, (data[0x91] - 1) % 256
+data[0x1000], data[0x1001] = (data[0x1000] + 1) % 256, (data[0x1001] - 1) % 256
 open(sys.argv[2], "wb").write(data)' "$image" "$work/other.rom"
 mkdir -m 0755 "$work/swap-dist" "$work/swap-real"
 cp -a "$work/dist/." "$work/swap-real/"
