@@ -6,7 +6,8 @@
 # an earlier run of the role left files), one whose flashes already hold the image (with a
 # controller left out as expected), one where another play replaces the image just before the
 # update (no backups), and, in the second batch that the failed hosts keep from being written, a
-# fresh host and one with a controller the program leaves out. The play runs twice (the second
+# fresh host and one with a controller the program leaves out (and an image for another
+# controller). The play runs twice (the second
 # run, on a good host, the current one and the one without a 270X, changes nothing), then in check mode, with the program as
 # a Debian package, on good-2 (whose lock another play holds) and the two hosts of the second
 # batch; ansible_check.py reads each run's JSON output and the hosts' files. Then ansible-lint
@@ -27,7 +28,7 @@ if ! command -v ansible-lint >/dev/null && apt-cache show ansible-lint >/dev/nul
 fi
 
 cmake --preset release >/dev/null
-cmake --build --preset release --target vlm270fwupdate vlmio_emulator vlm_program_folders >/dev/null
+cmake --build --preset release --target vlm270fwupdate vlmio_emulator vlm_program_folders make_sample_image >/dev/null
 
 work=$(mktemp -d /tmp/vlm-ansible-XXXXXX)
 # VLM_KEEP=1 keeps the work folder (the runs' JSON output, the hosts' files) for a look afterwards.
@@ -62,6 +63,11 @@ printf '%s\n' "Package: vlm270fwupdate" "Version: 1.0.2.0" "Architecture: amd64"
     >"$work/deb/DEBIAN/control"
 package=$work/vlm270fwupdate_1.0.2.0_amd64.deb
 dpkg-deb --root-owner-group -Zgzip -z1 --build "$work/deb" "$package" >/dev/null
+
+# An image made for another member of the family only: refused for left-out's controller.
+tools_dir=$build/tools
+"$tools_dir/make_sample_image" "$work/other-device.rom" other-device
+other_device_sha=$(sha256sum "$work/other-device.rom" | cut -d' ' -f1)
 
 # Another play's image under the same name (two bytes far from its headers changed, the sum
 # kept: still a well-formed option ROM for the same controllers), and
@@ -103,6 +109,8 @@ declare -A extra=(
     [swapped]="vlm270fwupdate_folder_src: $work/swap-dist
 vlm270fwupdate_backup: false"
     [late]="vlm270fwupdate_allow_left_out: true"
+    [left-out]="vlm270fwupdate_image_src: $work/other-device.rom
+vlm270fwupdate_image_sha256: $other_device_sha"
 )
 hosts="good-1 good-2 erase-fails no-270x current swapped late left-out"
 {

@@ -33,6 +33,9 @@ with open(f"{work}/{run}.json") as f:
     output = json.load(f)
 with open(image_path, "rb") as f:
     image = f.read()
+# The image's code revision, from its PCI data structure (pointed to at 0x18).
+pcir = int.from_bytes(image[0x18:0x1A], "little")
+revision = f"0x{int.from_bytes(image[pcir + 0x12:pcir + 0x14], 'little'):04x}"
 stats = output["stats"]
 
 # Every result of every host, by task name (the JSON callback files a rescue's results under
@@ -149,8 +152,10 @@ if run == "check":
     # left-out has a controller on bus 0x10, which the program leaves out: failed, naming it.
     check(stats["left-out"]["failures"] == 1, f"left-out: {stats['left-out']}")
     lines, own = failure("left-out")
+    # Its image is for another controller: refused with the program's reason, in the same message.
     check(own and any(line.startswith("0000:10:00.0: ") for line in lines)
-          and not any("0000:02:00.0" in line for line in lines), f"left-out: the failure says {lines}")
+          and any(line.startswith("0000:02:00.0 1f7c:2700 ") and "1f7c:2703" in line for line in lines),
+          f"left-out: the failure says {lines}")
     check(set(restarts) == {"late"}, f"check mode: restart for {sorted(restarts)}")
     finish()
 
@@ -243,9 +248,14 @@ if run == "first":
                 data = f.read()
             size = 131072 if "W25X10B" in path else 65536
             check(len(data) == size and data[:len(image)] != image, f"{host}: backup {path}")
-        summary = result("Report the update", host) or {}
-        check(len(summary.get("msg", [])) == len(parts[host])
-              and all(line.endswith(": updated") for line in summary.get("msg", [])), f"{host}: summary {summary}")
+        # Each controller's outcome, then its firmware before and after: the image's revision.
+        summary = (result("Report the update", host) or {}).get("msg", [])
+        n = len(parts[host])
+        check(len(summary) == 2 * n and all(line.endswith(": updated") for line in summary[:n])
+              and all(re.fullmatch(rf"0000:\S+ 1f7c:\S+ .+ -> (code revision )?{revision}", line)
+                      for line in summary[n:]), f"{host}: summary {summary}")
+        versions = fact(host, "vlm270fwupdate_versions") or []
+        check(len(versions) == n and all(v["after"] == revision for v in versions), f"{host}: versions {versions}")
     # The restart would have run on exactly the hosts updated.
     updated = {h for h in batch if fact(h, "vlm270fwupdate_updated")}
     check(set(restarts) == updated == {"good-1", "good-2"},
