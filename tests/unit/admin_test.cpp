@@ -22,6 +22,7 @@
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_clocks.h"
 #include "tests/support/test_services.h"
+#include "tools/option_rom_builder.h"
 #include "util/result_codes.h"
 #include "util/utility.h"
 
@@ -291,7 +292,9 @@ TEST(AdminReport, AKernelThatRefusesWritesIsPredictedAndBlamesNoFlash) {
     testsupport::TempFolder folder;
     ASSERT_TRUE(folder.ok());
     const std::string image = folder / "image.rom";
-    std::ofstream(image, std::ios::binary) << std::string(k64K, '\x5A');
+    const std::vector<uint8_t> rom = romtools::BuildOptionRom({romtools::FamilyImage()});
+    std::ofstream(image, std::ios::binary)
+        .write(reinterpret_cast<const char*>(rom.data()), static_cast<std::streamsize>(rom.size()));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         testsupport::VirtualClock clock;
