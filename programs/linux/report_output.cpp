@@ -189,6 +189,7 @@ std::string ReportText(const Report& report) {
                        Hex(*c.idOpcode, 2) + ")\n";
             }
             out += FlashContentsText(c);
+            out += "    result: " + c.strResult + "\n";
         }
         if (!c.strBackup.empty()) out += "    backup: " + c.strBackup + "\n";
         if (!c.strProblem.empty()) out += "    " + c.strProblem + "\n";
@@ -196,8 +197,9 @@ std::string ReportText(const Report& report) {
     }
     if (report.image) {
         out += "image: " + report.image->strPath + "\n";
-        out += "    " + std::to_string(report.image->dwFileBytes) + " bytes, sha256 " +
-               report.image->strSha256 + "\n";
+        // The digest on a line of its own, so that it fits an 80-column console.
+        out += "    " + std::to_string(report.image->dwFileBytes) + " bytes\n";
+        out += "    sha256 " + report.image->strSha256 + "\n";
         const optionrom::RomCheck& rom = report.image->rom;
         if (rom.bWellFormed) {
             out += "    option ROM:\n" + RomImagesText(rom, "        ");

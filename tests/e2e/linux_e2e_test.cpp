@@ -1082,9 +1082,12 @@ TEST(LinuxProgram, ListReadsOnlyIdentifiersAndFlashAndWarnsAboutWhatIsLeftOut) {
               std::string::npos)
         << o.out;
     EXPECT_NE(o.out.find("flash: SST SST25VF512X, 64 KiB"), std::string::npos) << "not 512 KiB";
+    // Each controller ends with the update's verdict of it, the one its JSON result gives.
+    EXPECT_EQ(Count(o.out, "\n    result: ready\n"), 3u) << o.out;
+    EXPECT_NE(o.out.find("    result: not identified\n"), std::string::npos) << o.out;
     EXPECT_NE(o.out.find("image: " + (folder.Dir() / kImageName).string() +
-                         "\n    65536 bytes, "
-                         "sha256 " +
+                         "\n    65536 bytes\n"
+                         "    sha256 " +
                          Sha256Of(folder.Dir() / kImageName)),
               std::string::npos)
         << o.out;
