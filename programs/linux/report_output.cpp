@@ -193,7 +193,9 @@ std::string ReportText(const Report& report) {
         }
         if (!c.strBackup.empty()) out += "    backup: " + c.strBackup + "\n";
         if (!c.strProblem.empty()) out += "    " + c.strProblem + "\n";
-        if (!c.strForced.empty()) out += "    written with --force: " + c.strForced + "\n";
+        // Only --list gives these lines, and it writes nothing: --force only lets the update.
+        if (!c.strForced.empty())
+            out += "    the update writes it with --force: " + c.strForced + "\n";
     }
     if (report.image) {
         out += "image: " + report.image->strPath + "\n";

@@ -1743,6 +1743,8 @@ TEST(OptionRomCheck, ListAndUpdateTakeOrRefuseEachImageAlike) {
         const Outcome listed = folder.Run(list);
         EXPECT_EQ(listed.status, c.status) << listed.out << listed.err;
         EXPECT_NE(listed.out.find("    holds: "), std::string::npos) << listed.out;
+        // --list writes nothing, --force or not: it never says that something was written.
+        EXPECT_EQ(listed.out.find("written"), std::string::npos) << listed.out;
         std::vector<std::string> before;
         for (const char* f : kFlashFiles) before.push_back(ReadFile(folder.Dir() / f));
 
