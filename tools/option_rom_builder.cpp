@@ -43,18 +43,18 @@ void Put32(std::vector<uint8_t>& b, std::size_t at, uint32_t v) {
 }
 
 // One image at offset at of rom, marked last when last is set.
-void PutImage(std::vector<uint8_t>& rom, std::size_t at, const ImageSpec& spec, bool last) {
-    std::vector<uint8_t> image(spec.dwBytes, 0);
+void PutImage(std::vector<uint8_t>& rom, std::size_t at, const ImageSpec& wanted, bool last) {
+    std::vector<uint8_t> image(wanted.dwBytes, 0);
     // A filling without runs of erased bytes, so a misplaced or missing byte shows.
     for (std::size_t i = kFillOffset; i < image.size(); ++i) {
-        image[i] = static_cast<uint8_t>((i * 31 + (i >> 8) * 7 + spec.dwSeed) % 251);
+        image[i] = static_cast<uint8_t>((i * 31 + (i >> 8) * 7 + wanted.dwSeed) % 251);
     }
-    const uint32_t blocks = spec.dwBytes / kBlockBytes;
+    const uint32_t blocks = wanted.dwBytes / kBlockBytes;
     const uint32_t headerBlocks = std::min(blocks, kMaxHeaderBlocks);
     image[0] = 0x55;
     image[1] = 0xAA;
     image[2] = static_cast<uint8_t>(headerBlocks);
-    if (spec.ucCodeType == kCodeTypeEfi) {
+    if (wanted.ucCodeType == kCodeTypeEfi) {
         Put32(image, 0x04, kEfiSignature);
         Put16(image, 0x08, kEfiBootServiceDriver);
         Put16(image, 0x0A, kEfiMachineX64);
@@ -65,27 +65,27 @@ void PutImage(std::vector<uint8_t>& rom, std::size_t at, const ImageSpec& spec, 
     Put16(image, kPcirPointerOffset, kPcirOffset);
 
     std::memcpy(&image[kPcirOffset], "PCIR", 4);
-    Put16(image, kPcirOffset + 0x04, spec.usVendorId);
-    Put16(image, kPcirOffset + 0x06, spec.usDeviceId);
-    Put16(image, kPcirOffset + 0x08, spec.deviceList.empty() ? 0 : kPcirBytes);
+    Put16(image, kPcirOffset + 0x04, wanted.usVendorId);
+    Put16(image, kPcirOffset + 0x06, wanted.usDeviceId);
+    Put16(image, kPcirOffset + 0x08, wanted.deviceList.empty() ? 0 : kPcirBytes);
     Put16(image, kPcirOffset + 0x0A, kPcirBytes);
     image[kPcirOffset + 0x0C] = kPcirRevision;
     image[kPcirOffset + 0x0D] = static_cast<uint8_t>(kMassStorageIde & 0xFF);
     image[kPcirOffset + 0x0E] = static_cast<uint8_t>((kMassStorageIde >> 8) & 0xFF);
     image[kPcirOffset + 0x0F] = static_cast<uint8_t>(kMassStorageIde >> 16);
     Put16(image, kPcirOffset + 0x10, blocks);
-    Put16(image, kPcirOffset + 0x12, spec.usCodeRevision);
-    image[kPcirOffset + 0x14] = spec.ucCodeType;
+    Put16(image, kPcirOffset + 0x12, wanted.usCodeRevision);
+    image[kPcirOffset + 0x14] = wanted.ucCodeType;
     image[kPcirOffset + 0x15] = last ? kLastImage : 0;
     std::size_t list = kDeviceListOffset;
-    for (uint16_t device : spec.deviceList) {
+    for (uint16_t device : wanted.deviceList) {
         Put16(image, list, device);
         list += 2;
     }
     Put16(image, list, 0);  // the list's end (and the byte after the structure)
     std::memcpy(&image[kTextOffset], kDemoText, sizeof kDemoText);
 
-    if (spec.ucCodeType == kCodeTypeX86) {
+    if (wanted.ucCodeType == kCodeTypeX86) {
         // Checksum: the bytes of the header's size sum to zero.
         const std::size_t sumBytes = headerBlocks * kBlockBytes;
         image[sumBytes - 1] = 0;
@@ -97,10 +97,10 @@ void PutImage(std::vector<uint8_t>& rom, std::size_t at, const ImageSpec& spec, 
 }
 
 ImageSpec ForMember(std::size_t member) {
-    ImageSpec spec;
-    spec.usVendorId = g_ControllerIds[member].usVendorId;
-    spec.usDeviceId = static_cast<uint16_t>(g_ControllerIds[member].dwDeviceId);
-    return spec;
+    ImageSpec wanted;
+    wanted.usVendorId = g_ControllerIds[member].usVendorId;
+    wanted.usDeviceId = static_cast<uint16_t>(g_ControllerIds[member].dwDeviceId);
+    return wanted;
 }
 
 const std::vector<SampleKind> kKinds = {
@@ -117,7 +117,7 @@ const std::vector<SampleKind> kKinds = {
 
 std::vector<uint8_t> BuildOptionRom(const std::vector<ImageSpec>& chain) {
     std::size_t total = 0;
-    for (const ImageSpec& spec : chain) total += spec.dwBytes;
+    for (const ImageSpec& wanted : chain) total += wanted.dwBytes;
     std::vector<uint8_t> rom(total, 0);
     std::size_t at = 0;
     for (std::size_t i = 0; i < chain.size(); ++i) {
@@ -128,13 +128,13 @@ std::vector<uint8_t> BuildOptionRom(const std::vector<ImageSpec>& chain) {
 }
 
 ImageSpec FamilyImage(uint32_t dwBytes, uint32_t dwSeed) {
-    ImageSpec spec = ForMember(0);
+    ImageSpec wanted = ForMember(0);
     for (std::size_t member = 1; member < g_ControllerIds.size(); ++member) {
-        spec.deviceList.push_back(static_cast<uint16_t>(g_ControllerIds[member].dwDeviceId));
+        wanted.deviceList.push_back(static_cast<uint16_t>(g_ControllerIds[member].dwDeviceId));
     }
-    spec.dwBytes = dwBytes;
-    spec.dwSeed = dwSeed;
-    return spec;
+    wanted.dwBytes = dwBytes;
+    wanted.dwSeed = dwSeed;
+    return wanted;
 }
 
 const std::vector<SampleKind>& SampleKinds() {
@@ -149,10 +149,10 @@ bool MakeSample(const std::string& strKind, std::vector<uint8_t>& bytes) {
     } else if (strKind == "other-device") {
         bytes = BuildOptionRom({ForMember(kFourthMember)});
     } else if (strKind == "device-list") {
-        ImageSpec spec = ForMember(kFourthMember);
-        spec.deviceList = {static_cast<uint16_t>(g_ControllerIds[0].dwDeviceId),
-                           static_cast<uint16_t>(g_ControllerIds[1].dwDeviceId)};
-        bytes = BuildOptionRom({spec});
+        ImageSpec wanted = ForMember(kFourthMember);
+        wanted.deviceList = {static_cast<uint16_t>(g_ControllerIds[0].dwDeviceId),
+                             static_cast<uint16_t>(g_ControllerIds[1].dwDeviceId)};
+        bytes = BuildOptionRom({wanted});
     } else if (strKind == "chain") {
         ImageSpec efi = FamilyImage(kHalf, 1);
         efi.ucCodeType = kCodeTypeEfi;
