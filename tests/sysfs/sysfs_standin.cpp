@@ -3,7 +3,8 @@
 // PC's controllers and chips.
 //
 //   vlm-sysfs-standin MACHINE_FILE MOUNTPOINT [--lockdown] [--class BB:DD.F=CCSSPP]...
-//                     [--remove-after N:BB:DD.F] [--access-log FILE] [--violations FILE]
+//                     [--remove-after N:BB:DD.F] [--hold N:BB:DD.F:RR=VV:FILE]
+//                     [--access-log FILE] [--violations FILE]
 //
 // Served: bus/pci/devices/0000:BB:DD.F/config for every function of the machine file, and
 // kernel/security/lockdown. Each config file is 256 bytes and opened for direct I/O, so that
@@ -16,10 +17,15 @@
 // --lockdown: every write fails with EPERM and the lockdown file shows [integrity], as under a
 // kernel locked down by Secure Boot. --remove-after N:BB:DD.F: after N accesses to the function
 // it is removed, as by hot unplug: an access through a file still open fails with ENODEV, and
-// the file and folder are gone. The server runs in the foreground until it is unmounted
-// (fusermount3 -u); the emulated PC then writes its flash files back.
+// the file and folder are gone. --hold N:BB:DD.F:RR=VV:FILE: the N-th write of the value VV to
+// the function's register RR (both hexadecimal) is done, then its answer is held back: the
+// server creates FILE and answers once FILE is removed (at most a minute later), so a test can
+// kill the writer at a known point of a flash command. The server runs in the foreground until it
+// is unmounted (fusermount3 -u); the emulated PC then writes its flash files back.
 #define FUSE_USE_VERSION 31
 #include <fuse.h>
+
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -56,11 +62,22 @@ struct Function {
     std::string name;  // "0000:BB:DD.F"
 };
 
+// A write whose answer is held back: the count-th write of value to register.
+struct Hold {
+    std::string function;  // "0000:BB:DD.F"; empty: no hold
+    uint32_t reg = 0, value = 0;
+    uint64_t count = 0, seen = 0;
+    std::string file;
+};
+constexpr int kHoldPollMs = 10;
+constexpr int kHoldLimitMs = 60000;
+
 struct StandIn {
     framework::SteadyClock clock;
     std::unique_ptr<vlmio::emu::EmulatedPc> pc;
     std::vector<Function> functions;
     bool lockdown = false;
+    Hold hold;
 };
 
 StandIn* g_standIn = nullptr;
@@ -206,6 +223,24 @@ void ConfigWrite(Function& f, uint32_t offset, uint32_t width, uint32_t value) {
         pc.WriteByte(f.bus, f.device, f.function, offset + i, (value >> (8 * i)) & 0xFF);
 }
 
+// Whether this write is the one whose answer is held back.
+bool IsHeldWrite(const Function& f, uint32_t offset, uint32_t value) {
+    Hold& h = g_standIn->hold;
+    if (h.function.empty() || f.name != h.function || offset != h.reg || value != h.value)
+        return false;
+    return ++h.seen == h.count;
+}
+
+// Holds the answer back: creates the hold file and waits until it is removed, or a minute.
+void HoldAnswer() {
+    const Hold& h = g_standIn->hold;
+    if (std::FILE* marker = std::fopen(h.file.c_str(), "w")) std::fclose(marker);
+    for (int waited = 0; waited < kHoldLimitMs && access(h.file.c_str(), F_OK) == 0;
+         waited += kHoldPollMs) {
+        usleep(kHoldPollMs * 1000);
+    }
+}
+
 // Cuts [offset, offset + size) into naturally aligned accesses, as the kernel does: a byte to
 // reach word alignment, a word to reach double-word alignment, double words, then a word and a
 // byte for what is left.
@@ -269,12 +304,15 @@ int Write(const char*, const char* buffer, size_t size, off_t offset, fuse_file_
     if (g_standIn->lockdown) return -EPERM;
     if (offset < 0 || offset >= kConfigBytes) return 0;
     const auto n = static_cast<uint32_t>(std::min<size_t>(size, kConfigBytes - offset));
+    bool held = false;
     CutAccess(static_cast<uint32_t>(offset), n, [&](uint32_t at, uint32_t width, uint32_t pos) {
         uint32_t value = 0;
         for (uint32_t i = 0; i < width; ++i)
             value |= uint32_t{static_cast<uint8_t>(buffer[pos + i])} << (8 * i);
         ConfigWrite(*f, at, width, value);
+        held = held || IsHeldWrite(*f, at, value);
     });
+    if (held) HoldAnswer();
     return static_cast<int>(n);
 }
 
@@ -299,8 +337,8 @@ std::string MachineFolder(const std::string& path) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: vlm-sysfs-standin MACHINE_FILE MOUNTPOINT [--lockdown] "
-                 "[--class BB:DD.F=CCSSPP]... [--remove-after N:BB:DD.F] [--access-log FILE] "
-                 "[--violations FILE]\n");
+                 "[--class BB:DD.F=CCSSPP]... [--remove-after N:BB:DD.F] "
+                 "[--hold N:BB:DD.F:RR=VV:FILE] [--access-log FILE] [--violations FILE]\n");
     return 64;
 }
 
@@ -333,6 +371,21 @@ int main(int argc, char** argv) {
             if (colon == std::string::npos) return Usage();
             removeAfter = std::stoull(v.substr(0, colon));
             removeAt = "0000:" + v.substr(colon + 1);
+        } else if (a == "--hold" && hasValue) {
+            // N:BB:DD.F:RR=VV:FILE
+            const std::string v = argv[++i];
+            unsigned long long count = 0;
+            unsigned bus = 0, device = 0, function = 0, reg = 0, value = 0;
+            int used = 0;
+            if (std::sscanf(v.c_str(), "%llu:%x:%x.%x:%x=%x:%n", &count, &bus, &device, &function,
+                            &reg, &value, &used) != 6 ||
+                used == 0 || static_cast<size_t>(used) >= v.size() || count == 0)
+                return Usage();
+            standIn.hold.count = count;
+            standIn.hold.function = FunctionName(bus, device, function);
+            standIn.hold.reg = reg;
+            standIn.hold.value = value;
+            standIn.hold.file = v.substr(static_cast<size_t>(used));
         } else if (a == "--access-log" && hasValue) {
             accessLog = argv[++i];
         } else if (a == "--violations" && hasValue) {

@@ -166,24 +166,29 @@ case_lockdown() {
 }
 
 case_killed_read() {
-    mount_standin log
+    # The stand-in holds back its answer to the 2000th receive of a read (control register 0xF4,
+    # a 4-byte transfer): the run is killed there, well into reading the first flash, with the
+    # chip selected in the middle of a read command.
+    local held=$work/held
+    rm -f "$held"
+    mount_standin log --hold "2000:02:00.0:f4=24:$held"
     env -i PATH="$work/bin:/usr/sbin:/usr/bin:/sbin:/bin" \
         DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/no-bus" VLMIO_SYSFS_ROOT="$mnt" \
         "$prog/vlm270fwupdate" --verify >/dev/null 2>&1 </dev/null &
-    local pid=$! lines=0
-    # Killed once it is well into reading the first flash (read commands of 8 bytes).
-    for _ in $(seq 400); do
-        lines=$(grep -c '^W 02:00.0 f4 1 00000024' "$work/access.log" || true)
-        [ "$lines" -ge 2000 ] && break
-        sleep 0.025
+    local pid=$! killed=0
+    for _ in $(seq 1200); do
+        [ -e "$held" ] && break
+        sleep 0.05
     done
-    kill -KILL "$pid"
-    wait "$pid" 2>/dev/null || true
-    [ "$lines" -ge 2000 ] || fail "killed read: the run was not reading the flash"
-    # The killed run left a read command open on the chip: the next run identifies the part.
+    [ -e "$held" ] || fail "killed read: the run never reached its 2000th read transfer"
+    kill -KILL "$pid" 2>/dev/null || true
+    rm -f "$held"
+    wait "$pid" 2>/dev/null || killed=$?
+    [ "$killed" -eq 137 ] || fail "killed read: the run was not killed mid-read (status $killed)"
+    # The killed run left the read command open on the chip.
     local last
     last=$(grep ' 02:00.0 f4 1 ' "$work/access.log" | grep '^W' | tail -1)
-    [ "$last" != "W 02:00.0 f4 1 00000010" ] || fail "killed read: no command was left open"
+    [ "$last" = "W 02:00.0 f4 1 00000024" ] || fail "killed read: no read was left open: $last"
     local rc=0
     run --list || rc=$?
     expect_status "after the killed read, --list" 0 "$rc"
